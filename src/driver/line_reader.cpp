@@ -1,0 +1,62 @@
+#include "driver/line_reader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace qv {
+
+namespace {
+constexpr std::size_t kBlock = 256 << 10;
+}
+
+LineReader::LineReader(int fd, std::string name, Out* out)
+    : fd_(fd), name_(std::move(name)), out_(out), block_(new char[kBlock]) {
+  pos_ = end_ = block_;
+}
+
+LineReader::LineReader(const char* data, std::size_t size) : pos_(data), end_(data + size), drained_(true) {}
+
+LineReader::~LineReader() { delete[] block_; }
+
+bool LineReader::refill() {
+  if (drained_) return false;
+  // What is translated so far goes out before we may wait for more input.
+  if (out_) out_->flush();
+  for (;;) {
+    ssize_t r = ::read(fd_, block_, kBlock);
+    if (r > 0) {
+      pos_ = block_;
+      end_ = block_ + r;
+      return true;
+    }
+    if (r == 0) {
+      drained_ = true;
+      return false;
+    }
+    if (errno == EINTR) continue;
+    throw Fatal("quorvelin: error reading " + name_ + ": " + std::strerror(errno));
+  }
+}
+
+int LineReader::read_piece(char* dst) {
+  int n = 0;
+  while (n < kPiece) {
+    if (pos_ == end_ && !refill()) {
+      eof_ = true;
+      break;
+    }
+    std::size_t room = static_cast<std::size_t>(kPiece - n);
+    std::size_t avail = static_cast<std::size_t>(end_ - pos_);
+    std::size_t take = avail < room ? avail : room;
+    const char* nl = static_cast<const char*>(std::memchr(pos_, '\n', take));
+    if (nl) take = static_cast<std::size_t>(nl - pos_) + 1;
+    std::memcpy(dst + n, pos_, take);
+    n += static_cast<int>(take);
+    pos_ += take;
+    if (nl) break;
+  }
+  return n;
+}
+
+}  // namespace qv

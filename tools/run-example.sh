@@ -4,6 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh >&2
-cmake -S . -B build -DQV_TESTS=OFF > /dev/null
-cmake --build build -j "$(nproc)" > /dev/null
+cmake -S . -B build > /dev/null
+cmake --build build --target quorvelin -j "$(nproc)" > /dev/null
 ./build/quorvelin "${1:-examples/factorial.ic}"

@@ -64,11 +64,15 @@ struct Fmt {
 };
 
 // A template that must be filled with exactly N values; checked at compile time.
+// The Fmt is a member, not a base: clang 14 crashes on a consteval constructor
+// of a derived class in a function argument.
 template <std::size_t N>
-struct FmtN : Fmt {
-  consteval FmtN(const char* s) : Fmt(s) {
-    if (n != N) throw "template and value count differ";
+struct FmtN {
+  Fmt f;
+  consteval FmtN(const char* s) : f(s) {
+    if (f.n != N) throw "template and value count differ";
   }
+  constexpr operator const Fmt&() const { return f; }
 };
 
 class Out {
@@ -86,7 +90,7 @@ class Out {
 
   template <class... A>
   void put(std::type_identity_t<FmtN<sizeof...(A)>> f, const A&... a) {
-    fill(f, std::make_index_sequence<sizeof...(A)>{}, a...);
+    fill(f.f, std::make_index_sequence<sizeof...(A)>{}, a...);
   }
   // A template chosen at run time (from a table); the caller passes as many
   // values as it has conversions.

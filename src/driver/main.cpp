@@ -40,10 +40,17 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; i++) {
       int fd = ::open(argv[i], O_RDONLY);
       if (fd < 0) {
-        // Also on standard error: standard output is usually redirected.
+        // Also on standard error: standard output is usually redirected,
+        // and may fail.
+        std::string msg = std::string("Command Line Error: Input file ") + argv[i] + " not found.";
         out.put("Command Line Error: Input file %s not found.\n", std::string_view(argv[i]));
-        out.flush();
-        say_error(std::string("Command Line Error: Input file ") + argv[i] + " not found.");
+        try {
+          out.flush();
+        } catch (const qv::Fatal&) {
+          say_error(msg);
+          throw;
+        }
+        say_error(msg);
         return 1;
       }
       qv::LineReader ip(fd, argv[i], &out);

@@ -9,6 +9,7 @@
 // breaks:
 //   - standard output begins with the prologue and holds no NUL byte;
 //   - standard error holds only "floating reg is %4d" lines;
+//   - no read of a line writes more than a few kilobytes;
 //   - a second run on the same files writes the same bytes;
 //   - two files A and B give what the one file A + "\n" + B gives (the line
 //     break ends A's last line the way the end of A does, and an empty line
@@ -116,6 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   Run a = translate(files);
   check_run(a);
+  // Every read takes at least one byte, and each file ends with at most one
+  // more pass; no template comes near 4096 bytes.
+  check(a.out.size() - prologue().size() <= (n + 2) * 4096, "output bounded by the input");
   Run again = translate(files);
   check(a.out == again.out && a.err == again.err && a.labels == again.labels, "same input, same bytes");
 

@@ -2,17 +2,27 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace qv {
 
-Out::Out(int fd, const char* what) : buf_(new char[kCap]), fd_(fd), what_(what) {}
+Out::Out(int fd, const char* what)
+    : buf_(new char[kCap]), cur_(buf_), lim_(buf_ + kCap), fd_(fd), what_(what) {
+#ifdef F_SETPIPE_SZ
+  // A pipe that holds a whole buffer takes each write at once, so the
+  // reader drains it while the next one is filled.  Where the pipe cannot
+  // grow (not a pipe, a limit) it stays as it is.
+  int size = fcntl(fd, F_GETPIPE_SZ);
+  if (size > 0 && static_cast<std::size_t>(size) < kCap) fcntl(fd, F_SETPIPE_SZ, static_cast<int>(kCap));
+#endif
+}
 
-Out::Out(std::string* sink) : buf_(new char[kCap]), sink_(sink) {}
+Out::Out(std::string* sink) : buf_(new char[kCap]), cur_(buf_), lim_(buf_ + kCap), sink_(sink) {}
 
 Out::~Out() { delete[] buf_; }
 
-void Out::number(long long v, int width) {
+char* Out::digits(char* d, long long v, int width) {
   char tmp[24];
   int k = 0;
   unsigned long long u = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : v;
@@ -21,43 +31,44 @@ void Out::number(long long v, int width) {
     u /= 10;
   } while (u);
   if (v < 0) tmp[k++] = '-';
-  char text[48];
-  int m = 0;
-  for (int pad = width - k; pad > 0; pad--) text[m++] = ' ';
-  while (k) text[m++] = tmp[--k];
-  raw(text, m);
+  for (int pad = width - k; pad > 0; pad--) *d++ = ' ';
+  while (k) *d++ = tmp[--k];
+  return d;
+}
+
+void Out::number(long long v, int width) {
+  char text[24 + 256];
+  raw(text, static_cast<std::size_t>(digits(text, v, width) - text));
 }
 
 // A piece that does not fit behind what is buffered: write it in chunks.
 void Out::raw_slow(const char* p, std::size_t k) {
   while (k) {
-    if (used_ == kCap) flush();
-    std::size_t take = std::min(k, kCap - used_);
-    std::memcpy(buf_ + used_, p, take);
-    used_ += take;
+    if (cur_ == lim_) flush();
+    std::size_t take = std::min(k, static_cast<std::size_t>(lim_ - cur_));
+    std::memcpy(cur_, p, take);
+    cur_ += take;
     p += take;
     k -= take;
   }
 }
 
 void Out::flush() {
+  std::size_t used = static_cast<std::size_t>(cur_ - buf_);
+  cur_ = buf_;
   if (sink_) {
-    sink_->append(buf_, used_);
-    used_ = 0;
+    sink_->append(buf_, used);
     return;
   }
   std::size_t done = 0;
-  while (done < used_) {
-    ssize_t r = ::write(fd_, buf_ + done, used_ - done);
+  while (done < used) {
+    ssize_t r = ::write(fd_, buf_ + done, used - done);
     if (r < 0) {
       if (errno == EINTR) continue;
-      int e = errno;
-      used_ = 0;
-      throw Fatal(std::string("quorvelin: error writing ") + what_ + ": " + std::strerror(e));
+      throw Fatal(std::string("quorvelin: error writing ") + what_ + ": " + std::strerror(errno));
     }
     done += static_cast<std::size_t>(r);
   }
-  used_ = 0;
 }
 
 }  // namespace qv

@@ -25,13 +25,15 @@ class LineReader {
 
   // Copies the next piece (up to 99 characters, through a line break) into
   // dst and returns its length; 0 means the read met end of file before its
-  // first character.  Throws Fatal on a read error.
+  // first character.  dst needs room for 100 characters: bytes behind the
+  // piece may be overwritten.  Throws Fatal on a read error.
   int read_piece(char* dst);
   // True once a read has met end of file.
   bool eof() const { return eof_; }
 
  private:
   bool refill();
+  int read_piece_slow(char* dst);
 
   int fd_ = -1;
   std::string name_;

@@ -1,7 +1,5 @@
 #include "driver/read_ip.h"
 
-#include <cstring>
-
 #include "dispatch/jump_table.h"
 #include "emit/frame.h"
 #include "input/tokenizer.h"
@@ -13,14 +11,8 @@ void read_ip(State& st, LineReader& ip, int file_index) {
   char* b = st.line.b;
   for (;;) {
     int n = ip.read_piece(b);
-    int len;
-    if (n > 0) {
-      b[n] = '\0';
-      const void* nul = std::memchr(b, '\0', n);
-      len = nul ? static_cast<int>(static_cast<const char*>(nul) - b) : n;
-    } else {
-      len = kLinePositions;  // nothing read: the buffer still holds its blanks
-    }
+    // Nothing read: the buffer still holds its blanks.
+    int len = n > 0 ? n : kLinePositions;
     tokonize(st, len);
     jump_table(st);
     st.line.clear();

@@ -1,71 +1,191 @@
 #include "input/tokenizer.h"
 
-#include <cstring>
+#include <array>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qv {
 
 namespace {
 
-// White space as the C locale classifies it, and the terminator: the bytes
-// that end a token.
-constexpr bool ends_token(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == '\0'; }
+// What a byte means to the tokenizer.  Commas and tabs count as blanks
+// (separators); the other white space ends the line's tokens.
+enum : unsigned char { kWord, kBlank, kEnd };
 
-const char* last_of(const char* b, int len, char c) {
-  for (int i = len - 1; i >= 0; i--)
-    if (b[i] == c) return b + i;
-  return nullptr;
+constexpr std::array<unsigned char, 256> make_kinds() {
+  std::array<unsigned char, 256> t{};
+  t[' '] = t[','] = t['\t'] = kBlank;
+  t['\n'] = t['\v'] = t['\f'] = t['\r'] = t['\0'] = kEnd;
+  return t;
 }
+constexpr std::array<unsigned char, 256> kind = make_kinds();
+
+// The bytes the first scan stops at.
+constexpr std::array<bool, 256> make_special() {
+  std::array<bool, 256> t{};
+  t['/'] = t[':'] = t['"'] = t['\0'] = true;
+  return t;
+}
+constexpr std::array<bool, 256> special = make_special();
+
+inline unsigned char kind_of(char c) { return kind[static_cast<unsigned char>(c)]; }
+
+// One scan finds where the comment begins, the first colon, and the first and
+// last double quote; a second scan takes the tokens.  The buffer itself is
+// left as it is: the tokens point into it, and reading commas and tabs as
+// blanks, and starting behind the label, gives the tokens that blanking those
+// positions would.
+[[gnu::noinline]] void tokonize_scan(State& st) {
+  char* b = st.line.b;
+
+  int end = 0;  // where the line ends for every step below
+  int colon = -1, first_quote = -1, last_quote = -1;
+  for (;; end++) {
+    while (!special[static_cast<unsigned char>(b[end])]) end++;
+    char c = b[end];
+    if (c == '\0') break;
+    if (c == '/') {
+      // The first "//" at positions 0 to 98 ends the line, also inside quotes.
+      if (b[end + 1] == '/' && end <= 98) break;
+    } else if (c == ':') {
+      // The label runs through the first colon, unless a quote comes first.
+      if (colon < 0 && first_quote < 0) colon = end;
+    } else {
+      if (first_quote < 0) first_quote = end;
+      last_quote = end;
+    }
+  }
+
+  if (colon >= 0) {
+    st.lbl.set(b, static_cast<uint32_t>(colon + 1));
+    st.found_lbl = 1;
+  }
+  if (last_quote != first_quote)
+    st.strL.set(b + first_quote + 1, static_cast<uint32_t>(last_quote - first_quote - 1));
+
+  // Six tokens.  Position 99 never belongs to a token, so the scan stops there
+  // at the latest; a stand-in terminator marks the stop and is put back after.
+  int stop = end < 99 ? end : 99;
+  char kept = b[stop];
+  b[stop] = '\0';
+  Field* fields[6] = {&st.opcode, &st.p1, &st.p2, &st.p3, &st.p4, &st.p5};
+  int pos = colon + 1;
+  int f = 0;
+  while (f < 6) {
+    while (kind_of(b[pos]) == kBlank) pos++;
+    int start = pos;
+    while (kind_of(b[pos]) == kWord) pos++;
+    fields[f++]->point(b + start, static_cast<uint32_t>(pos - start));
+    // Any white space but a blank (or the end) ends the tokens of the line.
+    if (kind_of(b[pos]) == kEnd) break;
+  }
+  for (; f < 6; f++) fields[f]->point(b + pos, 0);
+  b[stop] = kept;
+}
+
+#if defined(__SSE2__)
+
+// Lines of up to 31 characters (nearly all of them) are classified 16 bytes
+// at a time into bit masks, one bit per position; the steps then become a
+// few operations on masks, and the tokens are the runs of word bits.
+struct Bytes {
+  __m128i lo, hi;
+};
+
+uint32_t mask(__m128i lo, __m128i hi) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(lo)) | static_cast<uint32_t>(_mm_movemask_epi8(hi)) << 16;
+}
+__m128i is(__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
+uint32_t where(const Bytes& x, char c) { return mask(is(x.lo, c), is(x.hi, c)); }
+
+// Blanks, commas and tabs.
+__m128i is_blank(__m128i v) { return _mm_or_si128(_mm_or_si128(is(v, ' '), is(v, ',')), is(v, '\t')); }
+// Line break, vertical tab, form feed, carriage return (10 to 13).
+__m128i is_end(__m128i v) {
+  __m128i t = _mm_sub_epi8(v, _mm_set1_epi8(10));
+  return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(3)), t);
+}
+
+// The rare characters of a short line: a terminator or a comment cuts
+// `line`; a label is taken out, and its positions are returned; a literal is
+// copied.
+uint32_t marks(State& st, const Bytes& x, uint32_t& line) {
+  const char* b = st.line.b;
+  uint32_t nul = where(x, '\0') & line;
+  line &= (nul & -nul) - 1;  // all of it when there is no terminator
+  uint32_t slash = where(x, '/') & line;
+  if (uint32_t comment = slash & (slash >> 1)) line = (1u << __builtin_ctz(comment)) - 1;
+
+  uint32_t colon = where(x, ':') & line;
+  uint32_t quote = where(x, '"') & line;
+  uint32_t label = 0;
+  if (colon && (!quote || __builtin_ctz(colon) < __builtin_ctz(quote))) {
+    int k = __builtin_ctz(colon) + 1;
+    label = (1u << k) - 1;
+    st.lbl.set(b, static_cast<uint32_t>(k));
+    st.found_lbl = 1;
+  }
+  if (quote & (quote - 1)) {
+    int first = __builtin_ctz(quote);
+    int last = 31 - __builtin_clz(quote);
+    st.strL.set(b + first + 1, static_cast<uint32_t>(last - first - 1));
+  }
+  return label;
+}
+
+// A token is a run of word bits; the first and last bits of the runs are
+// taken apart, lowest first.  Bits 31 and 30 stand in when no run is left
+// (bit 31 is never a word bit, so no run starts there): the token is empty.
+void take(Field& f, const char* b, uint32_t& first, uint32_t& last) {
+  int start = __builtin_ctz(first | 1u << 31);
+  int end = __builtin_ctz(last | 1u << 30) + 1;
+  f.point(b + start, static_cast<uint32_t>(end - start));
+  first &= first - 1;
+  last &= last - 1;
+}
+
+void tokonize_short(State& st, int len) {
+  char* b = st.line.b;
+  Bytes x{_mm_loadu_si128(reinterpret_cast<const __m128i*>(b)),
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16))};
+
+  // The line is the first len positions (no terminator is stored for this: a
+  // byte store just before the loads above would hold them up).
+  uint32_t line = (1u << len) - 1;
+  auto rare = [](__m128i v) {
+    return _mm_or_si128(_mm_or_si128(is(v, '\0'), is(v, '/')), _mm_or_si128(is(v, ':'), is(v, '"')));
+  };
+  uint32_t label = 0;  // the label's positions, blanks for the tokens
+  if (mask(rare(x.lo), rare(x.hi)) & line) [[unlikely]] label = marks(st, x, line);
+
+  // White space other than a blank ends the tokens of the line.
+  uint32_t stop = mask(is_end(x.lo), is_end(x.hi)) & line & ~label;
+  line &= (stop & -stop) - 1;  // all of it when there is no stop
+  uint32_t word = line & ~label & ~mask(is_blank(x.lo), is_blank(x.hi));
+
+  uint32_t first = word & ~(word << 1);
+  uint32_t last = word & ~(word >> 1);
+  take(st.opcode, b, first, last);
+  take(st.p1, b, first, last);
+  take(st.p2, b, first, last);
+  take(st.p3, b, first, last);
+  take(st.p4, b, first, last);
+  take(st.p5, b, first, last);
+}
+
+#endif
 
 }  // namespace
 
-// Everything behind the first terminator of the buffer is invisible to the
-// steps below (they read the line as a C string), so only [0, len) is looked at.
 void tokonize(State& st, int len) {
-  char* b = st.line.b;
-
-  // 1. Comment: the first "//" ends the line, also inside double quotes.
-  for (const char* s = b; (s = static_cast<const char*>(std::memchr(s, '/', b + len - s)));) {
-    int k = static_cast<int>(s - b);
-    if (k > 98) break;
-    if (b[k + 1] == '/') {
-      std::memset(b + k, ' ', kLinePositions - k);
-      b[k] = '\0';
-      len = k;
-      break;
-    }
-    s++;
-  }
-
-  // 2. Label: through the first colon, unless a double quote comes first.
-  const char* colon = static_cast<const char*>(std::memchr(b, ':', len));
-  const char* quote = static_cast<const char*>(std::memchr(b, '"', len));
-  if (colon && (!quote || colon < quote)) {
-    uint32_t k = static_cast<uint32_t>(colon - b) + 1;
-    st.lbl.set(b, k);
-    std::memset(b, ' ', k);
-    st.found_lbl = 1;
-  }
-
-  // 3. String literal: strictly between the first and the last double quote.
-  if (quote) {
-    const char* last = last_of(b, len, '"');
-    if (last != quote) st.strL.set(quote + 1, static_cast<uint32_t>(last - quote - 1));
-  }
-
-  // 4. Commas and tabs are blanks.
-  for (int i = 0; i < len; i++)
-    if (b[i] == ',' || b[i] == '\t') b[i] = ' ';
-
-  // 5. Six tokens; one position moves forward through all of them, and
-  // position 99 never belongs to a token.
-  Field* fields[6] = {&st.opcode, &st.p1, &st.p2, &st.p3, &st.p4, &st.p5};
-  int pos = 0;
-  for (Field* f : fields) {
-    while (b[pos] == ' ' && pos <= 98) pos++;
-    int start = pos;
-    while (pos <= 98 && !ends_token(static_cast<unsigned char>(b[pos]))) pos++;
-    f->point(b + start, static_cast<uint32_t>(pos - start));
-  }
+#if defined(__SSE2__)
+  if (len < 32) return tokonize_short(st, len);
+#endif
+  st.line.b[len] = '\0';
+  tokonize_scan(st);
 }
 
 }  // namespace qv

@@ -5,9 +5,11 @@
 
 namespace qv {
 
-// Cuts the comment, takes out the label and the string literal, turns commas
-// and tabs into blanks and takes six blank-separated tokens into `opcode` and
-// `p1`..`p5`.  `len` is the length of the line as a C string (at most 100).
+// Cuts the comment, takes out the label and the string literal, reads commas
+// and tabs as blanks and takes six blank-separated tokens into `opcode` and
+// `p1`..`p5`.  `len` (at most 100) is how many characters the buffer holds;
+// a terminator is put behind them, and the line ends at the first one, as a
+// C string does.
 void tokonize(State& st, int len);
 
 }  // namespace qv

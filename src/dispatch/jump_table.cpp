@@ -1,6 +1,5 @@
 #include "dispatch/jump_table.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -9,7 +8,7 @@
 
 namespace qv {
 
-const OpcodeRow opcode_table[60] = {
+constexpr OpcodeRow opcode_table[60] = {
     {"ntr", ntr},   {"rtn", rtn},   {"cal", cal},    {"var", var},    {"alc", alc},   {"cls", cls},
     {"mth", mth},   {"cst", cst},   {"cstf", cstf},  {"sto", sto},    {"val", val},   {"valf", valf},
     {"add", add},   {"addf", addf}, {"sub", sub},    {"subf", subf},  {"mul", mul},   {"mulf", mulf},
@@ -24,64 +23,92 @@ const OpcodeRow opcode_table[60] = {
 
 namespace {
 
-// Every mnemonic has two to four characters, so it packs into one word; the
-// lookup is a binary search over the packed mnemonics instead of sixty string
-// comparisons.  Tokens hold no terminator bytes, so packing is exact.
-constexpr uint32_t pack(std::string_view s) {
+// Every mnemonic has two to four characters, so it packs into one word (a
+// token holds no terminator bytes, so packing is exact and tokens of other
+// lengths can never equal a packed mnemonic).  The packed words are spread
+// over 256 slots by a multiplier chosen so that no two of them share a slot:
+// one multiplication and one comparison find the row, or show there is none.
+// The mnemonics are distinct, so this calls exactly the handler that the
+// comparison with every row would.
+constexpr uint32_t pack(const char* s, uint32_t n) {
   uint32_t k = 0;
-  for (std::size_t i = 0; i < s.size(); i++) k |= static_cast<uint32_t>(static_cast<unsigned char>(s[i])) << (8 * i);
+  for (uint32_t i = 0; i < n; i++) k |= static_cast<uint32_t>(static_cast<unsigned char>(s[i])) << (8 * i);
   return k;
 }
 
-struct Key {
-  uint32_t key;
-  Handler handler;
+constexpr uint32_t kMul = 0x2840721b;
+constexpr uint32_t slot(uint32_t k) { return (k * kMul) >> 24; }
+
+struct Slot {
+  uint32_t key = 0;  // 0: empty (no mnemonic packs to 0)
+  Handler handler = nullptr;
 };
 
-std::array<Key, 60> sorted_keys() {
-  std::array<Key, 60> keys{};
-  for (int i = 0; i < 60; i++) keys[i] = {pack(opcode_table[i].mnemonic), opcode_table[i].handler};
-  std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.key < b.key; });
-  return keys;
+constexpr std::array<Slot, 256> make_slots() {
+  std::array<Slot, 256> t{};
+  for (const OpcodeRow& row : opcode_table) {
+    uint32_t n = 0;
+    while (row.mnemonic[n]) n++;
+    uint32_t k = pack(row.mnemonic, n);
+    Slot& s = t[slot(k)];
+    if (s.key != 0) throw "two mnemonics share a slot: choose another multiplier";
+    s = {k, row.handler};
+  }
+  return t;
 }
 
-const std::array<Key, 60> keys = sorted_keys();
+constexpr std::array<Slot, 256> slots = make_slots();
+
+// Two two-byte reads, overlapping for three characters, pack a token of two
+// to four characters without a loop and without reading past its end.
+inline uint32_t pack_token(const char* p, std::size_t n) {
+  uint32_t a = static_cast<unsigned char>(p[0]) | static_cast<uint32_t>(static_cast<unsigned char>(p[1])) << 8;
+  uint32_t c = static_cast<unsigned char>(p[n - 2]) | static_cast<uint32_t>(static_cast<unsigned char>(p[n - 1])) << 8;
+  return a | c << (8 * (n - 2));
+}
+
+inline Handler lookup(std::string_view opcode) {
+  if (opcode.size() - 2 > 2) return nullptr;  // not two to four characters
+  uint32_t k = pack_token(opcode.data(), opcode.size());
+  const Slot& s = slots[slot(k)];
+  return s.key == k ? s.handler : nullptr;
+}
+
+// The three rules that write lines of their own.  They apply to few lines,
+// so they stay out of the path that every line takes.
+
+// A first token that begins with "L" is passed through.
+[[gnu::noinline]] void pass_through(State& st) {
+  if (st.p1.at(0) == 'j') {
+    st.p1.n = 1;
+    st.out.put("%s\t\t\t%s %s\n", st.opcode, st.p1, st.p2);
+  } else {
+    st.out.put("%s\t\t\t%s \n", st.opcode, st.p1);
+  }
+}
+
+// A label gets a nop of its own.
+[[gnu::noinline]] void label_line(State& st) {
+  st.found_lbl = 0;
+  st.out.put("%s\t\t nop\n", st.lbl);
+}
+
+// Any line but "mth" ends an open class table.
+[[gnu::noinline]] void end_table(State& st) {
+  if (st.opcode == "mth") return;
+  st.in_data = 0;
+  st.out.put("\t\t\t.text\n");
+}
 
 }  // namespace
 
-Handler find_handler(std::string_view opcode) {
-  if (opcode.size() < 2 || opcode.size() > 4) return nullptr;
-  uint32_t k = pack(opcode);
-  auto it = std::lower_bound(keys.begin(), keys.end(), k, [](const Key& a, uint32_t b) { return a.key < b; });
-  return it != keys.end() && it->key == k ? it->handler : nullptr;
-}
+Handler find_handler(std::string_view opcode) { return lookup(opcode); }
 
 void jump_table(State& st) {
-  Out& o = st.out;
-
-  // A first token that begins with "L" is passed through.
-  if (st.opcode.at(0) == 'L') {
-    if (st.p1.at(0) == 'j') {
-      st.p1.n = 1;
-      o.put("%s\t\t\t%s %s\n", st.opcode, st.p1, st.p2);
-    } else {
-      o.put("%s\t\t\t%s \n", st.opcode, st.p1);
-    }
-  }
-
-  // A label gets a nop of its own.
-  if (st.found_lbl == 1) {
-    st.found_lbl = 0;
-    o.put("%s\t\t nop\n", st.lbl);
-  }
-
-  // Any line but "mth" ends an open class table.
-  if (!(st.opcode == "mth") && st.in_data == 1) {
-    st.in_data = 0;
-    o.put("\t\t\t.text\n");
-  }
-
-  if (Handler h = find_handler(st.opcode)) h(st);
+  if (st.opcode.at(0) == 'L') [[unlikely]] pass_through(st);
+  if (st.found_lbl == 1) [[unlikely]] label_line(st);
+  if (st.in_data == 1) [[unlikely]] end_table(st);
+  if (Handler h = lookup(st.opcode)) h(st);
 }
 
 }  // namespace qv

@@ -40,6 +40,11 @@ class Writer {
     buf_[used_++] = '\n';
     lines++;
   }
+  void blank() {
+    if (used_ > sizeof buf_ - 512) flush();
+    buf_[used_++] = '\n';
+    lines++;
+  }
   void flush() {
     if (used_ && std::fwrite(buf_, 1, used_, stdout) != used_) {
       std::perror("qv_bench_gen: write");
@@ -82,7 +87,7 @@ class Gen {
     while (w_.lines + 16 < target_) {
       class_block(cls++);
     }
-    w_.line("");
+    w_.blank();
     w_.line("end 4, C0, P0");
   }
 
@@ -91,7 +96,7 @@ class Gen {
   void class_block(int c) {
     int methods = 2 + r_.below(6);
     int first = proc_;
-    w_.line("");
+    w_.blank();
     w_.line("// class C%d", c);
     w_.line("cls C%d, C%d", c, c > 0 ? r_.below(c) : 0);
     for (int m = 0; m < methods; m++) w_.line("mth P%d", first + m);
@@ -101,7 +106,7 @@ class Gen {
   void procedure(int p, int depth) {
     int locals = 2 + r_.below(10);
     locals_ = locals;
-    w_.line("");
+    w_.blank();
     w_.line("// procedure P%d: %d locals", p, locals);
     w_.line("ntr P%d, %d", p, locals);
     int statements = 8 + r_.below(40);

@@ -36,9 +36,10 @@ def generate(gen, lines, path):
 
 
 class Usage:
-    def __init__(self, maxrss_kb, cpu_s):
+    def __init__(self, maxrss_kb, user_s, sys_s):
         self.maxrss_kb = maxrss_kb
-        self.cpu_s = cpu_s
+        self.user_s = user_s
+        self.sys_s = sys_s
 
 
 def piped(cmd, tmp):
@@ -55,7 +56,7 @@ def piped(cmd, tmp):
     t1 = time.perf_counter()
     with open(report) as f:
         rss, user, sys_ = f.read().split()
-    return t1 - t0, Usage(int(rss), float(user) + float(sys_)), status
+    return t1 - t0, Usage(int(rss), float(user), float(sys_)), status
 
 
 def translate_to(qv, args, path, stdin=None):
@@ -194,20 +195,25 @@ def run(a, qv, tmp):
     count_writes(qv, ic, tmp)
 
     # Alternate the two commands so both see the same machine state.
-    tq, tc, rss, cpu = [], [], [], []
+    tq, tc, rss, qu, qs, cu, cs = [], [], [], [], [], [], []
     for _ in range(a.runs):
         s, ru, status = piped([qv, ic], tmp)
         if status != 0:
             fail("translator exited with %d" % status)
         tq.append(s)
         rss.append(ru.maxrss_kb)
-        cpu.append(ru.cpu_s)
-        s, _, _ = piped(["cat", ref], tmp)
+        qu.append(ru.user_s)
+        qs.append(ru.sys_s)
+        s, ru, _ = piped(["cat", ref], tmp)
         tc.append(s)
+        cu.append(ru.user_s)
+        cs.append(ru.sys_s)
     mq, mc = statistics.median(tq), statistics.median(tc)
 
     print("timing (%d runs each, medians; output read through a pipe by cat > /dev/null):" % a.runs)
-    print("  translator: %.1f ms wall (%.1f ms cpu), cat of its output: %.1f ms" % (mq * 1e3, statistics.median(cpu) * 1e3, mc * 1e3))
+    med = lambda v: statistics.median(v) * 1e3
+    print("  translator: %.1f ms wall (%.1f ms user, %.1f ms sys)" % (mq * 1e3, med(qu), med(qs)))
+    print("  cat of its output: %.1f ms wall (%.1f ms user, %.1f ms sys)" % (mc * 1e3, med(cu), med(cs)))
     print("  input  %.0f MB/s" % (in_bytes / 1e6 / mq))
     print("  output %.0f MB/s" % (out_bytes / 1e6 / mq))
     print("  lines  %.2f M lines/s" % (in_lines / 1e6 / mq))

@@ -172,6 +172,11 @@ void tokonize_short(State& st, int len) {
   take(st.p1, b, first, last);
   take(st.p2, b, first, last);
   take(st.p3, b, first, last);
+  if (first == 0) [[likely]] {  // hardly any line has a fifth token
+    st.p4.point(b, 0);
+    st.p5.point(b, 0);
+    return;
+  }
   take(st.p4, b, first, last);
   take(st.p5, b, first, last);
 }

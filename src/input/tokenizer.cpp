@@ -95,8 +95,12 @@ struct Bytes {
   __m128i lo, hi;
 };
 
+// With Two false only the first half counts (a line under 16 characters).
+template <bool Two = true>
 uint32_t mask(__m128i lo, __m128i hi) {
-  return static_cast<uint32_t>(_mm_movemask_epi8(lo)) | static_cast<uint32_t>(_mm_movemask_epi8(hi)) << 16;
+  uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(lo));
+  if constexpr (Two) m |= static_cast<uint32_t>(_mm_movemask_epi8(hi)) << 16;
+  return m;
 }
 __m128i is(__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
 uint32_t where(const Bytes& x, char c) { return mask(is(x.lo, c), is(x.hi, c)); }
@@ -147,6 +151,7 @@ void take(Field& f, const char* b, uint32_t& first, uint32_t& last) {
   last &= last - 1;
 }
 
+template <bool Two>
 void tokonize_short(State& st, int len) {
   char* b = st.line.b;
   Bytes x{_mm_loadu_si128(reinterpret_cast<const __m128i*>(b)),
@@ -159,12 +164,12 @@ void tokonize_short(State& st, int len) {
     return _mm_or_si128(_mm_or_si128(is(v, '\0'), is(v, '/')), _mm_or_si128(is(v, ':'), is(v, '"')));
   };
   uint32_t label = 0;  // the label's positions, blanks for the tokens
-  if (mask(rare(x.lo), rare(x.hi)) & line) [[unlikely]] label = marks(st, x, line);
+  if (mask<Two>(rare(x.lo), rare(x.hi)) & line) [[unlikely]] label = marks(st, x, line);
 
   // White space other than a blank ends the tokens of the line.
-  uint32_t stop = mask(is_end(x.lo), is_end(x.hi)) & line & ~label;
+  uint32_t stop = mask<Two>(is_end(x.lo), is_end(x.hi)) & line & ~label;
   line &= (stop & -stop) - 1;  // all of it when there is no stop
-  uint32_t word = line & ~label & ~mask(is_blank(x.lo), is_blank(x.hi));
+  uint32_t word = line & ~label & ~mask<Two>(is_blank(x.lo), is_blank(x.hi));
 
   uint32_t first = word & ~(word << 1);
   uint32_t last = word & ~(word >> 1);
@@ -187,7 +192,8 @@ void tokonize_short(State& st, int len) {
 
 void tokonize(State& st, int len) {
 #if defined(__SSE2__)
-  if (len < 32) return tokonize_short(st, len);
+  if (len < 16) return tokonize_short<false>(st, len);
+  if (len < 32) return tokonize_short<true>(st, len);
 #endif
   st.line.b[len] = '\0';
   tokonize_scan(st);

@@ -140,15 +140,16 @@ uint32_t marks(State& st, const Bytes& x, uint32_t& line) {
   return label;
 }
 
-// A token is a run of word bits; the first and last bits of the runs are
-// taken apart, lowest first.  Bits 31 and 30 stand in when no run is left
-// (bit 31 is never a word bit, so no run starts there): the token is empty.
-void take(Field& f, const char* b, uint32_t& first, uint32_t& last) {
-  int start = __builtin_ctz(first | 1u << 31);
-  int end = __builtin_ctz(last | 1u << 30) + 1;
-  f.point(b + start, static_cast<uint32_t>(end - start));
+// A token is a run of word bits: `first` holds the first bit of every run,
+// `past` the bit just behind it, and the runs are taken lowest first.  Bit 31
+// stands in for both when no run is left, which gives an empty token (no run
+// starts there: bit 31 is never a word bit).
+void take(Field& f, const char* b, uint32_t& first, uint32_t& past) {
+  uint32_t start = static_cast<uint32_t>(__builtin_ctz(first | 1u << 31));
+  uint32_t end = static_cast<uint32_t>(__builtin_ctz(past | 1u << 31));
+  f.point(b + start, end - start);
   first &= first - 1;
-  last &= last - 1;
+  past &= past - 1;
 }
 
 template <bool Two>
@@ -172,18 +173,18 @@ void tokonize_short(State& st, int len) {
   uint32_t word = line & ~label & ~mask<Two>(is_blank(x.lo), is_blank(x.hi));
 
   uint32_t first = word & ~(word << 1);
-  uint32_t last = word & ~(word >> 1);
-  take(st.opcode, b, first, last);
-  take(st.p1, b, first, last);
-  take(st.p2, b, first, last);
-  take(st.p3, b, first, last);
+  uint32_t past = ~word & (word << 1);
+  take(st.opcode, b, first, past);
+  take(st.p1, b, first, past);
+  take(st.p2, b, first, past);
+  take(st.p3, b, first, past);
   if (first == 0) [[likely]] {  // hardly any line has a fifth token
     st.p4.point(b, 0);
     st.p5.point(b, 0);
     return;
   }
-  take(st.p4, b, first, last);
-  take(st.p5, b, first, last);
+  take(st.p4, b, first, past);
+  take(st.p5, b, first, past);
 }
 
 #endif

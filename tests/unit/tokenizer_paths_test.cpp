@@ -18,22 +18,26 @@ struct Fields {
   bool operator==(const Fields&) const = default;
 };
 
-Fields tokenize(const std::string& line) {
+struct Tok {
   std::string out_text, err_text;
-  qv::Out out(&out_text), err(&err_text);
-  qv::State st(out, err);
-  st.strL.set("previous", 8);
-  st.line.clear();
-  std::memcpy(st.line.b, line.data(), line.size());
-  qv::tokonize(st, static_cast<int>(line.size()));
-  Fields r;
-  const qv::Field* fs[] = {&st.opcode, &st.p1, &st.p2, &st.p3, &st.p4, &st.p5};
-  for (int i = 0; i < 6; i++) r.f[i] = std::string(fs[i]->sv());
-  r.found_lbl = st.found_lbl;
-  r.lbl = st.found_lbl ? std::string(st.lbl.sv()) : "";
-  r.strL = std::string(st.strL.sv());
-  return r;
-}
+  qv::Out out{&out_text}, err{&err_text};
+  qv::State st{out, err};
+
+  Fields run(const std::string& line) {
+    st.strL.set("previous", 8);
+    st.found_lbl = 0;
+    st.line.clear();
+    std::memcpy(st.line.b, line.data(), line.size());
+    qv::tokonize(st, static_cast<int>(line.size()));
+    Fields r;
+    const qv::Field* fs[] = {&st.opcode, &st.p1, &st.p2, &st.p3, &st.p4, &st.p5};
+    for (int i = 0; i < 6; i++) r.f[i] = std::string(fs[i]->sv());
+    r.found_lbl = st.found_lbl;
+    r.lbl = st.found_lbl ? std::string(st.lbl.sv()) : "";
+    r.strL = std::string(st.strL.sv());
+    return r;
+  }
+};
 
 std::string show(const std::string& s) {
   std::string r;
@@ -49,10 +53,10 @@ std::string show(const std::string& s) {
   return r;
 }
 
-void expect_same(const std::string& line) {
+void expect_same(Tok& t, const std::string& line) {
   std::string padded = line + std::string(60, ' ');
   ASSERT_GE(padded.size(), 32u);
-  Fields a = tokenize(line), b = tokenize(padded);
+  Fields a = t.run(line), b = t.run(padded);
   EXPECT_TRUE(a == b) << "line \"" << show(line) << "\": opcode \"" << show(a.f[0]) << "\" vs \""
                       << show(b.f[0]) << "\", p1 \"" << show(a.f[1]) << "\" vs \"" << show(b.f[1])
                       << "\", lbl \"" << show(a.lbl) << "\" vs \"" << show(b.lbl) << "\", strL \""
@@ -60,25 +64,27 @@ void expect_same(const std::string& line) {
 }
 
 TEST(TokenizerPaths, ChosenLines) {
+  Tok t;
   for (const char* line : {"", "\n", "L7:  add r1, r2\n", "cst r3,25 // load 25\n", "str S4 \"a, b: c\"\n",
                            "str S5 \"x//y\"\n", "L2: // only a label\n", "   L9: pln\n", "cal r1 foo:bar\n",
                            "ntr 1 2 3 4 5 6 7\n", "L12 j L14\n", "\tpint\tr1\n", "add r1, r2\r\n",
                            "a\vb c\n", "x:y:z \"q\n", "\"a\" b: c\n", "//\n", "/ / a//b\n", "a,,b,\t,c\n",
                            "\xe9t\xe9 r1\n", "\"\"\n", "0123456789012345678901234567890"}) {
-    expect_same(line);
+    expect_same(t, line);
   }
   // A terminator inside the line ends it; the rest is not seen.
-  expect_same(std::string("add r1\0 r2: \"q\"", 15));
+  expect_same(t, std::string("add r1\0 r2: \"q\"", 15));
 }
 
 TEST(TokenizerPaths, RandomLines) {
   const char alphabet[] = {'a', 'r', '1', 'L', ' ', ' ', ' ', ',', '\t', ':', '"', '/', '/', '\n', '\r',
                            '\v', '\f', '\0', 'x', '\xff'};
   std::mt19937 rng(12345);
+  Tok t;
   for (int i = 0; i < 20000; i++) {
     std::string line(rng() % 32, ' ');
     for (char& c : line) c = alphabet[rng() % sizeof alphabet];
-    expect_same(line);
+    expect_same(t, line);
     if (HasFailure()) break;
   }
 }

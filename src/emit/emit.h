@@ -27,10 +27,6 @@ inline void next_label(State& st, Label& l) { new_ilabel(st.internal_label_cnt++
 void map(State& st, Field& f);
 
 // The indented line "\t\t\t" + text + "\n"; the text is data.
-inline void pn(State& st, std::string_view text) {
-  st.out.raw("\t\t\t", 3);
-  st.out.raw(text);
-  st.out.raw("\n", 1);
-}
+inline void pn(State& st, std::string_view text) { st.out.put("\t\t\t%s\n", text); }
 
 }  // namespace qv

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the translator and runs every test: unit, golden and SPIM end-to-end;
 # then the unit and golden tests once more under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the fuzzer for a minute on its seed corpus.
+# UndefinedBehaviorSanitizer, a quick run of the benchmark, and the fuzzer for
+# a minute on its seed corpus.
 #   bash tools/run-tests.sh
 # QV_FUZZ_SECONDS sets the fuzzing time (0 skips the fuzzer).
 set -euo pipefail
@@ -19,6 +20,9 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_SANITIZE=ON > /dev/null
 cmake --build build-asan -j "$jobs" --target quorvelin unit_tests
 ctest --test-dir build-asan --output-on-failure -j "$jobs" -E '^e2e'
+
+echo "== the benchmark works"
+bash bench/run.sh --quick
 
 seconds=${QV_FUZZ_SECONDS:-60}
 if [ "$seconds" -gt 0 ]; then

@@ -9,14 +9,13 @@
 #include <string>
 
 #include "input/tokenizer.h"
+#include "tokenizer_support.h"
 
 namespace {
 
-struct Fields {
-  std::string f[6], lbl, strL;
-  int found_lbl;
-  bool operator==(const Fields&) const = default;
-};
+using qv::test::Fields;
+using qv::test::fields_of;
+using qv::test::show;
 
 struct Tok {
   std::string out_text, err_text;
@@ -29,29 +28,9 @@ struct Tok {
     st.line.clear();
     std::memcpy(st.line.b, line.data(), line.size());
     qv::tokonize(st, static_cast<int>(line.size()));
-    Fields r;
-    const qv::Field* fs[] = {&st.opcode, &st.p1, &st.p2, &st.p3, &st.p4, &st.p5};
-    for (int i = 0; i < 6; i++) r.f[i] = std::string(fs[i]->sv());
-    r.found_lbl = st.found_lbl;
-    r.lbl = st.found_lbl ? std::string(st.lbl.sv()) : "";
-    r.strL = std::string(st.strL.sv());
-    return r;
+    return fields_of(st);
   }
 };
-
-std::string show(const std::string& s) {
-  std::string r;
-  for (unsigned char c : s) {
-    if (c >= 32 && c < 127) {
-      r += static_cast<char>(c);
-    } else {
-      char t[8];
-      std::snprintf(t, sizeof t, "\\x%02x", c);
-      r += t;
-    }
-  }
-  return r;
-}
 
 void expect_same(Tok& t, const std::string& line) {
   std::string padded = line + std::string(60, ' ');

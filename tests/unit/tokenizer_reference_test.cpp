@@ -9,14 +9,13 @@
 #include <string>
 
 #include "input/tokenizer.h"
+#include "tokenizer_support.h"
 
 namespace {
 
-struct Fields {
-  std::string f[6], lbl, strL;
-  int found_lbl = 0;
-  bool operator==(const Fields&) const = default;
-};
+using qv::test::Fields;
+using qv::test::fields_of;
+using qv::test::show;
 
 // The buffer as the line loop leaves it after reading `piece` (empty: the
 // read met end of file and the blanks stay).
@@ -70,27 +69,7 @@ Fields real(qv::State& st, const std::string& piece, const std::string& old_strL
   st.strL.set(old_strL.data(), static_cast<uint32_t>(old_strL.size()));
   st.found_lbl = 0;
   qv::tokonize(st, piece.empty() ? qv::kLinePositions : static_cast<int>(piece.size()));
-  Fields r;
-  const qv::Field* fs[] = {&st.opcode, &st.p1, &st.p2, &st.p3, &st.p4, &st.p5};
-  for (int i = 0; i < 6; i++) r.f[i] = std::string(fs[i]->sv());
-  r.found_lbl = st.found_lbl;
-  if (r.found_lbl) r.lbl = std::string(st.lbl.sv());
-  r.strL = std::string(st.strL.sv());
-  return r;
-}
-
-std::string show(const std::string& s) {
-  std::string r;
-  for (unsigned char c : s) {
-    if (c >= 32 && c < 127) {
-      r += static_cast<char>(c);
-    } else {
-      char t[8];
-      std::snprintf(t, sizeof t, "\\x%02x", c);
-      r += t;
-    }
-  }
-  return r;
+  return fields_of(st);
 }
 
 TEST(TokenizerReference, RandomPiecesOfEveryLength) {

@@ -8,17 +8,69 @@
 
 namespace qv {
 
+// Each row: the mnemonic, its handler, and the operands its template fills
+// (what the checker holds each line's operands against).
 constexpr OpcodeRow opcode_table[60] = {
-    {"ntr", ntr},   {"rtn", rtn},   {"cal", cal},    {"var", var},    {"alc", alc},   {"cls", cls},
-    {"mth", mth},   {"cst", cst},   {"cstf", cstf},  {"sto", sto},    {"val", val},   {"valf", valf},
-    {"add", add},   {"addf", addf}, {"sub", sub},    {"subf", subf},  {"mul", mul},   {"mulf", mulf},
-    {"div", div1},  {"divf", div1f}, {"rem", rem},   {"end", end1},   {"dbg", dbg},   {"mov", mov},
-    {"gint", gint}, {"pint", pint}, {"pflt", pflt},  {"gflt", gflt},  {"pbln", pbln}, {"gbln", gbln},
-    {"gchr", gchr}, {"pchr", pchr}, {"pln", pln},    {"pstr", pstr},  {"gstr", gstr}, {"tfl", tfl},
-    {"neg", neg},   {"negf", negf}, {"and", and1},   {"or", or1},     {"not", not1},  {"ltn", ltn},
-    {"ltnf", ltnf}, {"leq", leq},   {"leqf", leqf},  {"gtr", gtr},    {"gtrf", gtrf}, {"geq", geq},
-    {"geqf", geqf}, {"eql", eql},   {"eqlf", eql},   {"neq", neq},    {"neqf", neq},  {"bra", bra},
-    {"brf", brf},   {"psh", psh},   {"pshf", pshf},  {"ndx", ndx},    {"sel", sel},   {"str", str1},
+    {"ntr", ntr, "def nreg"},
+    {"rtn", rtn, "ret num?"},
+    {"cal", cal, "dist callee"},
+    {"var", var, "delta num reg"},
+    {"alc", alc, "reg reg"},
+    {"cls", cls, "def label"},
+    {"mth", mth, "label"},
+    {"cst", cst, "value reg"},
+    {"cstf", cstf, "flit reg"},
+    {"sto", sto, "reg reg"},
+    {"val", val, "reg"},
+    {"valf", valf, "reg freg"},
+    {"add", add, "reg reg"},
+    {"addf", addf, "reg reg"},
+    {"sub", sub, "reg reg"},
+    {"subf", subf, "reg reg"},
+    {"mul", mul, "reg reg"},
+    {"mulf", mulf, "reg reg"},
+    {"div", div1, "reg reg"},
+    {"divf", div1f, "reg reg"},
+    {"rem", rem, "reg reg"},
+    {"end", end1, "words label label"},
+    {"dbg", dbg, "word?"},
+    {"mov", mov, "reg reg"},
+    {"gint", gint, "reg"},
+    {"pint", pint, "reg"},
+    {"pflt", pflt, "reg"},
+    {"gflt", gflt, "reg"},
+    {"pbln", pbln, "reg"},
+    {"gbln", gbln, "reg"},
+    {"gchr", gchr, "reg"},
+    {"pchr", pchr, "reg"},
+    {"pln", pln, ""},
+    {"pstr", pstr, "reg"},
+    {"gstr", gstr, "reg num?"},
+    {"tfl", tfl, "reg"},
+    {"neg", neg, "reg"},
+    {"negf", negf, "reg"},
+    {"and", and1, "reg reg"},
+    {"or", or1, "reg reg"},
+    {"not", not1, "reg"},
+    {"ltn", ltn, "reg reg"},
+    {"ltnf", ltnf, "reg reg"},
+    {"leq", leq, "reg reg"},
+    {"leqf", leqf, "reg reg"},
+    {"gtr", gtr, "reg reg"},
+    {"gtrf", gtrf, "reg reg"},
+    {"geq", geq, "reg reg"},
+    {"geqf", geqf, "reg reg"},
+    {"eql", eql, "reg reg"},
+    {"eqlf", eql, "reg reg"},
+    {"neq", neq, "reg reg"},
+    {"neqf", neq, "reg reg"},
+    {"bra", bra, "label"},
+    {"brf", brf, "reg label"},
+    {"psh", psh, "reg"},
+    {"pshf", pshf, "freg"},
+    {"ndx", ndx, "reg num num reg"},
+    {"sel", sel, "num reg"},
+    {"str", str1, "def"},
 };
 
 namespace {
@@ -41,7 +93,7 @@ constexpr uint32_t slot(uint32_t k) { return (k * kMul) >> 24; }
 
 struct Slot {
   uint32_t key = 0;  // 0: empty (no mnemonic packs to 0)
-  Handler handler = nullptr;
+  const OpcodeRow* row = nullptr;
 };
 
 constexpr std::array<Slot, 256> make_slots() {
@@ -52,7 +104,7 @@ constexpr std::array<Slot, 256> make_slots() {
     uint32_t k = pack(row.mnemonic, n);
     Slot& s = t[slot(k)];
     if (s.key != 0) throw "two mnemonics share a slot: choose another multiplier";
-    s = {k, row.handler};
+    s = {k, &row};
   }
   return t;
 }
@@ -67,11 +119,11 @@ inline uint32_t pack_token(const char* p, std::size_t n) {
   return a | c << (8 * (n - 2));
 }
 
-inline Handler lookup(std::string_view opcode) {
+inline const OpcodeRow* lookup(std::string_view opcode) {
   if (opcode.size() - 2 > 2) return nullptr;  // not two to four characters
   uint32_t k = pack_token(opcode.data(), opcode.size());
   const Slot& s = slots[slot(k)];
-  return s.key == k ? s.handler : nullptr;
+  return s.key == k ? s.row : nullptr;
 }
 
 // The three rules that write lines of their own.  They apply to few lines,
@@ -102,13 +154,18 @@ inline Handler lookup(std::string_view opcode) {
 
 }  // namespace
 
-Handler find_handler(std::string_view opcode) { return lookup(opcode); }
+const OpcodeRow* find_row(std::string_view opcode) { return lookup(opcode); }
+
+Handler find_handler(std::string_view opcode) {
+  const OpcodeRow* r = lookup(opcode);
+  return r ? r->handler : nullptr;
+}
 
 void jump_table(State& st) {
   if (st.opcode.at(0) == 'L') [[unlikely]] pass_through(st);
   if (st.found_lbl == 1) [[unlikely]] label_line(st);
   if (st.in_data == 1) [[unlikely]] end_table(st);
-  if (Handler h = lookup(st.opcode)) h(st);
+  if (const OpcodeRow* r = lookup(st.opcode)) r->handler(st);
 }
 
 }  // namespace qv

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/banner.h"
-#include "driver/line_reader.h"
-#include "driver/read_ip.h"
+#include "emit/banner.h"
+#include "input/line_reader.h"
+#include "dispatch/read_ip.h"
 #include "state.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "emit/frame.h"
 
-#include "driver/banner.h"
+#include "emit/banner.h"
 #include "emit/emit.h"
 
 namespace qv {

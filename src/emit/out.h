@@ -11,17 +11,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
 
-namespace qv {
+#include "fatal.h"
 
-// A failed read or write that ends the run; what() is the message for the user.
-struct Fatal : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+namespace qv {
 
 // A template split into literal runs around its conversions (%s, %d, %4d, %3i, ...).
 struct Fmt {

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/line_reader.h"
-#include "driver/read_ip.h"
+#include "input/line_reader.h"
+#include "dispatch/read_ip.h"
 #include "emit/frame.h"
 #include "state.h"
 

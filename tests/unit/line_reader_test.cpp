@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/line_reader.h"
+#include "input/line_reader.h"
 
 namespace {
 

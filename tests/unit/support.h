@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/line_reader.h"
-#include "driver/read_ip.h"
+#include "input/line_reader.h"
+#include "dispatch/read_ip.h"
 #include "state.h"
 
 namespace qv::test {

@@ -1,4 +1,4 @@
-#include "driver/line_reader.h"
+#include "input/line_reader.h"
 
 #include <cerrno>
 #include <cstdint>

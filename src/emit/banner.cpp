@@ -1,4 +1,4 @@
-#include "driver/banner.h"
+#include "emit/banner.h"
 
 namespace qv {
 

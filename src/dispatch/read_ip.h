@@ -1,7 +1,7 @@
 // The line loop over one input file.
 #pragma once
 
-#include "driver/line_reader.h"
+#include "input/line_reader.h"
 #include "state.h"
 
 namespace qv {

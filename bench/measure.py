@@ -174,16 +174,22 @@ def main():
     ap.add_argument("--runs", type=int, default=7)
     ap.add_argument("--lines", type=int, default=1_000_000)
     ap.add_argument("--big", type=int, default=10_000_000, help="lines of the memory check input (0: skip)")
+    ap.add_argument("--alternate", help="qv_bench_alternate (bench/alternate.cpp): enables the small-input case")
+    ap.add_argument("--small-runs", type=int, default=300, help="runs of each command on the small input")
     a = ap.parse_args()
     qv = os.path.abspath(a.bin)
     global SPAWN
     SPAWN = os.path.abspath(a.spawn)
     if a.quick:
-        a.lines, a.big, a.runs = 20_000, 200_000, 1
+        a.lines, a.big, a.runs, a.small_runs = 20_000, 200_000, 1, 5
     os.makedirs(OUT, exist_ok=True)
     tmp = tempfile.mkdtemp(prefix="qv-bench-")
     try:
         run(a, qv, tmp)
+        if a.alternate:
+            small(a, qv, tmp)
+        if a.quick:
+            print("quick check passed (figures of small inputs, few runs: not a measurement)")
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
 
@@ -270,7 +276,30 @@ def run(a, qv, tmp):
     if a.quick:
         os.remove(ref)
         os.remove(ic)
-        print("quick check passed (figures of a small input, not a measurement)")
+
+
+def small(a, qv, tmp):
+    """Start-up: wall time on a small program against cat copying the same
+    output from a file, both read through a pipe to its end by the timing
+    program, alternating, medians."""
+    ic = os.path.join(os.path.dirname(HERE), "examples", "factorial.ic")
+    ref = os.path.join(tmp, "factorial.s")
+    translate_to(qv, [ic], ref)
+    with open(ic, "rb") as f:
+        in_lines = f.read().count(b"\n")
+    r = subprocess.run([os.path.abspath(a.alternate), str(a.small_runs), qv, ic, "--", "cat", ref],
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if r.returncode != 0:
+        fail("small input: " + r.stderr.strip())
+    mq, mc, out_bytes, minq, minc = r.stdout.split()
+    mq, mc, minq, minc = float(mq), float(mc), float(minq), float(minc)
+    print("small input: examples/factorial.ic, %d lines, %s bytes of output" % (in_lines, out_bytes))
+    print("timing (%d runs each, alternating, medians; output read through a pipe to its end):" % a.small_runs)
+    print("  translator: %.3f ms wall (fastest %.3f ms)" % (mq / 1e3, minq / 1e3))
+    print("  cat of its output: %.3f ms wall (fastest %.3f ms)" % (mc / 1e3, minc / 1e3))
+    ratio = mq / mc
+    print("  ratio translator / cat: %.2f (target <= 1.0)%s"
+          % (ratio, "" if a.quick else (": met" if ratio <= 1.0 else ": NOT met")))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,68 @@
+// The checker: reads an intermediate program exactly as the translator reads
+// it (the same reader, tokenizer and opcode table) and reports, at the line
+// where it was written, everything that SPIM will reject, mis-run or hang on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check/diag.h"
+
+namespace qv::check {
+
+// The rules, each with a stable name for -W.
+enum Rule : int {
+  unknown_opcode,
+  line_too_long,
+  operand_count,
+  extra_operand,
+  operand_kind,
+  register_range,
+  float_register,
+  duplicate_label,
+  undefined_label,
+  reserved_label,
+  pass_through,
+  non_ascii,
+  string_literal,
+  program_end,
+  class_table,
+  result_register,
+  argument_count,
+  heap_size,
+  kRules
+};
+
+// "unknown-opcode", ... in Rule order.
+const std::vector<std::string_view>& rule_names();
+// The rule of that name, or -1.
+int find_rule(std::string_view name);
+
+struct Settings {
+  bool on[kRules];
+  // Labels that the run-time support around the program defines besides the
+  // program's own frame (the runner's start-up code): defining one is an error.
+  std::vector<std::string> reserved;
+  Settings() {
+    for (bool& b : on) b = true;
+  }
+};
+
+// Checks `files` as one program, in the order given, and adds what it finds
+// to `diags` (whose file_names it sets).  Returns false, with a message for
+// the user in `io_error`, when a file cannot be opened or read.
+bool check_files(const std::vector<std::string>& files, const Settings& settings, Diags& diags,
+                 std::string& io_error);
+
+// The same over texts in memory (tests, the fuzzer): names[i] holds texts[i].
+void check_texts(const std::vector<std::string>& names, const std::vector<std::string>& texts,
+                 const Settings& settings, Diags& diags);
+
+// A line marker, "//#line N" or "//#line N "FILE"", at the start of a line
+// (blanks before it allowed).  On a match sets n and, when the marker names
+// one, file.
+bool line_marker(std::string_view line, uint32_t& n, std::string& file, bool& has_file);
+
+}  // namespace qv::check

@@ -1,0 +1,218 @@
+#include "check/diag.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <tuple>
+
+namespace qv::check {
+
+namespace {
+
+// The colours Clang uses.
+constexpr const char* kBold = "\033[1m";
+constexpr const char* kReset = "\033[0m";
+constexpr const char* kRed = "\033[1;31m";
+constexpr const char* kMagenta = "\033[1;35m";
+constexpr const char* kCyan = "\033[1;36m";
+constexpr const char* kGreen = "\033[1;32m";
+
+constexpr uint32_t kTab = 8;
+
+bool printable(unsigned char c) { return c >= 0x20 && c < 0x7f; }
+
+void write_all(int fd, std::string_view s) {
+  while (!s.empty()) {
+    ssize_t r = ::write(fd, s.data(), s.size());
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return;  // standard error is gone: nowhere left to say so
+    }
+    s.remove_prefix(static_cast<std::size_t>(r));
+  }
+}
+
+}  // namespace
+
+bool use_color(Color c, int fd) {
+  if (c == Color::always) return true;
+  if (c == Color::never) return false;
+  const char* no = std::getenv("NO_COLOR");
+  if (no && *no) return false;
+  const char* term = std::getenv("TERM");
+  if (term && std::string_view(term) == "dumb") return false;
+  return ::isatty(fd) == 1;
+}
+
+std::string Diags::escape(std::string_view s) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  std::string o;
+  o.reserve(s.size());
+  for (char ch : s) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '\t') {
+      do o += ' ';
+      while (o.size() % kTab);
+    } else if (printable(c)) {
+      o += ch;
+    } else {
+      o += '<';
+      o += hex[c >> 4];
+      o += hex[c & 15];
+      o += '>';
+    }
+  }
+  return o;
+}
+
+uint32_t Diags::shown_col(std::string_view line, uint32_t col) {
+  uint32_t shown = 0;
+  for (uint32_t i = 0; i + 1 < col && i < line.size(); i++) {
+    unsigned char c = static_cast<unsigned char>(line[i]);
+    if (c == '\t')
+      shown = (shown / kTab + 1) * kTab;
+    else
+      shown += printable(c) ? 1 : 4;
+  }
+  if (col > line.size() + 1) shown += col - 1 - static_cast<uint32_t>(line.size());
+  return shown + 1;
+}
+
+Diag& Diags::add(Severity s, int rule, const Loc& loc, std::string message, std::string text) {
+  bool promoted = s == Severity::warning && opt.werror;
+  if (promoted) s = Severity::error;
+  Diag d;
+  d.promoted = promoted;
+  d.severity = s;
+  d.rule = rule;
+  d.loc = loc;
+  d.message = std::move(message);
+  d.text = std::move(text);
+  d.seq = seq_++;
+  list_.push_back(std::move(d));
+  return list_.back();
+}
+
+std::string Diags::where(const Loc& l) const {
+  std::string o;
+  if (l.file < file_names.size()) o = file_names[l.file];
+  if (l.line == 0) return o;
+  o += ':' + std::to_string(l.line);
+  if (l.col) o += ':' + std::to_string(l.col);
+  return o;
+}
+
+void Diags::format_one(std::string& o, Severity s, int rule, bool promoted, const Loc& loc,
+                       std::string_view message, std::string_view text, bool color) const {
+  auto paint = [&](const char* c) {
+    if (color) o += c;
+  };
+  const char* label = s == Severity::error ? "error: " : s == Severity::warning ? "warning: " : "note: ";
+  const char* hue = s == Severity::error ? kRed : s == Severity::warning ? kMagenta : kCyan;
+
+  bool marked = loc.src_file >= 0 && static_cast<std::size_t>(loc.src_file) < src_names.size();
+  paint(kBold);
+  if (marked) {
+    o += src_names[loc.src_file] + ':' + std::to_string(loc.src_line) + ":1";
+  } else {
+    o += where(loc);
+  }
+  o += ": ";
+  paint(kReset);
+  paint(hue);
+  o += label;
+  paint(kReset);
+  paint(kBold);
+  o += message;
+  if (rule >= 0 && rules_ && static_cast<std::size_t>(rule) < rules_->size()) {
+    o += " [";
+    if (promoted) o += "-Werror,";
+    o += "-W";
+    o += (*rules_)[rule];
+    o += ']';
+  }
+  paint(kReset);
+  o += '\n';
+
+  auto quote = [&](const Loc& at, std::string_view t) {
+    if (at.line == 0) return;
+    o += escape(t);
+    o += '\n';
+    uint32_t c = shown_col(t, at.col ? at.col : 1);
+    o.append(c - 1, ' ');
+    paint(kGreen);
+    o += '^';
+    paint(kReset);
+    o += '\n';
+  };
+
+  if (marked) {
+    // The source line is the user's own; the intermediate line follows as a note.
+    paint(kBold);
+    o += where(loc) + ": ";
+    paint(kReset);
+    paint(kCyan);
+    o += "note: ";
+    paint(kReset);
+    o += "in the intermediate code here\n";
+  }
+  quote(loc, text);
+}
+
+std::string Diags::format(const Diag& d, bool color) const {
+  std::string o;
+  format_one(o, d.severity, d.rule, d.promoted, d.loc, d.message, d.text, color);
+  for (const Note& n : d.notes) format_one(o, Severity::note, -1, false, n.loc, n.message, n.text, color);
+  return o;
+}
+
+void Diags::print(int fd, bool summary) {
+  std::stable_sort(list_.begin(), list_.end(), [](const Diag& a, const Diag& b) {
+    return std::tie(a.loc.file, a.loc.line, a.loc.col, a.seq) < std::tie(b.loc.file, b.loc.line, b.loc.col, b.seq);
+  });
+  bool color = use_color(opt.color, fd);
+  std::string o;
+  errors_ = warnings_ = 0;
+  bool stopped = false;
+  for (const Diag& d : list_) {
+    if (d.severity == Severity::error && opt.max_errors && errors_ == opt.max_errors) {
+      stopped = true;
+      break;
+    }
+    o += format(d, color);
+    if (d.severity == Severity::error) errors_++;
+    if (d.severity == Severity::warning) warnings_++;
+    if (o.size() > (64 << 10)) {
+      write_all(fd, o);
+      o.clear();
+    }
+  }
+  if (stopped) {
+    if (color) o += kBold;
+    o += "quorvelin: ";
+    if (color) o += kRed;
+    o += "fatal error: ";
+    if (color) o += std::string(kReset) + kBold;
+    o += "too many errors emitted, stopping now [--max-errors=" + std::to_string(opt.max_errors) + "]";
+    if (color) o += kReset;
+    o += '\n';
+  }
+  if (summary && (errors_ || warnings_)) {
+    auto count = [](uint32_t n, const char* what) {
+      return std::to_string(n) + ' ' + what + (n == 1 ? "" : "s");
+    };
+    if (errors_ && warnings_)
+      o += count(errors_, "error") + " and " + count(warnings_, "warning");
+    else if (errors_)
+      o += count(errors_, "error");
+    else
+      o += count(warnings_, "warning");
+    o += " generated.\n";
+  }
+  write_all(fd, o);
+  if (stopped) errors_ = opt.max_errors + 1;  // there were more
+}
+
+}  // namespace qv::check

@@ -7,6 +7,9 @@ command -v g++ >/dev/null || missing+=(g++)
 command -v make >/dev/null || missing+=(make)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 command -v spim >/dev/null || missing+=(spim)
+# The man pages are checked with mandoc and looked up with man.
+command -v mandoc >/dev/null || missing+=(mandoc)
+command -v man >/dev/null || missing+=(man-db)
 if [ "${QV_WITH_FUZZ:-0}" = 1 ]; then
   command -v clang++ >/dev/null || missing+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)

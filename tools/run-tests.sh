@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the translator and runs every test: unit, golden and SPIM end-to-end;
+# then builds the Debian package, installs it and runs the installed commands;
 # then the unit and golden tests once more under AddressSanitizer and
 # UndefinedBehaviorSanitizer, a quick run of the benchmark, and the fuzzer for
 # a minute on its seed corpus.
 #   bash tools/run-tests.sh
-# QV_FUZZ_SECONDS sets the fuzzing time (0 skips the fuzzer).
+# QV_FUZZ_SECONDS sets the fuzzing time (0 skips the fuzzer); QV_PACKAGE_INSTALL=0
+# builds the package without installing it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 QV_WITH_FUZZ=1 bash tools/deps.sh
@@ -13,6 +15,20 @@ jobs=$(nproc)
 cmake -S . -B build > /dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== the Debian package: build it, install it, run the installed commands"
+# QV_PACKAGE_INSTALL=0 builds the package without installing it.
+rm -f build/quorvelin_*.deb
+(cd build && cpack -G DEB > /dev/null)
+deb=$(ls build/quorvelin_*.deb)
+version=$(dpkg-deb -f "$deb" Version)
+dpkg-deb -f "$deb" Package Version Maintainer Recommends
+if [ "${QV_PACKAGE_INSTALL:-1}" = 1 ]; then
+  sudo=""
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --reinstall "$PWD/$deb" > /dev/null
+  QV_EXPECT_STATIC=1 bash tools/check-install.sh /usr "$version"
+fi
 
 echo "== unit and golden tests under ASan and UBSan"
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1

@@ -1,13 +1,29 @@
 #include "check/check.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "check/operands.h"
+#include "check/program.h"
+#include "dispatch/jump_table.h"
+#include "emit/out.h"
+#include "input/lines.h"
+#include "input/tokenizer.h"
+#include "state.h"
+
 namespace qv::check {
 
 const std::vector<std::string_view>& rule_names() {
   static const std::vector<std::string_view> names = {
-      "unknown-opcode", "line-too-long",   "operand-count", "extra-operand",   "operand-kind",
-      "register-range", "float-register",  "duplicate-label", "undefined-label", "reserved-label",
-      "pass-through",   "non-ascii",       "string-literal", "program-end",     "class-table",
-      "result-register", "argument-count", "heap-size"};
+      "unknown-opcode",  "line-too-long",   "operand-count",  "extra-operand",   "operand-kind",
+      "register-range",  "float-register",  "duplicate-label", "undefined-label", "reserved-label",
+      "pass-through",    "non-ascii",       "string-literal", "program-end",     "class-table",
+      "result-register", "argument-count",  "heap-size"};
   return names;
 }
 
@@ -18,16 +34,1188 @@ int find_rule(std::string_view name) {
   return -1;
 }
 
-bool check_files(const std::vector<std::string>& files, const Settings&, Diags& diags, std::string&) {
-  diags.file_names = files;
+bool line_marker(std::string_view line, uint32_t& n, std::string& file, bool& has_file) {
+  std::size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) i++;
+  if (line.substr(i, 7) != "//#line") return false;
+  i += 7;
+  if (i >= line.size() || (line[i] != ' ' && line[i] != '\t')) return false;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) i++;
+  uint64_t v = 0;
+  std::size_t d = i;
+  while (i < line.size() && line[i] >= '0' && line[i] <= '9' && v < 0xffffffffu) v = v * 10 + static_cast<uint64_t>(line[i++] - '0');
+  if (i == d || v == 0 || v > 0xffffffffu) return false;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) i++;
+  has_file = false;
+  if (i < line.size() && line[i] == '"') {
+    std::size_t close = line.find('"', i + 1);
+    if (close == std::string_view::npos) return false;
+    file = std::string(line.substr(i + 1, close - i - 1));
+    has_file = true;
+    i = close + 1;
+  }
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' || line[i] == '\n')) i++;
+  if (i != line.size()) return false;
+  n = static_cast<uint32_t>(v);
   return true;
 }
 
-void check_texts(const std::vector<std::string>& names, const std::vector<std::string>&, const Settings&,
-                 Diags& diags) {
-  diags.file_names = names;
+namespace {
+
+constexpr std::string_view kFixedLabels[] = {"main",  "ENDIT", "ENDIT1",  "_var_", "_var_1", "_var_2",
+                                             "new_line", "blk", "str2",  "lblow", "lbhi",   "badipbl",
+                                             "true",  "false", "heap",
+                                             // SPIM's start-up code
+                                             "__start", "__eoth"};
+
+bool internal_label(std::string_view s) {
+  if (s.size() < 4 || s.substr(0, 3) != "_ML") return false;
+  for (char c : s.substr(3))
+    if (c < '0' || c > '9') return false;
+  return true;
 }
 
-bool line_marker(std::string_view, uint32_t&, std::string&, bool&) { return false; }
+bool has_letter(std::string_view s) {
+  for (char c : s)
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
+  return false;
+}
+
+std::string q(std::string_view s) {
+  std::string o = "'";
+  o += Diags::escape(s);
+  o += '\'';
+  return o;
+}
+
+// The registers a template writes (besides the result register that some of
+// them use for system calls), as operand positions 1..4.
+struct Effects {
+  uint8_t writes = 0;     // bit i: operand i+1 is written
+  bool reads_only = false;
+  bool clobbers_v0 = false;  // the template loads $v0 for its own use
+};
+
+Effects effects(std::string_view op) {
+  static constexpr struct {
+    std::string_view op;
+    uint8_t writes;
+    bool v0;
+  } table[] = {
+      {"var", 4, true},   {"val", 1, false},  {"ndx", 1 | 8, false}, {"sel", 2, false},  {"mov", 2, false},
+      {"cst", 2, false},  {"cstf", 2, false}, {"alc", 2, false},    {"add", 2, false},  {"sub", 2, false},
+      {"mul", 2, false},  {"div", 2, false},  {"rem", 2, false},    {"and", 2, false},  {"or", 2, false},
+      {"addf", 2, false}, {"subf", 2, false}, {"mulf", 2, false},   {"divf", 2, false}, {"neg", 1, false},
+      {"negf", 1, false}, {"not", 1, false},  {"ltn", 2, false},    {"ltnf", 2, false}, {"leq", 2, false},
+      {"leqf", 2, false}, {"gtr", 2, false},  {"gtrf", 2, false},   {"geq", 2, false},  {"geqf", 2, false},
+      {"eql", 2, false},  {"eqlf", 2, false}, {"neq", 2, false},    {"neqf", 2, false}, {"gint", 1, true},
+      {"gflt", 1, true},  {"gbln", 1, true},  {"gchr", 1, true},    {"gstr", 1, true},  {"pint", 0, true},
+      {"pflt", 0, true},  {"pbln", 0, true},  {"pchr", 0, true},    {"pln", 0, true},   {"pstr", 0, true},
+      {"dbg", 0, true},
+  };
+  for (const auto& e : table)
+    if (e.op == op) return {e.writes, false, e.v0};
+  return {};
+}
+
+// Operands that are written and not read, where rr is not a use of the result.
+bool write_only(std::string_view op, int i) {
+  if (i == 2 && op == "var") return true;
+  if (i == 1 && (op == "cst" || op == "cstf" || op == "alc" || op == "mov")) return true;
+  if (i == 0 && (op == "gint" || op == "gflt" || op == "gbln" || op == "gchr" || op == "gstr")) return true;
+  return false;
+}
+
+const char* what_register(long long n) {
+  switch (n) {
+    case 23: return "which the templates use as scratch (boolean input) and the start-up code sets";
+    case 24:
+    case 25: return "which the templates use as scratch";
+    case 26:
+    case 27: return "which belongs to the exception handler and may change at any moment";
+    case 28: return "which procedure entry does not save, so calls do not keep it";
+    case 29: return "the stack pointer";
+    case 30: return "the frame pointer";
+    case 31: return "the return address, which every call overwrites";
+  }
+  return "";
+}
+
+class Checker {
+ public:
+  Checker(Program& prog) : prog_(prog), out_(&sink_), err_(&sink_), st_(out_, err_) {
+    for (std::string_view f : kFixedLabels) fix(f);
+    for (const std::string& f : prog_.settings.reserved) fix(f);
+  }
+
+  void file(uint32_t index, LineReader& ip);
+  void finish();
+
+ private:
+  void fix(std::string_view name) {
+    LabelInfo& l = prog_.labels[static_cast<std::size_t>(prog_.id(name))];
+    l.defined = l.fixed = true;
+  }
+
+  void piece(int len, int n);
+  void end_line();
+  void check_line(bool rest);
+  void check_label(bool table_open);
+  void check_operands(const OpcodeRow& row);
+  void check_arg(Arg a, const Field& f, const OpcodeRow& row);
+  bool check_register(const Field& f, const OpcodeRow& row, const char* need);
+  void check_number(const Field& f, const OpcodeRow& row, const char* need, long long* v);
+  void semantics(const OpcodeRow& row);
+  void check_result(const OpcodeRow& row);
+  void check_literal(const OpcodeRow& row);
+  void check_bytes();
+
+  int define(std::string_view name, uint32_t col, bool proc);
+  int use(std::string_view name, uint32_t col);
+  void begin_procedure(int label);
+  void end_procedure();
+  void flow(FlowIns::Op op, uint8_t a = FlowIns::kNone, uint8_t b = FlowIns::kNone, int64_t x = 0,
+            bool is_label = false, uint32_t col = 1);
+
+  Loc loc(uint32_t col) const {
+    Loc l;
+    l.file = file_;
+    l.line = line_;
+    l.col = col;
+    if (marker_file_ >= 0) {
+      l.src_file = marker_file_;
+      l.src_line = marker_n_ + (line_ - marker_at_ - 1);
+    }
+    return l;
+  }
+  uint32_t col_of(const Field& f) const { return static_cast<uint32_t>(f.p - st_.line.b) + 1 + base_; }
+  uint32_t col_at(int pos) const { return static_cast<uint32_t>(pos) + 1 + base_; }
+  Diag* report(Severity s, int rule, uint32_t col, std::string message) {
+    return prog_.report(s, rule, loc(col), std::move(message), std::string());
+  }
+  Site site(uint32_t col) const { return {loc(col), cur_}; }
+  static void note(Diag* d, const Site& s, std::string message) {
+    if (d && s.set()) d->notes.push_back({s.loc, std::move(message), s.text});
+  }
+  // What the translator writes for this line, through its own handler.
+  std::string render(const OpcodeRow& row);
+  std::string rendered_line(const OpcodeRow& row, std::string_view needle);
+
+  Program& prog_;
+  std::string sink_;
+  Out out_, err_;
+  State st_;
+
+  // The physical line being read.
+  uint32_t file_ = 0;
+  uint32_t line_ = 0;
+  uint32_t base_ = 0;     // column of the piece's first character, less one
+  std::string cur_;       // the physical line so far, as read
+  std::string piece_;     // the current piece, as read
+  bool cont_ = false;     // the previous piece did not end its line
+  std::size_t first_diag_ = 0;
+  int pieces_ = 0;
+
+  // Where the comment, the label and the literal of the piece are.
+  int code_end_ = 0, comment_ = -1, first_quote_ = -1, last_quote_ = -1;
+
+  // A line longer than a piece.
+  struct Cut {
+    bool any = false;
+    bool in_comment = false;  // only a comment is cut
+    bool bad = false;         // the cut splits an operand or literal, or a rest writes something
+    bool word_at_cut = false; // the piece before the cut ends inside a word
+    std::string what;         // what the rest does
+  } cut_;
+
+  // Line markers.
+  int marker_file_ = -1;
+  uint32_t marker_n_ = 0, marker_at_ = 0;
+
+  // The class table.
+  bool table_open_at_start_ = false;
+  Site table_closer_;
+  bool closer_is_eof_ = false;
+  std::string closer_file_;
+
+  // The result register in straight-line code.
+  enum { rr_unknown, rr_result, rr_clobbered } rr_ = rr_unknown;
+  Site rr_site_;
+
+  // The program's end lines and main constructor.
+  int ends_ = 0;
+  Site first_end_;
+  int ctor_ = -1;
+  Site ctor_site_;
+
+  bool had_literal_ = false;  // an earlier line set the literal that str would reuse
+
+  Procedure proc_;
+  int rtn_count_ = -1;
+  Site rtn_site_;
+};
+
+void Checker::file(uint32_t index, LineReader& ip) {
+  file_ = index;
+  line_ = 0;
+  cont_ = false;
+  marker_file_ = -1;
+  marker_n_ = marker_at_ = 0;
+  each_piece(st_, ip, [&](int len, int n) { piece(len, n); });
+  if (cont_) end_line();
+}
+
+void Checker::piece(int len, int n) {
+  const char* b = st_.line.b;
+  piece_.assign(b, static_cast<std::size_t>(n));
+  bool rest = cont_;
+  if (n == 0) {
+    // The end-of-file pass: a line of blanks, which closes an open class table.
+    if (st_.in_data) {
+      st_.in_data = 0;
+      if (rest) {
+        cut_.bad = true;
+        cut_.what = "the empty rest closes the open class table";
+      }
+      table_closer_ = {loc(0), std::string()};
+      table_closer_.loc.line = 0;
+      closer_is_eof_ = true;
+      closer_file_ = prog_.diags.file_names[file_];
+    }
+    if (rest) end_line();
+    cont_ = false;
+    return;
+  }
+  if (!rest) {
+    line_++;
+    base_ = 0;
+    cur_.clear();
+    first_diag_ = prog_.diags.all().size();
+    pieces_ = 0;
+    cut_ = Cut();
+    uint32_t mn;
+    std::string mf;
+    bool has_file;
+    if (line_marker(piece_, mn, mf, has_file)) {
+      if (has_file) {
+        auto& names = prog_.diags.src_names;
+        auto it = std::find(names.begin(), names.end(), mf);
+        marker_file_ = static_cast<int>(it - names.begin());
+        if (it == names.end()) names.push_back(mf);
+      } else if (marker_file_ < 0) {
+        // A marker without a file keeps the current one: the intermediate file.
+        auto& names = prog_.diags.src_names;
+        names.push_back(prog_.diags.file_names[file_]);
+        marker_file_ = static_cast<int>(names.size() - 1);
+      }
+      marker_n_ = mn;
+      marker_at_ = line_;
+    }
+  } else {
+    base_ = static_cast<uint32_t>(cur_.size());
+  }
+  pieces_++;
+  std::string_view shown(piece_);
+  if (!shown.empty() && shown.back() == '\n') shown.remove_prefix(0), shown.remove_suffix(1);
+  if (!shown.empty() && shown.back() == '\r') shown.remove_suffix(1);
+  cur_.append(shown);
+
+  // Where the tokenizer finds the comment, the label's colon and the quotes.
+  int end = 0;
+  while (end < n && b[end] != '\0') end++;
+  comment_ = -1;
+  for (int k = 0; k + 1 < end && k <= 98; k++)
+    if (b[k] == '/' && b[k + 1] == '/') {
+      comment_ = k;
+      break;
+    }
+  code_end_ = comment_ >= 0 ? comment_ : end;
+  first_quote_ = last_quote_ = -1;
+  for (int k = 0; k < code_end_; k++)
+    if (b[k] == '"') {
+      if (first_quote_ < 0) first_quote_ = k;
+      last_quote_ = k;
+    }
+
+  tokonize(st_, len);
+  check_line(rest);
+
+  bool ends = piece_.back() == '\n';
+  if (!ends && n == LineReader::kPiece) {
+    // The line goes on: the translator reads the rest as a line of its own.
+    cut_.any = true;
+    bool split = b[n - 1] != ' ' && b[n - 1] != '\t' && b[n - 1] != ',';
+    if (comment_ >= 0) {
+      if (!cut_.bad && pieces_ == 1) cut_.in_comment = true;
+    } else {
+      int quotes = 0;
+      for (int k = 0; k < code_end_; k++) quotes += b[k] == '"';
+      if (quotes % 2 == 1) {
+        cut_.bad = true;
+        if (cut_.what.empty()) cut_.what = "the cut falls inside a string literal";
+      }
+      cut_.word_at_cut = split;
+    }
+    cont_ = true;
+  } else {
+    cont_ = false;
+    end_line();
+  }
+}
+
+void Checker::end_line() {
+  // Diagnostics of this line show the whole of it.
+  auto& all = prog_.diags.all();
+  for (std::size_t i = first_diag_; i < all.size(); i++) {
+    Diag& d = all[i];
+    if (d.loc.file == file_ && d.loc.line == line_) d.text = cur_;
+    for (Note& nt : d.notes)
+      if (nt.loc.file == file_ && nt.loc.line == line_) nt.text = cur_;
+  }
+  if (cut_.any) {
+    std::string m = "line is " + std::to_string(cur_.size()) +
+                    " characters long: the translator reads it in pieces of 99 and takes the rest (from "
+                    "column 100) as a line of its own";
+    if (cut_.bad) {
+      if (!cut_.what.empty()) m += "; " + cut_.what;
+      report(Severity::error, line_too_long, 100, m);
+    } else if (cut_.in_comment) {
+      report(Severity::warning, line_too_long, 100, m + "; only the comment is cut, and its rest writes nothing");
+    } else {
+      report(Severity::warning, line_too_long, 100, m + "; the rest writes nothing");
+    }
+    auto& list = prog_.diags.all();
+    if (!list.empty() && list.back().loc.line == line_ && list.back().loc.file == file_) list.back().text = cur_;
+  }
+  cut_ = Cut();
+}
+
+void Checker::check_line(bool rest) {
+  bool table_open = st_.in_data == 1;
+  bool labelled = st_.found_lbl == 1;
+  std::string_view op = st_.opcode.sv();
+
+  if (rest) {
+    // What the rest of a cut line does decides whether the cut matters.
+    std::string_view p = piece_;
+    bool starts_word = !p.empty() && p[0] != ' ' && p[0] != '\t' && p[0] != ',' && p[0] != '\n' && p[0] != '\r';
+    bool writes = labelled || find_row(op) || (!op.empty() && op[0] == 'L') || (table_open && op != "mth");
+    if (cut_.word_at_cut && starts_word && !cut_.in_comment) {
+      cut_.bad = true;
+      if (cut_.what.empty()) cut_.what = "the cut splits a word of the instruction in two";
+    }
+    if (writes && !cut_.in_comment) {
+      cut_.bad = true;
+      if (cut_.what.empty()) {
+        if (labelled || find_row(op) || (!op.empty() && op[0] == 'L'))
+          cut_.what = "the rest is translated as " + q(op.empty() ? std::string_view(st_.lbl.sv()) : op);
+        else
+          cut_.what = "the rest closes the open class table";
+      }
+    } else if (writes) {
+      cut_.in_comment = false;
+      cut_.bad = true;
+      cut_.what = "the rest of the comment is translated as an instruction";
+    }
+  }
+
+  check_bytes();
+  if (labelled) check_label(table_open);
+  st_.found_lbl = 0;
+
+  if (table_open && op != "mth") {
+    // This line closes the class table, as the dispatcher does.
+    st_.in_data = 0;
+    table_closer_ = site(1);
+    closer_is_eof_ = false;
+  }
+
+  if (op.empty()) return;
+  if (op[0] == 'L') {
+    std::string m = "the line begins with " + q(op) +
+                    ", which the translator passes through as it stands; SPIM rejects it";
+    if (!labelled) m += "; did you mean " + q(std::string(op) + ":") + "?";
+    report(Severity::error, pass_through, col_of(st_.opcode), m);
+    rr_ = rr_unknown;
+    return;
+  }
+  const OpcodeRow* row = find_row(op);
+  if (!row) {
+    if (rest) return;
+    std::string m = "unknown opcode " + q(op) + ": the translator writes nothing for this line";
+    std::string low(op);
+    for (char& c : low) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    int best = 3;
+    std::string_view pick;
+    std::size_t best_prefix = 0;
+    for (const OpcodeRow& r : opcode_table) {
+      std::string_view mn = r.mnemonic;
+      int d = distance(low, mn);
+      std::size_t pre = 0;
+      while (pre < low.size() && pre < mn.size() && low[pre] == mn[pre]) pre++;
+      if (d < best || (d == best && pre > best_prefix)) {
+        best = d;
+        pick = mn;
+        best_prefix = pre;
+      }
+    }
+    if (!pick.empty() && best <= (low.size() <= 3 ? 1 : 2)) m += "; did you mean " + q(pick) + "?";
+    report(Severity::error, unknown_opcode, col_of(st_.opcode), m);
+    return;
+  }
+  check_operands(*row);
+  check_result(*row);
+  semantics(*row);
+}
+
+void Checker::check_bytes() {
+  const std::string& p = piece_;
+  int n = static_cast<int>(p.size());
+  auto hex = [](unsigned char c) { return Diags::escape(std::string(1, static_cast<char>(c))); };
+  // Where a form feed or vertical tab still reaches the assembly: in the
+  // label and in the literal (they end the tokens anywhere else).
+  int label_end = -1;
+  for (int k = 0; k < code_end_; k++)
+    if (p[static_cast<std::size_t>(k)] == ':' && (first_quote_ < 0 || k < first_quote_)) {
+      label_end = k;
+      break;
+    }
+  for (int k = 0; k < n; k++) {
+    unsigned char c = static_cast<unsigned char>(p[static_cast<std::size_t>(k)]);
+    if (k >= code_end_) {
+      if (c >= 0x80) {
+        report(Severity::warning, Rule::non_ascii, col_at(k),
+               "byte " + hex(c) + " outside ASCII in a comment (the translator drops the comment)");
+        return;
+      }
+      continue;
+    }
+    if (c >= 0x80) {
+      report(Severity::error, Rule::non_ascii, col_at(k),
+             "byte " + hex(c) + " outside ASCII reaches the assembly; SPIM may hang on it for ever");
+      return;
+    }
+    bool control = (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\v' && c != '\f') || c == 0x7f;
+    bool feed = (c == '\v' || c == '\f') && (k < label_end || (k > first_quote_ && k < last_quote_));
+    if (control || feed) {
+      report(Severity::error, Rule::non_ascii, col_at(k),
+             "control character " + hex(c) + " reaches the assembly; SPIM rejects it or ignores the rest of the line");
+      return;
+    }
+  }
+}
+
+void Checker::check_label(bool table_open) {
+  std::string_view l = st_.lbl.sv();  // through the colon
+  std::size_t i = 0;
+  while (i < l.size() && (l[i] == ' ' || l[i] == '\t' || l[i] == ',')) i++;
+  std::string_view body = l.substr(i, l.size() - 1 - i);
+  uint32_t col = col_at(static_cast<int>(i));
+  std::size_t e = body.size();
+  while (e > 0 && (body[e - 1] == ' ' || body[e - 1] == '\t' || body[e - 1] == ',')) e--;
+  std::string_view name = body.substr(0, e);
+  bool gap = e < body.size();
+  if (name.find_first_of(" \t,") != std::string_view::npos || name.empty()) {
+    std::string m = "the text before the first colon, " + q(l) + ", is taken as a label";
+    if (name.empty())
+      m += ", and it has no name; SPIM rejects the line";
+    else
+      m += "; SPIM rejects a label of more than one word";
+    if (l.size() + i < 99 && name.find(' ') != std::string_view::npos) m += " (is a colon standing in an operand?)";
+    report(Severity::error, reserved_label, col, m);
+    return;
+  }
+  if (gap) {
+    bool tab = body.substr(e).find('\t') != std::string_view::npos;
+    report(tab ? Severity::error : Severity::warning, reserved_label, col,
+           tab ? "a tab between the label " + q(name) + " and its colon: SPIM rejects the line"
+               : "blanks between the label " + q(name) + " and its colon; SPIM accepts them");
+    if (tab) return;
+  }
+  if (table_open) {
+    Diag* d = report(Severity::error, class_table, col,
+                     "label " + q(name) +
+                         " on the line that ends a class table lands in the data segment; a branch to it runs away");
+    (void)d;
+  }
+  define(name, col, false);
+  flow(FlowIns::label, FlowIns::kNone, FlowIns::kNone, prog_.id(name), true, col);
+  rr_ = rr_unknown;
+}
+
+int Checker::define(std::string_view name, uint32_t col, bool proc) {
+  if (!identifier(name)) {
+    report(Severity::error, reserved_label, col, q(name) + " is not a name SPIM takes as a label; SPIM rejects the line");
+    return -1;
+  }
+  if (spim_word(name)) {
+    report(Severity::error, reserved_label, col,
+           q(name) + " is an instruction name in SPIM and cannot be a label; SPIM rejects the line");
+    return -1;
+  }
+  int id = prog_.id(name);
+  LabelInfo& l = prog_.labels[static_cast<std::size_t>(id)];
+  if (l.fixed || internal_label(name)) {
+    report(Severity::error, reserved_label, col,
+           "label " + q(name) + " is defined by the generated program or SPIM's start-up code; SPIM reports it as defined twice");
+    return id;
+  }
+  if (l.defined) {
+    Diag* d = report(Severity::error, duplicate_label, col,
+                     "label " + q(name) + " is defined twice; SPIM reports it and keeps the first definition");
+    note(d, l.def, "the first definition of " + q(name) + " is here");
+    return id;
+  }
+  l.defined = true;
+  l.proc = proc;
+  l.def = site(col);
+  return id;
+}
+
+int Checker::use(std::string_view name, uint32_t col) {
+  int id = prog_.id(name);
+  LabelInfo& l = prog_.labels[static_cast<std::size_t>(id)];
+  if (!l.used) {
+    l.used = true;
+    l.use = site(col);
+  }
+  l.uses++;
+  return id;
+}
+
+void Checker::check_operands(const OpcodeRow& row) {
+  const Field* f[5] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4, &st_.p5};
+  std::string_view op = row.mnemonic;
+  int present = 0;
+  while (present < 5 && !f[present]->empty()) present++;
+  // The pieces of a str literal are not operands.
+  if (op == "str" && first_quote_ >= 0) {
+    int k = 0;
+    while (k < present && f[k]->p - st_.line.b < first_quote_) k++;
+    present = k;
+  }
+  const Sig& sig = row.sig;
+  int need = sig.required, most = sig.n;
+  bool rtn_reg = false;
+  if (op == "rtn" && present >= 1) {
+    RegForm r = reg_form(st_.p1.sv());
+    rtn_reg = r.kind != RegForm::none || st_.p1.at(0) == '$';
+    if (rtn_reg) need = 2;
+    else most = 1;
+  }
+  if (present < need) {
+    uint32_t col = present ? col_of(*f[present - 1]) + f[present - 1]->n : col_of(st_.opcode) + st_.opcode.n;
+    if (op == "cls" && present == 1) {
+      report(Severity::error, class_table, col,
+             "cls without a superclass: the table's first word is written empty and SPIM rejects it");
+    } else {
+      std::string m = q(op) + " needs " + std::to_string(need) + " operand" + (need == 1 ? "" : "s") + ", " +
+                      (present ? std::to_string(present) : std::string("none")) +
+                      " given: the translator writes an empty operand and SPIM rejects the line";
+      if (op == "rtn" && rtn_reg) m = "'rtn' with a register to return needs the number of words to remove as well";
+      report(Severity::error, operand_count, col, m);
+    }
+  }
+  if (present > most) {
+    report(Severity::warning, extra_operand, col_of(*f[most]),
+           "extra operand " + q(f[most]->sv()) + ": the translator ignores it");
+  }
+  int upto = std::min(present, static_cast<int>(sig.n));
+  for (int i = 0; i < upto; i++) {
+    Arg a = sig.arg[i];
+    if (op == "rtn" && i == 0) a = rtn_reg ? Arg::reg : Arg::num;
+    check_arg(a, *f[i], row);
+  }
+  if (op == "str") check_literal(row);
+}
+
+std::string Checker::render(const OpcodeRow& row) {
+  std::string out, err;
+  Out o(&out), e(&err);
+  State s(o, e);
+  std::memcpy(s.line.b, piece_.data(), piece_.size());
+  s.line.b[piece_.size()] = '\0';
+  tokonize(s, static_cast<int>(piece_.size()));
+  row.handler(s);
+  o.flush();
+  return out;
+}
+
+// The first instruction line of the translation that holds `needle`.
+std::string Checker::rendered_line(const OpcodeRow& row, std::string_view needle) {
+  std::string all = render(row);
+  std::size_t at = 0;
+  while (at < all.size()) {
+    std::size_t nl = all.find('\n', at);
+    if (nl == std::string::npos) nl = all.size();
+    std::string_view l(all.data() + at, nl - at);
+    at = nl + 1;
+    std::size_t s = l.find_first_not_of(" \t");
+    if (s == std::string_view::npos || l[s] == '#') continue;
+    std::size_t c = l.find('#');
+    std::string_view ins = l.substr(0, c);
+    if (ins.find(needle) == std::string_view::npos) continue;
+    // A label at the start stays; tabs become single blanks.
+    std::string o;
+    for (char ch : ins) {
+      if (ch == '\t' || ch == ' ') {
+        if (!o.empty() && o.back() != ' ') o += ' ';
+      } else {
+        o += ch;
+      }
+    }
+    while (!o.empty() && o.back() == ' ') o.pop_back();
+    return o;
+  }
+  return std::string();
+}
+
+bool Checker::check_register(const Field& f, const OpcodeRow& row, const char* need) {
+  std::string_view t = f.sv();
+  uint32_t col = col_of(f);
+  RegForm r = reg_form(t);
+  if (r.kind == RegForm::general) {
+    if (!r.clean) {
+      std::string m = q(t) + " is not a register name, but the translator takes it as one: it becomes " + r.becomes;
+      if (r.n < 0 || r.n > 31) m += ", which SPIM rejects";
+      report(Severity::error, operand_kind, col, m);
+      return false;
+    }
+    if (r.n > 31) {
+      report(Severity::error, register_range, col,
+             q(t) + " becomes " + r.becomes + ", which is not a MIPS register; SPIM rejects the line (use r0 to r13)");
+      return false;
+    }
+    if (r.n > 22) {
+      report(Severity::error, register_range, col,
+             q(t) + " becomes " + r.becomes + " (" + std::string(mips_name(r.n)) + "), " + what_register(r.n) +
+                 "; the general registers are r0 to r13");
+      return false;
+    }
+    return true;
+  }
+  if (r.kind == RegForm::result) {
+    if (!r.clean) {
+      report(Severity::error, operand_kind, col, q(t) + " is taken as the result register: it becomes $v0");
+      return false;
+    }
+    return true;
+  }
+  if (r.kind == RegForm::flt) {
+    std::string ins = rendered_line(row, r.becomes);
+    std::string m = "float register " + q(t) + " where " + need + " is needed";
+    if (!ins.empty()) m += ": SPIM rejects " + q(ins);
+    report(Severity::error, float_register, col, m);
+    return false;
+  }
+  std::string m;
+  if (t[0] == '$')
+    m = "MIPS register " + q(t) + " written directly where " + need + " is needed; use r0 to r13 or rr";
+  else if (int_literal(t))
+    m = "a number, " + q(t) + ", where " + need + " is needed";
+  else
+    m = q(t) + " where " + need + " is needed (r0 to r13, or rr)";
+  report(Severity::error, operand_kind, col, m);
+  return false;
+}
+
+void Checker::check_number(const Field& f, const OpcodeRow& row, const char* need, long long* v) {
+  std::string_view t = f.sv();
+  uint32_t col = col_of(f);
+  if (int_literal(t, v)) return;
+  if (v) *v = 0;
+  RegForm r = reg_form(t);
+  if (r.kind == RegForm::flt) {
+    std::string ins = rendered_line(row, r.becomes);
+    report(Severity::error, float_register, col,
+           "float register " + q(t) + " where " + need + " is needed" + (ins.empty() ? "" : ": SPIM rejects " + q(ins)));
+  } else if (r.kind != RegForm::none) {
+    std::string m = "register " + q(t) + " where " + need + " is needed";
+    std::string ins = rendered_line(row, r.becomes);
+    if (!ins.empty() && ins.find(r.becomes) != std::string::npos) m += ": SPIM rejects " + q(ins);
+    report(Severity::error, operand_kind, col, m);
+  } else if (identifier(t)) {
+    report(Severity::error, operand_kind, col, "label " + q(t) + " where " + need + " is needed");
+  } else {
+    report(Severity::error, operand_kind, col, q(t) + " is not " + need + " that SPIM accepts");
+  }
+}
+
+void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
+  std::string_view t = f.sv();
+  uint32_t col = col_of(f);
+  long long v = 0;
+  switch (a) {
+    case Arg::reg:
+      check_register(f, row, "a general register");
+      return;
+    case Arg::freg: {
+      RegForm r = reg_form(t);
+      if (r.kind == RegForm::flt && r.clean && r.n <= 31) return;
+      if (r.kind == RegForm::flt && r.clean)
+        report(Severity::error, register_range, col, q(t) + " becomes " + r.becomes + ", which is not a float register; SPIM rejects the line");
+      else if (r.kind == RegForm::flt)
+        report(Severity::error, operand_kind, col, q(t) + " is taken as a float register: it becomes " + r.becomes);
+      else {
+        std::string ins = r.kind != RegForm::none ? rendered_line(row, r.becomes) : std::string();
+        report(Severity::error, operand_kind, col,
+               q(t) + " where a float register (fp0 to fp31) is needed" + (ins.empty() ? "" : ": SPIM rejects " + q(ins)));
+      }
+      return;
+    }
+    case Arg::num:
+    case Arg::nreg:
+      check_number(f, row, "a number", &v);
+      return;
+    case Arg::dist:
+      if (int_literal(t, &v) && v < -1) {
+        report(Severity::error, operand_kind, col,
+               "display distance " + std::string(t) + " is below -1: the call's walk along the static links never ends");
+        return;
+      }
+      check_number(f, row, "a display distance", &v);
+      return;
+    case Arg::delta:
+      if (int_literal(t, &v) && v < 0) {
+        report(Severity::error, operand_kind, col,
+               "static-link distance " + std::string(t) + " is below 0: the walk in _var_ never ends");
+        return;
+      }
+      check_number(f, row, "a static-link distance", &v);
+      return;
+    case Arg::words:
+      check_number(f, row, "a number of words", &v);
+      if (int_literal(t, &v) && v > 1000)
+        report(Severity::error, heap_size, col,
+               "the main object takes " + std::string(t) +
+                   " words, more than the whole heap of 1000; it overwrites the stack below it");
+      return;
+    case Arg::label:
+    case Arg::def:
+      if (identifier(t) && !spim_word(t) && !(reg_form(t).kind != RegForm::none && reg_form(t).clean)) return;
+      if (int_literal(t))
+        report(Severity::error, operand_kind, col, "a number, " + q(t) + ", where a label is needed");
+      else if (reg_form(t).kind != RegForm::none)
+        report(Severity::error, operand_kind, col, "register " + q(t) + " where a label is needed");
+      else if (spim_word(t))
+        report(Severity::error, reserved_label, col, q(t) + " is an instruction name in SPIM and cannot be a label");
+      else
+        report(Severity::error, operand_kind, col, q(t) + " is not a name SPIM takes as a label");
+      return;
+    case Arg::value: {
+      RegForm r = reg_form(t);
+      if (r.kind == RegForm::flt) {
+        report(Severity::error, float_register, col, "float register " + q(t) + " where a number or a label is needed");
+        return;
+      }
+      if (r.kind != RegForm::none && r.clean) {
+        report(Severity::error, operand_kind, col,
+               "register " + q(t) + " where a number or a label is needed: the translator loads the address of a label named " + q(t));
+        return;
+      }
+      if (has_letter(t)) {
+        if (int_literal(t) || (identifier(t) && !spim_word(t))) return;
+      } else if (int_literal(t) && t[0] != '\'') {
+        return;
+      }
+      std::string ins = rendered_line(row, t);
+      report(Severity::error, operand_kind, col,
+             q(t) + " is neither a number nor a label that SPIM accepts" + (ins.empty() ? "" : ": SPIM rejects " + q(ins)));
+      return;
+    }
+    case Arg::flit:
+      if (float_literal(t)) return;
+      report(Severity::error, operand_kind, col,
+             "float literal " + q(t) + " is not one SPIM accepts in 'li.s' (it needs digits, a decimal point, and "
+             "an exponent, if any, with a lower-case e, as in 2.5, 3.0 or 1.5e3)");
+      return;
+    case Arg::word:
+      if (t.find('"') != std::string_view::npos) {
+        report(Severity::error, string_literal, col,
+               "a double quote in " + q(t) + ", which the translator writes into a string: SPIM rejects the line");
+      } else {
+        std::size_t k = 0;
+        while (k < t.size() && t[t.size() - 1 - k] == '\\') k++;
+        if (k % 2)
+          report(Severity::error, string_literal, col,
+                 q(t) + " ends in a backslash, which escapes the closing quote of the string it is written into");
+      }
+      return;
+    case Arg::ret:
+      return;
+    case Arg::callee: {
+      RegForm r = reg_form(t);
+      if (r.kind != RegForm::none || t[0] == '$') {
+        check_register(f, row, "a register holding the procedure's address");
+        return;
+      }
+      if (identifier(t) && !spim_word(t)) return;
+      report(Severity::error, operand_kind, col, q(t) + " where a register holding the procedure's address is needed");
+      return;
+    }
+  }
+}
+
+void Checker::check_literal(const OpcodeRow&) {
+  const std::string& p = piece_;
+  bool literal = first_quote_ >= 0 && last_quote_ > first_quote_;
+  // A "//" between quotes starts the comment all the same.
+  if (comment_ >= 0) {
+    bool before = p.find('"') < static_cast<std::size_t>(comment_);
+    bool after = p.find('"', static_cast<std::size_t>(comment_)) != std::string::npos;
+    if (before && after) {
+      report(Severity::error, string_literal, col_at(comment_),
+             std::string("'//' inside the literal starts a comment: the translator cuts the line here") +
+                 (literal ? "" : ", and str writes the literal of the last earlier line that had one"));
+      return;
+    }
+  }
+  if (!literal) {
+    report(Severity::error, string_literal, col_of(st_.opcode),
+           had_literal_ ? "str without a literal: the translator writes the literal of the last earlier line that had one"
+                        : "str without a literal: the translator writes an empty string");
+    return;
+  }
+  // Inside the quotes: SPIM ends the string at a bare quote, reads \" as a
+  // quote and rejects \0.
+  for (int k = first_quote_ + 1; k < last_quote_; k++) {
+    char c = p[static_cast<std::size_t>(k)];
+    if (c == '\\') {
+      char nx = p[static_cast<std::size_t>(k) + 1];
+      if (nx >= '0' && nx <= '9') {
+        report(Severity::error, string_literal, col_at(k),
+               "'\\" + std::string(1, nx) + "' in the literal: SPIM rejects or mis-reads octal escapes");
+        return;
+      }
+      k++;
+      if (k == last_quote_) {
+        report(Severity::error, string_literal, col_at(k - 1),
+               "the literal ends in a backslash, which escapes its closing quote: SPIM never sees the string end");
+        return;
+      }
+      continue;
+    }
+    if (c == '"') {
+      report(Severity::error, string_literal, col_at(k),
+             "a double quote inside the literal ends the string early; SPIM rejects the line (write \\\" )");
+      return;
+    }
+  }
+}
+
+void Checker::check_result(const OpcodeRow& row) {
+  std::string_view op = row.mnemonic;
+  const Field* f[4] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4};
+  auto is_rr = [](const Field& x) { return reg_form(x.sv()).kind == RegForm::result; };
+  if (op == "gbln" && is_rr(st_.p1)) {
+    report(Severity::error, result_register, col_of(st_.p1),
+           "gbln into rr: its template makes system calls through $v0 after setting the value, so the value read is lost");
+  }
+  if (rr_ == rr_clobbered) {
+    for (int i = 0; i < row.sig.n; i++) {
+      if (f[i]->empty() || !is_rr(*f[i]) || write_only(op, i)) continue;
+      Diag* d = report(Severity::warning, result_register, col_of(*f[i]),
+                       "rr is read here, but the result of the last call is gone: an earlier line loaded $v0 for a system call");
+      note(d, rr_site_, "$v0 is overwritten here");
+      break;
+    }
+  }
+  if (op == "cal") {
+    rr_ = rr_result;
+    return;
+  }
+  Effects e = effects(op);
+  bool writes_rr = false;
+  for (int i = 0; i < 4; i++)
+    if ((e.writes >> i & 1) && !f[i]->empty() && is_rr(*f[i])) writes_rr = true;
+  if (writes_rr) {
+    rr_ = rr_unknown;
+  } else if (e.clobbers_v0) {
+    rr_ = rr_clobbered;
+    rr_site_ = site(col_of(st_.opcode));
+  }
+}
+
+namespace {
+
+uint8_t reg_index(const Field& f) {
+  RegForm r = reg_form(f.sv());
+  if (r.kind == RegForm::result) return FlowIns::kRR;
+  if (r.kind == RegForm::general && r.n >= 9 && r.n <= 22) return static_cast<uint8_t>(r.n - 9);
+  return FlowIns::kNone;
+}
+
+bool plain_label(std::string_view t) {
+  return identifier(t) && !spim_word(t) && !(reg_form(t).kind != RegForm::none);
+}
+
+}  // namespace
+
+void Checker::flow(FlowIns::Op op, uint8_t a, uint8_t b, int64_t x, bool is_label, uint32_t col) {
+  FlowIns i;
+  i.op = op;
+  i.a = a;
+  i.b = b;
+  i.x = x;
+  i.is_label = is_label;
+  i.loc = loc(col);
+  if (op != FlowIns::kill && op != FlowIns::mov && op != FlowIns::cst) {
+    i.text = static_cast<uint32_t>(proc_.texts.size());
+    i.text_len = static_cast<uint32_t>(cur_.size());
+    proc_.texts += cur_;
+  }
+  proc_.code.push_back(i);
+}
+
+void Checker::begin_procedure(int label) {
+  end_procedure();
+  proc_.label = label;
+}
+
+void Checker::end_procedure() {
+  if (!proc_.code.empty()) analyze(prog_, proc_);
+  proc_.clear();
+  rtn_count_ = -1;
+  rtn_site_ = Site();
+}
+
+void Checker::semantics(const OpcodeRow& row) {
+  std::string_view op = row.mnemonic;
+  const Field& p1 = st_.p1;
+  const Field& p2 = st_.p2;
+  const Field& p3 = st_.p3;
+  if (first_quote_ >= 0 && last_quote_ > first_quote_ && op != "str") had_literal_ = true;
+
+  if (op == "ntr") {
+    int id = -1;
+    if (!p1.empty() && plain_label(p1.sv())) id = define(p1.sv(), col_of(p1), true);
+    begin_procedure(id);
+    rr_ = rr_unknown;
+    return;
+  }
+  if (op == "str") {
+    if (!p1.empty() && plain_label(p1.sv())) define(p1.sv(), col_of(p1), false);
+    if (first_quote_ >= 0 && last_quote_ > first_quote_) had_literal_ = true;
+    return;
+  }
+  if (op == "cls") {
+    if (!p1.empty() && plain_label(p1.sv())) define(p1.sv(), col_of(p1), false);
+    if (!p2.empty() && plain_label(p2.sv())) use(p2.sv(), col_of(p2));
+    st_.in_data = 1;
+    return;
+  }
+  if (op == "mth") {
+    if (!p1.empty() && plain_label(p1.sv())) use(p1.sv(), col_of(p1));
+    if (!st_.in_data) {
+      Diag* d = report(Severity::error, class_table, col_of(st_.opcode),
+                       "mth with no class table open: its word lands in the code, and the table lacks it");
+      if (d && closer_is_eof_) {
+        Note n;
+        n.loc.file = table_closer_.loc.file;
+        n.message = "the end of this file closed the table";
+        d->notes.push_back(n);
+      } else {
+        note(d, table_closer_, "this line closed the table (a table ends at the first line that is not mth)");
+      }
+    }
+    return;
+  }
+  if (op == "end") {
+    ends_++;
+    if (ends_ > 1) {
+      Diag* d = report(Severity::error, program_end, col_of(st_.opcode),
+                       "a second 'end' line: SPIM reports ENDIT and ENDIT1 as defined twice");
+      note(d, first_end_, "the first 'end' line is here");
+    } else {
+      first_end_ = site(col_of(st_.opcode));
+    }
+    if (!p2.empty() && plain_label(p2.sv())) use(p2.sv(), col_of(p2));
+    if (!p3.empty() && plain_label(p3.sv())) {
+      int id = use(p3.sv(), col_of(p3));
+      if (ends_ == 1) {
+        ctor_ = id;
+        ctor_site_ = site(col_of(p3));
+      }
+    }
+    end_procedure();
+    rr_ = rr_unknown;
+    return;
+  }
+  if (op == "bra" || op == "brf") {
+    const Field& t = op == "bra" ? p1 : p2;
+    if (t.empty() || !plain_label(t.sv())) {
+      if (op == "brf") flow(FlowIns::kill, FlowIns::kNone);
+      return;
+    }
+    int id = use(t.sv(), col_of(t));
+    flow(op == "bra" ? FlowIns::bra : FlowIns::brf, FlowIns::kNone, FlowIns::kNone, id, true, col_of(st_.opcode));
+    return;
+  }
+  if (op == "psh" || op == "pshf") {
+    flow(FlowIns::psh, FlowIns::kNone, FlowIns::kNone, 0, false, col_of(st_.opcode));
+    return;
+  }
+  if (op == "cal") {
+    if (!p2.empty() && plain_label(p2.sv())) {
+      int id = use(p2.sv(), col_of(p2));
+      flow(FlowIns::cal, FlowIns::kNone, FlowIns::kNone, id, true, col_of(st_.opcode));
+    } else {
+      flow(FlowIns::cal, reg_index(p2), FlowIns::kNone, 0, false, col_of(st_.opcode));
+    }
+    return;
+  }
+  if (op == "rtn") {
+    long long count = -1;
+    bool reg = reg_form(p1.sv()).kind != RegForm::none || p1.at(0) == '$';
+    const Field& c = reg ? p2 : p1;
+    if (!c.empty() && int_literal(c.sv(), &count) && count >= 0 && count < (1 << 24)) {
+      if (rtn_count_ < 0) {
+        rtn_count_ = static_cast<int>(count);
+        rtn_site_ = site(col_of(c));
+        if (proc_.label >= 0) {
+          LabelInfo& l = prog_.labels[static_cast<std::size_t>(proc_.label)];
+          if (l.count < 0) {
+            l.count = rtn_count_;
+            l.count_site = rtn_site_;
+          }
+        }
+      } else if (count != rtn_count_) {
+        Diag* d = report(Severity::error, argument_count, col_of(c),
+                         "this rtn removes " + std::to_string(count) + " words, but an earlier rtn of the same procedure removes " +
+                             std::to_string(rtn_count_) + ": no caller can push the right number for both");
+        note(d, rtn_site_, "the earlier rtn is here");
+      }
+    }
+    flow(FlowIns::rtn, FlowIns::kNone, FlowIns::kNone, 0, false, col_of(st_.opcode));
+    return;
+  }
+  if (op == "cst") {
+    uint8_t r = reg_index(p2);
+    if (r == FlowIns::kNone) return;
+    long long v;
+    std::string_view t = p1.sv();
+    if (int_literal(t, &v) && !has_letter(t))
+      flow(FlowIns::cst, r, FlowIns::kNone, v, false);
+    else if (has_letter(t) && plain_label(t) && !int_literal(t))
+      flow(FlowIns::cst, r, FlowIns::kNone, use(t, col_of(p1)), true);
+    else
+      flow(FlowIns::kill, r);
+    return;
+  }
+  if (op == "mov") {
+    flow(FlowIns::mov, reg_index(p2), reg_index(p1));
+    return;
+  }
+  if (op == "alc") {
+    flow(FlowIns::alc, reg_index(p1), FlowIns::kNone, 0, false, col_of(p1));
+    flow(FlowIns::kill, reg_index(p2));
+    return;
+  }
+  Effects e = effects(op);
+  const Field* f[4] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4};
+  for (int i = 0; i < 4; i++)
+    if (e.writes >> i & 1) flow(FlowIns::kill, reg_index(*f[i]));
+  if (e.clobbers_v0) flow(FlowIns::kill, FlowIns::kRR);
+}
+
+void Checker::finish() {
+  end_procedure();
+  Program& p = prog_;
+  // Labels used and defined nowhere, at their first use.
+  std::vector<const LabelInfo*> defined;
+  for (const LabelInfo& l : p.labels)
+    if (l.defined && !l.fixed) defined.push_back(&l);
+  for (const LabelInfo& l : p.labels) {
+    if (!l.used || l.defined) continue;
+    std::string m = "label " + q(l.name) + " is used but defined nowhere";
+    if (l.uses > 1) m += " (used " + std::to_string(l.uses) + " times)";
+    m += ": SPIM reports it as undefined and stops when it is reached";
+    if (defined.size() <= 20000) {
+      int best = static_cast<int>(l.name.size() / 3) + 1;
+      if (best > 3) best = 3;
+      const LabelInfo* pick = nullptr;
+      for (const LabelInfo* d : defined) {
+        if (d->name.size() > l.name.size() + 3 || d->name.size() + 3 < l.name.size()) continue;
+        int k = distance(l.name, d->name);
+        if (k < best) {
+          best = k;
+          pick = d;
+        }
+      }
+      if (pick) m += "; did you mean " + q(pick->name) + "?";
+    }
+    if (Diag* d = p.report(Severity::error, undefined_label, l.use.loc, m, l.use.text)) (void)d;
+  }
+  if (ends_ == 0) {
+    Loc l;
+    l.file = p.diags.file_names.empty() ? 0 : static_cast<uint32_t>(p.diags.file_names.size() - 1);
+    l.line = line_ ? line_ : 0;
+    l.col = 0;
+    p.report(Severity::error, program_end, l,
+             "the program has no 'end' line: the start-up code jumps to ENDIT, which is never defined, and SPIM "
+             "stops there",
+             std::string());
+  }
+  // Calls analysed before their callee's word count was known.
+  for (const Program::Deferred& c : p.deferred) {
+    const LabelInfo& l = p.labels[static_cast<std::size_t>(c.callee)];
+    if (l.count < 0 || c.pushed >= l.count) continue;
+    Diag* d = p.report(Severity::error, argument_count, c.at.loc,
+                       "call to " + q(l.name) + " with " + std::to_string(c.pushed) + " word" +
+                           (c.pushed == 1 ? "" : "s") + " pushed, but its rtn removes " + std::to_string(l.count),
+                       c.at.text);
+    if (d) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", l.count_site.text});
+  }
+  if (ctor_ >= 0) {
+    const LabelInfo& l = p.labels[static_cast<std::size_t>(ctor_)];
+    if (l.count >= 0 && l.count != 1) {
+      Diag* d = p.report(Severity::error, argument_count, ctor_site_.loc,
+                         "the main constructor " + q(l.name) + " removes " + std::to_string(l.count) +
+                             " words, but the start-up code pushes exactly one (the main object)",
+                         ctor_site_.text);
+      if (d) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", l.count_site.text});
+    }
+  }
+}
+
+}  // namespace
+
+bool check_files(const std::vector<std::string>& files, const Settings& settings, Diags& diags,
+                 std::string& io_error) {
+  diags.file_names = files;
+  Program prog(diags, settings);
+  auto checker = std::make_unique<Checker>(prog);
+  for (std::size_t i = 0; i < files.size(); i++) {
+    int fd = ::open(files[i].c_str(), O_RDONLY);
+    if (fd < 0) {
+      io_error = "quorvelin-check: cannot open " + files[i] + ": " + std::strerror(errno);
+      return false;
+    }
+    try {
+      LineReader ip(fd, files[i], nullptr);
+      checker->file(static_cast<uint32_t>(i), ip);
+    } catch (const Fatal& e) {
+      ::close(fd);
+      io_error = std::string(e.what());
+      if (io_error.rfind("quorvelin:", 0) == 0) io_error.replace(0, 10, "quorvelin-check:");
+      return false;
+    }
+    ::close(fd);
+  }
+  checker->finish();
+  return true;
+}
+
+void check_texts(const std::vector<std::string>& names, const std::vector<std::string>& texts,
+                 const Settings& settings, Diags& diags) {
+  diags.file_names = names;
+  Program prog(diags, settings);
+  auto checker = std::make_unique<Checker>(prog);
+  for (std::size_t i = 0; i < texts.size(); i++) {
+    LineReader ip(texts[i].data(), texts[i].size());
+    checker->file(static_cast<uint32_t>(i), ip);
+  }
+  checker->finish();
+}
 
 }  // namespace qv::check

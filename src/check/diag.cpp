@@ -137,7 +137,7 @@ void Diags::format_one(std::string& o, Severity s, int rule, bool promoted, cons
   o += '\n';
 
   auto quote = [&](const Loc& at, std::string_view t) {
-    if (at.line == 0) return;
+    if (at.line == 0 || (at.col == 0 && t.empty())) return;
     o += escape(t);
     o += '\n';
     uint32_t c = shown_col(t, at.col ? at.col : 1);

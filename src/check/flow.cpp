@@ -1,0 +1,266 @@
+// The data-flow pass over one procedure, in the manner of a bytecode
+// verifier: a forward pass over the procedure's control flow (labels join,
+// bra and brf branch, rtn ends a path) to a fixed point, over a small state:
+// the words pushed and not yet taken by a call, and the constant (a label or
+// a number) each register holds.  Diagnostics come from a last sweep over
+// the final states, so they hold on every path.
+#include <algorithm>
+#include <climits>
+#include <unordered_map>
+
+#include "check/program.h"
+
+namespace qv::check {
+
+namespace {
+
+constexpr int64_t kUnknown = INT64_MIN;
+constexpr int64_t kLabelBase = int64_t{1} << 40;  // a label constant: kLabelBase + id
+constexpr int kTop = INT_MIN;                      // pushed words differ between paths
+constexpr int kRegs = 15;
+
+struct FState {
+  bool reached = false;
+  int depth = 0;
+  int64_t reg[kRegs];
+  int last_cal = -1;              // the last call on every path, or -1
+  int last_callee = -1;           // its callee, when known
+  std::vector<uint32_t> pushes;   // the pushes not yet taken (one path's)
+  FState() { std::fill(std::begin(reg), std::end(reg), kUnknown); }
+};
+
+std::string q(std::string_view s) {
+  std::string o = "'";
+  o += Diags::escape(s);
+  o += '\'';
+  return o;
+}
+std::string words(int n) { return std::to_string(n) + (n == 1 ? " word" : " words"); }
+
+class Flow {
+ public:
+  Flow(Program& prog, const Procedure& proc) : prog_(prog), proc_(proc), code_(proc.code) {
+    for (std::size_t i = 0; i < code_.size(); i++)
+      if (code_[i].op == FlowIns::label) at_.emplace(code_[i].x, i);
+  }
+
+  void run() {
+    in_.assign(code_.size() + 1, FState());
+    FState entry;
+    entry.reached = true;
+    in_[0] = entry;
+    work_.push_back(0);
+    while (!work_.empty()) {
+      std::size_t s = work_.back();
+      work_.pop_back();
+      block(s, false);
+    }
+    for (std::size_t i = 0; i < code_.size(); i++)
+      if (in_[i].reached && (i == 0 || code_[i].op == FlowIns::label)) block(i, true);
+    joins();
+  }
+
+ private:
+  // Runs from a block start to its end; with `report` set, reports as it goes.
+  void block(std::size_t i, bool report) {
+    FState s = in_[i];
+    for (std::size_t k = i; k < code_.size(); k++) {
+      const FlowIns& c = code_[k];
+      if (k != i && c.op == FlowIns::label) {
+        flow_to(k, s, k - 1, report);
+        return;
+      }
+      switch (c.op) {
+        case FlowIns::label:
+          break;
+        case FlowIns::psh:
+          if (s.depth != kTop) {
+            s.depth++;
+            s.pushes.push_back(static_cast<uint32_t>(k));
+          }
+          break;
+        case FlowIns::cal:
+          call(s, k, report);
+          s.reg[FlowIns::kRR] = kUnknown;
+          break;
+        case FlowIns::rtn:
+          if (report && s.depth != kTop && s.depth > 0) left_at_rtn(s, k);
+          return;
+        case FlowIns::bra:
+          branch(c, s, k, report);
+          return;
+        case FlowIns::brf:
+          branch(c, s, k, report);
+          break;
+        case FlowIns::cst:
+          if (c.a < kRegs) s.reg[c.a] = c.is_label ? kLabelBase + c.x : c.x;
+          break;
+        case FlowIns::mov:
+          if (c.a < kRegs) s.reg[c.a] = c.b < kRegs ? s.reg[c.b] : kUnknown;
+          break;
+        case FlowIns::kill:
+          if (c.a < kRegs) s.reg[c.a] = kUnknown;
+          break;
+        case FlowIns::alc:
+          if (report && c.a < kRegs && s.reg[c.a] != kUnknown && s.reg[c.a] < kLabelBase && s.reg[c.a] > 1000) {
+            prog_.report(Severity::error, heap_size, c.loc,
+                         "this allocation takes " + std::to_string(s.reg[c.a]) +
+                             " words, more than the whole heap of 1000; it overwrites the stack below it",
+                         text(c));
+          }
+          break;
+      }
+    }
+  }
+
+  void branch(const FlowIns& c, FState& s, std::size_t k, bool report) {
+    auto it = at_.find(c.x);
+    if (it == at_.end()) return;  // a label outside this procedure
+    flow_to(it->second, s, k, report);
+  }
+
+  // Joins s into the state at label node t, coming from node `from`.
+  void flow_to(std::size_t t, const FState& s, std::size_t from, bool report) {
+    if (report) {
+      preds_[t].push_back({from, s.depth, s.pushes.empty() ? -1 : static_cast<int>(s.pushes.front())});
+      return;
+    }
+    FState& d = in_[t];
+    if (!d.reached) {
+      d = s;
+      work_.push_back(t);
+      return;
+    }
+    bool changed = false;
+    if (d.depth != s.depth && d.depth != kTop) {
+      d.depth = kTop;
+      d.pushes.clear();
+      changed = true;
+    }
+    for (int r = 0; r < kRegs; r++)
+      if (d.reg[r] != s.reg[r] && d.reg[r] != kUnknown) {
+        d.reg[r] = kUnknown;
+        changed = true;
+      }
+    if (d.last_cal != s.last_cal && d.last_cal != -1) {
+      d.last_cal = -1;
+      d.last_callee = -1;
+      changed = true;
+    }
+    if (changed) work_.push_back(t);
+  }
+
+  void call(FState& s, std::size_t k, bool report) {
+    const FlowIns& c = code_[k];
+    int callee = -1;
+    if (c.a == FlowIns::kNone && c.is_label) {
+      callee = static_cast<int>(c.x);
+    } else if (c.a < kRegs && s.reg[c.a] >= kLabelBase) {
+      callee = static_cast<int>(s.reg[c.a] - kLabelBase);
+    }
+    s.last_cal = static_cast<int>(k);
+    s.last_callee = callee;
+    if (callee < 0 || s.depth == kTop) {
+      s.depth = kTop;
+      s.pushes.clear();
+      return;
+    }
+    const LabelInfo& l = prog_.labels[static_cast<std::size_t>(callee)];
+    if (l.count < 0) {
+      // Not known yet (a procedure further on): checked at the end.
+      if (report) {
+        uint64_t key = static_cast<uint64_t>(callee) << 32 | static_cast<uint32_t>(s.depth);
+        if (prog_.deferred_seen.emplace(key, prog_.deferred.size()).second)
+          prog_.deferred.push_back({callee, s.depth, {c.loc, text(c)}});
+      }
+      s.depth = kTop;
+      s.pushes.clear();
+      return;
+    }
+    if (s.depth < l.count) {
+      if (report) {
+        Diag* d = prog_.report(Severity::error, argument_count, c.loc,
+                               "call to " + q(l.name) + " with " + words(s.depth) + " pushed, but its rtn removes " +
+                                   std::to_string(l.count) + ": the callee takes words that belong to its caller",
+                               text(c));
+        if (d && l.count_site.set()) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", l.count_site.text});
+      }
+      s.depth = kTop;
+      s.pushes.clear();
+      return;
+    }
+    s.depth -= l.count;
+    s.pushes.resize(static_cast<std::size_t>(s.depth));
+  }
+
+  void left_at_rtn(const FState& s, std::size_t k) {
+    const FlowIns& r = code_[k];
+    std::string m = words(s.depth) + " pushed and not taken by any call when the procedure returns: the stack loses " +
+                    (s.depth == 1 ? "it" : "them") + " on every pass";
+    Diag* d = nullptr;
+    if (s.last_cal >= 0) {
+      const FlowIns& c = code_[static_cast<std::size_t>(s.last_cal)];
+      std::string callee;
+      if (s.last_callee >= 0) callee = " to " + q(prog_.labels[static_cast<std::size_t>(s.last_callee)].name);
+      d = prog_.report(Severity::error, argument_count, c.loc,
+                       "after this call" + callee + ", " + m, text(c));
+      if (d && s.last_callee >= 0) {
+        const LabelInfo& l = prog_.labels[static_cast<std::size_t>(s.last_callee)];
+        if (l.count_site.set())
+          d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " removes " + std::to_string(l.count), l.count_site.text});
+      }
+    } else if (!s.pushes.empty()) {
+      const FlowIns& p = code_[s.pushes.front()];
+      d = prog_.report(Severity::error, argument_count, p.loc, "this push is never taken by a call: " + m, text(p));
+    }
+    if (d) d->notes.push_back({r.loc, "the procedure returns here", text(r)});
+  }
+
+  // Two paths that reach a label with different numbers of pushed words.
+  void joins() {
+    for (auto& [t, list] : preds_) {
+      int a = kTop, b = kTop;
+      std::size_t from_b = 0;
+      for (const Pred& p : list) {
+        if (p.depth == kTop) continue;
+        if (a == kTop) {
+          a = p.depth;
+        } else if (p.depth != a && b == kTop) {
+          b = p.depth;
+          from_b = p.from;
+        }
+      }
+      if (b == kTop) continue;
+      const FlowIns& l = code_[t];
+      Diag* d = prog_.report(Severity::error, argument_count, l.loc,
+                             "paths reach " + q(prog_.labels[static_cast<std::size_t>(l.x)].name) + " with " +
+                                 words(std::min(a, b)) + " and " + words(std::max(a, b)) +
+                                 " pushed: a call after it takes the wrong words on one of them",
+                             text(l));
+      const FlowIns& f = code_[from_b];
+      if (d) d->notes.push_back({f.loc, "one path comes from here with " + words(b) + " pushed", text(f)});
+    }
+  }
+
+  std::string text(const FlowIns& c) const { return proc_.texts.substr(c.text, c.text_len); }
+
+  struct Pred {
+    std::size_t from;
+    int depth;
+    int first_push;
+  };
+
+  Program& prog_;
+  const Procedure& proc_;
+  const std::vector<FlowIns>& code_;
+  std::unordered_map<int64_t, std::size_t> at_;
+  std::vector<FState> in_;
+  std::vector<std::size_t> work_;
+  std::unordered_map<std::size_t, std::vector<Pred>> preds_;
+};
+
+}  // namespace
+
+void analyze(Program& prog, const Procedure& proc) { Flow(prog, proc).run(); }
+
+}  // namespace qv::check

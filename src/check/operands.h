@@ -1,0 +1,42 @@
+// What an operand is, seen the way the translator's register mapping and
+// SPIM's assembler see it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qv::check {
+
+// The mapping's view of an operand.
+struct RegForm {
+  enum Kind : uint8_t { none, general, result, flt } kind = none;
+  long long n = 0;        // the register number it gives (general: N + 9, float: N)
+  bool clean = false;     // written in the plain form (r5, rr, fp2)
+  std::string becomes;    // the MIPS register it is turned into
+};
+
+RegForm reg_form(std::string_view s);
+
+// An integer as SPIM's li takes it: decimal with an optional minus, 0x hex,
+// or a character in single quotes.
+bool int_literal(std::string_view s, long long* value = nullptr);
+
+// A float literal that SPIM's li.s takes: digits, a point, more digits, and
+// an exponent with a lower-case e.
+bool float_literal(std::string_view s);
+
+// A name SPIM takes as a label.
+bool identifier(std::string_view s);
+
+// A name SPIM reads as one of its own instruction or directive words, which
+// cannot be a label.
+bool spim_word(std::string_view s);
+
+// The MIPS names of $0..$31, for messages ("$23 ($s7)").
+std::string_view mips_name(long long n);
+
+// Edit distance with transpositions (for "did you mean").
+int distance(std::string_view a, std::string_view b);
+
+}  // namespace qv::check

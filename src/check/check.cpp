@@ -275,7 +275,7 @@ void Checker::piece(int len, int n) {
       st_.in_data = 0;
       if (rest) {
         cut_.bad = true;
-        cut_.what = "the empty rest closes the open class table";
+        cut_.what = "the rest closes the open class table";
       }
       table_closer_ = {loc(0), std::string()};
       table_closer_.loc.line = 0;
@@ -373,16 +373,23 @@ void Checker::end_line() {
       if (nt.loc.file == file_ && nt.loc.line == line_) nt.text = cur_;
   }
   if (cut_.any) {
-    std::string m = "line is " + std::to_string(cur_.size()) +
-                    " characters long: the translator reads it in pieces of 99 and takes the rest (from "
-                    "column 100) as a line of its own";
-    if (cut_.bad) {
-      if (!cut_.what.empty()) m += "; " + cut_.what;
-      report(Severity::error, line_too_long, 100, m);
-    } else if (cut_.in_comment) {
-      report(Severity::warning, line_too_long, 100, m + "; only the comment is cut, and its rest writes nothing");
+    std::size_t len = cur_.size();
+    if (len == 99) {
+      // Only its line break is left over, read as an empty line.
+      if (cut_.bad)
+        report(Severity::error, line_too_long, 100,
+               "line is exactly 99 characters long: the translator reads its line break as an empty line of its "
+               "own, which closes the open class table");
     } else {
-      report(Severity::warning, line_too_long, 100, m + "; the rest writes nothing");
+      std::string m = "line is " + std::to_string(len) +
+                      " characters long: the translator reads 99 at a time and takes the rest (from column 100) as "
+                      "a line of its own";
+      if (cut_.bad)
+        report(Severity::error, line_too_long, 100, m + "; " + cut_.what);
+      else if (cut_.in_comment)
+        report(Severity::warning, line_too_long, 100, m + "; only the comment is cut, and its rest writes nothing");
+      else
+        report(Severity::warning, line_too_long, 100, m + "; the rest writes nothing");
     }
     auto& list = prog_.diags.all();
     if (!list.empty() && list.back().loc.line == line_ && list.back().loc.file == file_) list.back().text = cur_;
@@ -399,23 +406,17 @@ void Checker::check_line(bool rest) {
     // What the rest of a cut line does decides whether the cut matters.
     std::string_view p = piece_;
     bool starts_word = !p.empty() && p[0] != ' ' && p[0] != '\t' && p[0] != ',' && p[0] != '\n' && p[0] != '\r';
-    bool writes = labelled || find_row(op) || (!op.empty() && op[0] == 'L') || (table_open && op != "mth");
-    if (cut_.word_at_cut && starts_word && !cut_.in_comment) {
+    bool translated = labelled || find_row(op) || (!op.empty() && op[0] == 'L');
+    if (translated) {
       cut_.bad = true;
-      if (cut_.what.empty()) cut_.what = "the cut splits a word of the instruction in two";
-    }
-    if (writes && !cut_.in_comment) {
+      cut_.what = cut_.in_comment ? "the rest of the comment is translated as " + q(op.empty() ? st_.lbl.sv() : op)
+                                  : "the rest is translated as " + q(op.empty() ? st_.lbl.sv() : op);
+    } else if (table_open && op != "mth") {
       cut_.bad = true;
-      if (cut_.what.empty()) {
-        if (labelled || find_row(op) || (!op.empty() && op[0] == 'L'))
-          cut_.what = "the rest is translated as " + q(op.empty() ? std::string_view(st_.lbl.sv()) : op);
-        else
-          cut_.what = "the rest closes the open class table";
-      }
-    } else if (writes) {
-      cut_.in_comment = false;
+      cut_.what = "the rest closes the open class table";
+    } else if (cut_.word_at_cut && starts_word && !cut_.in_comment && cut_.what.empty()) {
       cut_.bad = true;
-      cut_.what = "the rest of the comment is translated as an instruction";
+      cut_.what = "the cut splits a word of the instruction in two";
     }
   }
 
@@ -516,7 +517,7 @@ void Checker::check_label(bool table_open) {
   std::string_view name = body.substr(0, e);
   bool gap = e < body.size();
   if (name.find_first_of(" \t,") != std::string_view::npos || name.empty()) {
-    std::string m = "the text before the first colon, " + q(l) + ", is taken as a label";
+    std::string m = "the text before the first colon, " + q(l.substr(i)) + ", is taken as a label";
     if (name.empty())
       m += ", and it has no name; SPIM rejects the line";
     else
@@ -731,7 +732,7 @@ void Checker::check_number(const Field& f, const OpcodeRow& row, const char* nee
            "float register " + q(t) + " where " + need + " is needed" + (ins.empty() ? "" : ": SPIM rejects " + q(ins)));
   } else if (r.kind != RegForm::none) {
     std::string m = "register " + q(t) + " where " + need + " is needed";
-    std::string ins = rendered_line(row, r.becomes);
+    std::string ins = rendered_line(row, ", " + r.becomes);
     if (!ins.empty() && ins.find(r.becomes) != std::string::npos) m += ": SPIM rejects " + q(ins);
     report(Severity::error, operand_kind, col, m);
   } else if (identifier(t)) {

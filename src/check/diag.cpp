@@ -191,7 +191,7 @@ void Diags::print(int fd, bool summary) {
   }
   if (stopped) {
     if (color) o += kBold;
-    o += "quorvelin: ";
+    o += tool + ": ";
     if (color) o += kRed;
     o += "fatal error: ";
     if (color) o += std::string(kReset) + kBold;

@@ -63,6 +63,7 @@ class Diags {
   std::vector<std::string> src_names;   // files named by line markers
 
   Options opt;
+  std::string tool = "quorvelin-check";  // names the command in its own lines
 
   Diag& add(Severity s, int rule, const Loc& loc, std::string message, std::string text);
   std::vector<Diag>& all() { return list_; }

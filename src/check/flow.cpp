@@ -121,10 +121,7 @@ class Flow {
 
   // Joins s into the state at label node t, coming from node `from`.
   void flow_to(std::size_t t, const FState& s, std::size_t from, bool report) {
-    if (report) {
-      preds_[t].push_back({from, s.depth, s.pushes.empty() ? -1 : static_cast<int>(s.pushes.front())});
-      return;
-    }
+    if (report) return;
     FState& d = in_[t];
     if (!d.reached) {
       d = s;
@@ -132,6 +129,8 @@ class Flow {
       return;
     }
     bool changed = false;
+    if (d.depth != s.depth && d.depth != kTop && s.depth != kTop && !conflicts_.count(t))
+      conflicts_.emplace(t, Conflict{d.depth, s.depth, from});
     if (d.depth != s.depth && d.depth != kTop) {
       d.depth = kTop;
       d.pushes.clear();
@@ -185,7 +184,8 @@ class Flow {
                                text(c));
         if (d && l.count_site.set()) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", l.count_site.text});
       }
-      s.depth = kTop;
+      // Go on as if the call took every word there was.
+      s.depth = 0;
       s.pushes.clear();
       return;
     }
@@ -216,38 +216,28 @@ class Flow {
     if (d) d->notes.push_back({r.loc, "the procedure returns here", text(r)});
   }
 
-  // Two paths that reach a label with different numbers of pushed words.
+  // Two paths that reach a label with different numbers of pushed words: found
+  // while the pass runs, since the state there then becomes unknown.
   void joins() {
-    for (auto& [t, list] : preds_) {
-      int a = kTop, b = kTop;
-      std::size_t from_b = 0;
-      for (const Pred& p : list) {
-        if (p.depth == kTop) continue;
-        if (a == kTop) {
-          a = p.depth;
-        } else if (p.depth != a && b == kTop) {
-          b = p.depth;
-          from_b = p.from;
-        }
-      }
-      if (b == kTop) continue;
+    std::vector<std::pair<std::size_t, Conflict>> list(conflicts_.begin(), conflicts_.end());
+    std::sort(list.begin(), list.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    for (const auto& [t, c] : list) {
       const FlowIns& l = code_[t];
       Diag* d = prog_.report(Severity::error, argument_count, l.loc,
                              "paths reach " + q(prog_.labels[static_cast<std::size_t>(l.x)].name) + " with " +
-                                 words(std::min(a, b)) + " and " + words(std::max(a, b)) +
+                                 words(std::min(c.a, c.b)) + " and " + words(std::max(c.a, c.b)) +
                                  " pushed: a call after it takes the wrong words on one of them",
                              text(l));
-      const FlowIns& f = code_[from_b];
-      if (d) d->notes.push_back({f.loc, "one path comes from here with " + words(b) + " pushed", text(f)});
+      const FlowIns& f = code_[c.from];
+      if (d) d->notes.push_back({f.loc, "one path comes from here with " + words(c.b) + " pushed", text(f)});
     }
   }
 
   std::string text(const FlowIns& c) const { return proc_.texts.substr(c.text, c.text_len); }
 
-  struct Pred {
-    std::size_t from;
-    int depth;
-    int first_push;
+  struct Conflict {
+    int a, b;          // the depth there first, and the one that disagreed
+    std::size_t from;  // where the second came from
   };
 
   Program& prog_;
@@ -256,7 +246,7 @@ class Flow {
   std::unordered_map<int64_t, std::size_t> at_;
   std::vector<FState> in_;
   std::vector<std::size_t> work_;
-  std::unordered_map<std::size_t, std::vector<Pred>> preds_;
+  std::unordered_map<std::size_t, Conflict> conflicts_;
 };
 
 }  // namespace

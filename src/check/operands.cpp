@@ -113,12 +113,14 @@ bool float_literal(std::string_view s) {
   return i == s.size();
 }
 
+// Bytes outside ASCII pass here: the rule on such bytes reports them.
 bool identifier(std::string_view s) {
   if (s.empty()) return false;
+  auto high = [](char ch) { return static_cast<unsigned char>(ch) >= 0x80; };
   char c = s[0];
-  if (!alpha(c) && c != '_' && c != '.') return false;
+  if (!alpha(c) && c != '_' && c != '.' && !high(c)) return false;
   for (char ch : s)
-    if (!alpha(ch) && !digit(ch) && ch != '_' && ch != '.' && ch != '$') return false;
+    if (!alpha(ch) && !digit(ch) && ch != '_' && ch != '.' && ch != '$' && !high(ch)) return false;
   return true;
 }
 

@@ -174,6 +174,7 @@ def main():
     ap.add_argument("--runs", type=int, default=7)
     ap.add_argument("--lines", type=int, default=1_000_000)
     ap.add_argument("--big", type=int, default=10_000_000, help="lines of the memory check input (0: skip)")
+    ap.add_argument("--check", help="quorvelin-check: also time the checker on the same input")
     ap.add_argument("--alternate", help="qv_bench_alternate (bench/alternate.cpp): enables the small-input case")
     ap.add_argument("--small-runs", type=int, default=300, help="runs of each command on the small input")
     a = ap.parse_args()
@@ -219,6 +220,9 @@ def run(a, qv, tmp):
     for cmd in ([qv, ic], ["cat", ref]):
         piped(cmd, tmp)
     tq, tc, rss, qu, qs, cu, cs = [], [], [], [], [], [], []
+    tk, krss = [], []
+    if a.check:
+        piped([a.check, ic], tmp)
     big_pipe_q, big_pipe_c = [], []
     for _ in range(a.runs):
         warm(ic)
@@ -234,6 +238,14 @@ def run(a, qv, tmp):
         tc.append(s)
         cu.append(ru.user_s)
         cs.append(ru.sys_s)
+        if a.check:
+            # Its diagnostics go to standard error, which is dropped here.
+            warm(ic)
+            s, ru, status = piped([a.check, ic], tmp)
+            if status not in (0, 1):
+                fail("checker exited with %d" % status)
+            tk.append(s)
+            krss.append(ru.maxrss_kb)
         # The same, with both given a pipe of 1 MB (the translator grows its
         # pipe to that size by itself; cat does not).
         if hasattr(fcntl, "F_SETPIPE_SZ"):
@@ -255,8 +267,15 @@ def run(a, qv, tmp):
     if big_pipe_q:
         print("  both on a 1 MB pipe: translator %.1f ms, cat %.1f ms, ratio %.2f"
               % (med(big_pipe_q), med(big_pipe_c), statistics.median(big_pipe_q) / statistics.median(big_pipe_c)))
+    if tk:
+        mk = statistics.median(tk)
+        kratio = mk / mq
+        print("  checker: %.1f ms wall, %.2f M lines/s; ratio checker / translator: %.2f (target <= 2.0)%s"
+              % (mk * 1e3, in_lines / 1e6 / mk, kratio, "" if a.quick else (": met" if kratio <= 2.0 else ": NOT met")))
     print("memory:")
     print("  peak RSS, %d lines: %d KB" % (in_lines, max(rss)))
+    if krss:
+        print("  checker peak RSS, %d lines: %d KB" % (in_lines, max(krss)))
 
     if a.big:
         big = os.path.join(OUT, "p%d.ic" % a.big)

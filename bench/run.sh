@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmark: builds the translator in release mode (in build-bench), generates
 # the input programs into bench/out/ and prints throughput, peak memory and the
-# ratio to cat copying the same output; then the same ratio on a small program
+# ratio to cat copying the same output, and the checker's time on the same
+# input; then the same ratio on a small program
 # (examples/factorial.ic), where start-up is most of the time.
 #
 #   bash bench/run.sh            the measurement (1M and 10M lines)
@@ -14,4 +15,5 @@ cd "$(dirname "$0")/.."
 cmake -S bench -B build-bench > /dev/null
 cmake --build build-bench -j "$(nproc)" > /dev/null
 exec python3 bench/measure.py --bin build-bench/quorvelin/quorvelin --gen build-bench/qv_bench_gen \
-  --spawn build-bench/qv_bench_spawn --alternate build-bench/qv_bench_alternate "$@"
+  --spawn build-bench/qv_bench_spawn --alternate build-bench/qv_bench_alternate \
+  --check build-bench/quorvelin/quorvelin-check "$@"

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -91,10 +93,18 @@ std::string q(std::string_view s) {
 // The registers a template writes (besides the result register that some of
 // them use for system calls), as operand positions 1..4.
 struct Effects {
-  uint8_t writes = 0;     // bit i: operand i+1 is written
-  bool reads_only = false;
+  uint8_t writes = 0;        // bit i: operand i+1 is written
+  uint8_t write_only = 0;    // bit i: operand i+1 is written and not read
   bool clobbers_v0 = false;  // the template loads $v0 for its own use
 };
+
+// Operands that are written and not read, where rr is not a use of the result.
+bool write_only(std::string_view op, int i) {
+  if (i == 2 && op == "var") return true;
+  if (i == 1 && (op == "cst" || op == "cstf" || op == "alc" || op == "mov")) return true;
+  if (i == 0 && (op == "gint" || op == "gflt" || op == "gbln" || op == "gchr" || op == "gstr")) return true;
+  return false;
+}
 
 Effects effects(std::string_view op) {
   static constexpr struct {
@@ -113,18 +123,37 @@ Effects effects(std::string_view op) {
       {"pflt", 0, true},  {"pbln", 0, true},  {"pchr", 0, true},    {"pln", 0, true},   {"pstr", 0, true},
       {"dbg", 0, true},
   };
+  Effects fx;
   for (const auto& e : table)
-    if (e.op == op) return {e.writes, false, e.v0};
-  return {};
+    if (e.op == op) fx = {e.writes, 0, e.v0};
+  for (int i = 0; i < 4; i++)
+    if (write_only(op, i)) fx.write_only |= static_cast<uint8_t>(1 << i);
+  return fx;
 }
 
-// Operands that are written and not read, where rr is not a use of the result.
-bool write_only(std::string_view op, int i) {
-  if (i == 2 && op == "var") return true;
-  if (i == 1 && (op == "cst" || op == "cstf" || op == "alc" || op == "mov")) return true;
-  if (i == 0 && (op == "gint" || op == "gflt" || op == "gbln" || op == "gchr" || op == "gstr")) return true;
-  return false;
+// The opcodes the checker treats apart from the rest.
+enum class Op : uint8_t { other, ntr, rtn, cal, str, cls, mth, end, bra, brf, psh, pshf, cst, mov, alc, gbln };
+
+Op op_kind(std::string_view m) {
+  static constexpr std::pair<std::string_view, Op> names[] = {
+      {"ntr", Op::ntr}, {"rtn", Op::rtn}, {"cal", Op::cal}, {"str", Op::str},   {"cls", Op::cls},
+      {"mth", Op::mth}, {"end", Op::end}, {"bra", Op::bra}, {"brf", Op::brf},   {"psh", Op::psh},
+      {"pshf", Op::pshf}, {"cst", Op::cst}, {"mov", Op::mov}, {"alc", Op::alc}, {"gbln", Op::gbln}};
+  for (const auto& [n, k] : names)
+    if (n == m) return k;
+  return Op::other;
 }
+
+// Bytes the first look at a piece stops at: the terminator, the comment's
+// slash, quotes, and anything outside printable ASCII but tab and line ends.
+constexpr std::array<bool, 256> make_scan() {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 256; c++) t[c] = c < 0x20 || c >= 0x7f;
+  t['\t'] = t['\n'] = t['\r'] = false;
+  t['/'] = t['"'] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kScan = make_scan();
 
 const char* what_register(long long n) {
   switch (n) {
@@ -144,6 +173,10 @@ const char* what_register(long long n) {
 class Checker {
  public:
   Checker(Program& prog) : prog_(prog), out_(&sink_), err_(&sink_), st_(out_, err_) {
+    for (std::size_t i = 0; i < fx_.size(); i++) {
+      fx_[i] = effects(opcode_table[i].mnemonic);
+      kinds_[i] = op_kind(opcode_table[i].mnemonic);
+    }
     for (std::string_view f : kFixedLabels) fix(f);
     for (const std::string& f : prog_.settings.reserved) fix(f);
   }
@@ -201,7 +234,12 @@ class Checker {
   std::string render(const OpcodeRow& row);
   std::string rendered_line(const OpcodeRow& row, std::string_view needle);
 
+  const Effects& fx(const OpcodeRow& row) const { return fx_[static_cast<std::size_t>(&row - opcode_table)]; }
+  Op kind(const OpcodeRow& row) const { return kinds_[static_cast<std::size_t>(&row - opcode_table)]; }
+
   Program& prog_;
+  std::array<Effects, std::size(opcode_table)> fx_;
+  std::array<Op, std::size(opcode_table)> kinds_;
   std::string sink_;
   Out out_, err_;
   State st_;
@@ -216,8 +254,9 @@ class Checker {
   std::size_t first_diag_ = 0;
   int pieces_ = 0;
 
-  // Where the comment, the label and the literal of the piece are.
-  int code_end_ = 0, comment_ = -1, first_quote_ = -1, last_quote_ = -1;
+  // Where the comment, the label and the literal of the piece are, and the
+  // first byte outside printable ASCII (or -1).
+  int code_end_ = 0, comment_ = -1, first_quote_ = -1, last_quote_ = -1, odd_ = -1;
 
   // A line longer than a piece.
   struct Cut {
@@ -286,6 +325,33 @@ void Checker::piece(int len, int n) {
     cont_ = false;
     return;
   }
+  // Where the tokenizer finds the comment and the quotes, in one look at
+  // the bytes, which also notes the first byte that is not plain text.
+  int end = n;
+  comment_ = -1;
+  first_quote_ = last_quote_ = -1;
+  odd_ = -1;
+  for (int k = 0; k < n; k++) {
+    unsigned char c = static_cast<unsigned char>(b[k]);
+    if (!kScan[c]) continue;
+    if (c == 0) {
+      end = k;
+      break;
+    }
+    if (c == '/') {
+      if (comment_ < 0 && k + 1 < n && b[k + 1] == '/' && k <= 98) comment_ = k;
+    } else if (c == '"') {
+      if (comment_ < 0) {
+        if (first_quote_ < 0) first_quote_ = k;
+        last_quote_ = k;
+      }
+    } else if (odd_ < 0) {
+      odd_ = k;
+    }
+  }
+  if (comment_ >= end) comment_ = -1;
+  code_end_ = comment_ >= 0 ? comment_ : end;
+
   if (!rest) {
     line_++;
     base_ = 0;
@@ -296,7 +362,7 @@ void Checker::piece(int len, int n) {
     uint32_t mn;
     std::string mf;
     bool has_file;
-    if (line_marker(piece_, mn, mf, has_file)) {
+    if (comment_ >= 0 && b[comment_ + 2] == '#' && line_marker(piece_, mn, mf, has_file)) {
       if (has_file) {
         auto& names = prog_.diags.src_names;
         auto it = std::find(names.begin(), names.end(), mf);
@@ -319,23 +385,6 @@ void Checker::piece(int len, int n) {
   if (!shown.empty() && shown.back() == '\n') shown.remove_prefix(0), shown.remove_suffix(1);
   if (!shown.empty() && shown.back() == '\r') shown.remove_suffix(1);
   cur_.append(shown);
-
-  // Where the tokenizer finds the comment, the label's colon and the quotes.
-  int end = 0;
-  while (end < n && b[end] != '\0') end++;
-  comment_ = -1;
-  for (int k = 0; k + 1 < end && k <= 98; k++)
-    if (b[k] == '/' && b[k + 1] == '/') {
-      comment_ = k;
-      break;
-    }
-  code_end_ = comment_ >= 0 ? comment_ : end;
-  first_quote_ = last_quote_ = -1;
-  for (int k = 0; k < code_end_; k++)
-    if (b[k] == '"') {
-      if (first_quote_ < 0) first_quote_ = k;
-      last_quote_ = k;
-    }
 
   tokonize(st_, len);
   check_line(rest);
@@ -420,7 +469,7 @@ void Checker::check_line(bool rest) {
     }
   }
 
-  check_bytes();
+  if (odd_ >= 0) check_bytes();
   if (labelled) check_label(table_open);
   st_.found_lbl = 0;
 
@@ -586,19 +635,20 @@ int Checker::use(std::string_view name, uint32_t col) {
 
 void Checker::check_operands(const OpcodeRow& row) {
   const Field* f[5] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4, &st_.p5};
-  std::string_view op = row.mnemonic;
+  std::string_view op = st_.opcode.sv();  // the mnemonic itself
+  Op k = kind(row);
   int present = 0;
   while (present < 5 && !f[present]->empty()) present++;
   // The pieces of a str literal are not operands.
-  if (op == "str" && first_quote_ >= 0) {
-    int k = 0;
-    while (k < present && f[k]->p - st_.line.b < first_quote_) k++;
-    present = k;
+  if (k == Op::str && first_quote_ >= 0) {
+    int j = 0;
+    while (j < present && f[j]->p - st_.line.b < first_quote_) j++;
+    present = j;
   }
   const Sig& sig = row.sig;
   int need = sig.required, most = sig.n;
   bool rtn_reg = false;
-  if (op == "rtn" && present >= 1) {
+  if (k == Op::rtn && present >= 1) {
     RegForm r = reg_form(st_.p1.sv());
     rtn_reg = r.kind != RegForm::none || st_.p1.at(0) == '$';
     if (rtn_reg) need = 2;
@@ -606,14 +656,14 @@ void Checker::check_operands(const OpcodeRow& row) {
   }
   if (present < need) {
     uint32_t col = present ? col_of(*f[present - 1]) + f[present - 1]->n : col_of(st_.opcode) + st_.opcode.n;
-    if (op == "cls" && present == 1) {
+    if (k == Op::cls && present == 1) {
       report(Severity::error, class_table, col,
              "cls without a superclass: the table's first word is written empty and SPIM rejects it");
     } else {
       std::string m = q(op) + " needs " + std::to_string(need) + " operand" + (need == 1 ? "" : "s") + ", " +
                       (present ? std::to_string(present) : std::string("none")) +
                       " given: the translator writes an empty operand and SPIM rejects the line";
-      if (op == "rtn" && rtn_reg) m = "'rtn' with a register to return needs the number of words to remove as well";
+      if (k == Op::rtn && rtn_reg) m = "'rtn' with a register to return needs the number of words to remove as well";
       report(Severity::error, operand_count, col, m);
     }
   }
@@ -624,10 +674,10 @@ void Checker::check_operands(const OpcodeRow& row) {
   int upto = std::min(present, static_cast<int>(sig.n));
   for (int i = 0; i < upto; i++) {
     Arg a = sig.arg[i];
-    if (op == "rtn" && i == 0) a = rtn_reg ? Arg::reg : Arg::num;
+    if (k == Op::rtn && i == 0) a = rtn_reg ? Arg::reg : Arg::num;
     check_arg(a, *f[i], row);
   }
-  if (op == "str") check_literal(row);
+  if (k == Op::str) check_literal(row);
 }
 
 std::string Checker::render(const OpcodeRow& row) {
@@ -677,19 +727,19 @@ bool Checker::check_register(const Field& f, const OpcodeRow& row, const char* n
   RegForm r = reg_form(t);
   if (r.kind == RegForm::general) {
     if (!r.clean) {
-      std::string m = q(t) + " is not a register name, but the translator takes it as one: it becomes " + r.becomes;
+      std::string m = q(t) + " is not a register name, but the translator takes it as one: it becomes " + becomes(r);
       if (r.n < 0 || r.n > 31) m += ", which SPIM rejects";
       report(Severity::error, operand_kind, col, m);
       return false;
     }
     if (r.n > 31) {
       report(Severity::error, register_range, col,
-             q(t) + " becomes " + r.becomes + ", which is not a MIPS register; SPIM rejects the line (use r0 to r13)");
+             q(t) + " becomes " + becomes(r) + ", which is not a MIPS register; SPIM rejects the line (use r0 to r13)");
       return false;
     }
     if (r.n > 22) {
       report(Severity::error, register_range, col,
-             q(t) + " becomes " + r.becomes + " (" + std::string(mips_name(r.n)) + "), " + what_register(r.n) +
+             q(t) + " becomes " + becomes(r) + " (" + std::string(mips_name(r.n)) + "), " + what_register(r.n) +
                  "; the general registers are r0 to r13");
       return false;
     }
@@ -703,7 +753,7 @@ bool Checker::check_register(const Field& f, const OpcodeRow& row, const char* n
     return true;
   }
   if (r.kind == RegForm::flt) {
-    std::string ins = rendered_line(row, r.becomes);
+    std::string ins = rendered_line(row, becomes(r));
     std::string m = "float register " + q(t) + " where " + need + " is needed";
     if (!ins.empty()) m += ": SPIM rejects " + q(ins);
     report(Severity::error, float_register, col, m);
@@ -727,13 +777,13 @@ void Checker::check_number(const Field& f, const OpcodeRow& row, const char* nee
   if (v) *v = 0;
   RegForm r = reg_form(t);
   if (r.kind == RegForm::flt) {
-    std::string ins = rendered_line(row, r.becomes);
+    std::string ins = rendered_line(row, becomes(r));
     report(Severity::error, float_register, col,
            "float register " + q(t) + " where " + need + " is needed" + (ins.empty() ? "" : ": SPIM rejects " + q(ins)));
   } else if (r.kind != RegForm::none) {
     std::string m = "register " + q(t) + " where " + need + " is needed";
-    std::string ins = rendered_line(row, ", " + r.becomes);
-    if (!ins.empty() && ins.find(r.becomes) != std::string::npos) m += ": SPIM rejects " + q(ins);
+    std::string ins = rendered_line(row, ", " + becomes(r));
+    if (!ins.empty() && ins.find(becomes(r)) != std::string::npos) m += ": SPIM rejects " + q(ins);
     report(Severity::error, operand_kind, col, m);
   } else if (identifier(t)) {
     report(Severity::error, operand_kind, col, "label " + q(t) + " where " + need + " is needed");
@@ -754,11 +804,11 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
       RegForm r = reg_form(t);
       if (r.kind == RegForm::flt && r.clean && r.n <= 31) return;
       if (r.kind == RegForm::flt && r.clean)
-        report(Severity::error, register_range, col, q(t) + " becomes " + r.becomes + ", which is not a float register; SPIM rejects the line");
+        report(Severity::error, register_range, col, q(t) + " becomes " + becomes(r) + ", which is not a float register; SPIM rejects the line");
       else if (r.kind == RegForm::flt)
-        report(Severity::error, operand_kind, col, q(t) + " is taken as a float register: it becomes " + r.becomes);
+        report(Severity::error, operand_kind, col, q(t) + " is taken as a float register: it becomes " + becomes(r));
       else {
-        std::string ins = r.kind != RegForm::none ? rendered_line(row, r.becomes) : std::string();
+        std::string ins = r.kind != RegForm::none ? rendered_line(row, becomes(r)) : std::string();
         report(Severity::error, operand_kind, col,
                q(t) + " where a float register (fp0 to fp31) is needed" + (ins.empty() ? "" : ": SPIM rejects " + q(ins)));
       }
@@ -905,27 +955,27 @@ void Checker::check_literal(const OpcodeRow&) {
 }
 
 void Checker::check_result(const OpcodeRow& row) {
-  std::string_view op = row.mnemonic;
+  Op k = kind(row);
   const Field* f[4] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4};
   auto is_rr = [](const Field& x) { return reg_form(x.sv()).kind == RegForm::result; };
-  if (op == "gbln" && is_rr(st_.p1)) {
+  if (k == Op::gbln && is_rr(st_.p1)) {
     report(Severity::error, result_register, col_of(st_.p1),
            "gbln into rr: its template makes system calls through $v0 after setting the value, so the value read is lost");
   }
   if (rr_ == rr_clobbered) {
     for (int i = 0; i < row.sig.n; i++) {
-      if (f[i]->empty() || !is_rr(*f[i]) || write_only(op, i)) continue;
+      if (f[i]->empty() || (fx(row).write_only >> i & 1) || !is_rr(*f[i])) continue;
       Diag* d = report(Severity::warning, result_register, col_of(*f[i]),
                        "rr is read here, but the result of the last call is gone: an earlier line loaded $v0 for a system call");
       note(d, rr_site_, "$v0 is overwritten here");
       break;
     }
   }
-  if (op == "cal") {
+  if (k == Op::cal) {
     rr_ = rr_result;
     return;
   }
-  Effects e = effects(op);
+  const Effects& e = fx(row);
   bool writes_rr = false;
   for (int i = 0; i < 4; i++)
     if ((e.writes >> i & 1) && !f[i]->empty() && is_rr(*f[i])) writes_rr = true;
@@ -981,31 +1031,31 @@ void Checker::end_procedure() {
 }
 
 void Checker::semantics(const OpcodeRow& row) {
-  std::string_view op = row.mnemonic;
+  Op k = kind(row);
   const Field& p1 = st_.p1;
   const Field& p2 = st_.p2;
   const Field& p3 = st_.p3;
-  if (first_quote_ >= 0 && last_quote_ > first_quote_ && op != "str") had_literal_ = true;
+  if (first_quote_ >= 0 && last_quote_ > first_quote_ && k != Op::str) had_literal_ = true;
 
-  if (op == "ntr") {
+  if (k == Op::ntr) {
     int id = -1;
     if (!p1.empty() && plain_label(p1.sv())) id = define(p1.sv(), col_of(p1), true);
     begin_procedure(id);
     rr_ = rr_unknown;
     return;
   }
-  if (op == "str") {
+  if (k == Op::str) {
     if (!p1.empty() && plain_label(p1.sv())) define(p1.sv(), col_of(p1), false);
     if (first_quote_ >= 0 && last_quote_ > first_quote_) had_literal_ = true;
     return;
   }
-  if (op == "cls") {
+  if (k == Op::cls) {
     if (!p1.empty() && plain_label(p1.sv())) define(p1.sv(), col_of(p1), false);
     if (!p2.empty() && plain_label(p2.sv())) use(p2.sv(), col_of(p2));
     st_.in_data = 1;
     return;
   }
-  if (op == "mth") {
+  if (k == Op::mth) {
     if (!p1.empty() && plain_label(p1.sv())) use(p1.sv(), col_of(p1));
     if (!st_.in_data) {
       Diag* d = report(Severity::error, class_table, col_of(st_.opcode),
@@ -1021,7 +1071,7 @@ void Checker::semantics(const OpcodeRow& row) {
     }
     return;
   }
-  if (op == "end") {
+  if (k == Op::end) {
     ends_++;
     if (ends_ > 1) {
       Diag* d = report(Severity::error, program_end, col_of(st_.opcode),
@@ -1042,21 +1092,21 @@ void Checker::semantics(const OpcodeRow& row) {
     rr_ = rr_unknown;
     return;
   }
-  if (op == "bra" || op == "brf") {
-    const Field& t = op == "bra" ? p1 : p2;
+  if (k == Op::bra || k == Op::brf) {
+    const Field& t = k == Op::bra ? p1 : p2;
     if (t.empty() || !plain_label(t.sv())) {
-      if (op == "brf") flow(FlowIns::kill, FlowIns::kNone);
+      if (k == Op::brf) flow(FlowIns::kill, FlowIns::kNone);
       return;
     }
     int id = use(t.sv(), col_of(t));
-    flow(op == "bra" ? FlowIns::bra : FlowIns::brf, FlowIns::kNone, FlowIns::kNone, id, true, col_of(st_.opcode));
+    flow(k == Op::bra ? FlowIns::bra : FlowIns::brf, FlowIns::kNone, FlowIns::kNone, id, true, col_of(st_.opcode));
     return;
   }
-  if (op == "psh" || op == "pshf") {
+  if (k == Op::psh || k == Op::pshf) {
     flow(FlowIns::psh, FlowIns::kNone, FlowIns::kNone, 0, false, col_of(st_.opcode));
     return;
   }
-  if (op == "cal") {
+  if (k == Op::cal) {
     if (!p2.empty() && plain_label(p2.sv())) {
       int id = use(p2.sv(), col_of(p2));
       flow(FlowIns::cal, FlowIns::kNone, FlowIns::kNone, id, true, col_of(st_.opcode));
@@ -1065,7 +1115,7 @@ void Checker::semantics(const OpcodeRow& row) {
     }
     return;
   }
-  if (op == "rtn") {
+  if (k == Op::rtn) {
     long long count = -1;
     bool reg = reg_form(p1.sv()).kind != RegForm::none || p1.at(0) == '$';
     const Field& c = reg ? p2 : p1;
@@ -1090,7 +1140,7 @@ void Checker::semantics(const OpcodeRow& row) {
     flow(FlowIns::rtn, FlowIns::kNone, FlowIns::kNone, 0, false, col_of(st_.opcode));
     return;
   }
-  if (op == "cst") {
+  if (k == Op::cst) {
     uint8_t r = reg_index(p2);
     if (r == FlowIns::kNone) return;
     long long v;
@@ -1103,16 +1153,16 @@ void Checker::semantics(const OpcodeRow& row) {
       flow(FlowIns::kill, r);
     return;
   }
-  if (op == "mov") {
+  if (k == Op::mov) {
     flow(FlowIns::mov, reg_index(p2), reg_index(p1));
     return;
   }
-  if (op == "alc") {
+  if (k == Op::alc) {
     flow(FlowIns::alc, reg_index(p1), FlowIns::kNone, 0, false, col_of(p1));
     flow(FlowIns::kill, reg_index(p2));
     return;
   }
-  Effects e = effects(op);
+  const Effects& e = fx(row);
   const Field* f[4] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4};
   for (int i = 0; i < 4; i++)
     if (e.writes >> i & 1) flow(FlowIns::kill, reg_index(*f[i]));

@@ -40,15 +40,24 @@ std::string words(int n) { return std::to_string(n) + (n == 1 ? " word" : " word
 class Flow {
  public:
   Flow(Program& prog, const Procedure& proc) : prog_(prog), proc_(proc), code_(proc.code) {
+    // A state is kept only where a block begins: the entry and each label.
+    auto& at = prog_.label_at;
+    if (at.size() < prog_.labels.size()) at.resize(prog_.labels.size(), -1);
+    slot_.push_back(0);
     for (std::size_t i = 0; i < code_.size(); i++)
-      if (code_[i].op == FlowIns::label) at_.emplace(code_[i].x, i);
+      if (code_[i].op == FlowIns::label) {
+        if (at[static_cast<std::size_t>(code_[i].x)] < 0) at[static_cast<std::size_t>(code_[i].x)] = static_cast<int32_t>(i);
+        if (i) slot_.push_back(i);
+      }
+  }
+  ~Flow() {
+    for (const FlowIns& c : code_)
+      if (c.op == FlowIns::label) prog_.label_at[static_cast<std::size_t>(c.x)] = -1;
   }
 
   void run() {
-    in_.assign(code_.size() + 1, FState());
-    FState entry;
-    entry.reached = true;
-    in_[0] = entry;
+    in_.assign(slot_.size(), FState());
+    in_[0].reached = true;
     work_.push_back(0);
     while (!work_.empty()) {
       std::size_t s = work_.back();
@@ -56,14 +65,19 @@ class Flow {
       block(s, false);
     }
     for (std::size_t i = 0; i < code_.size(); i++)
-      if (in_[i].reached && (i == 0 || code_[i].op == FlowIns::label)) block(i, true);
+      if ((i == 0 || code_[i].op == FlowIns::label) && state(i).reached) block(i, true);
     joins();
   }
 
  private:
   // Runs from a block start to its end; with `report` set, reports as it goes.
+  // The state where the block at instruction i begins.
+  FState& state(std::size_t i) {
+    return in_[static_cast<std::size_t>(std::lower_bound(slot_.begin(), slot_.end(), i) - slot_.begin())];
+  }
+
   void block(std::size_t i, bool report) {
-    FState s = in_[i];
+    FState s = state(i);
     for (std::size_t k = i; k < code_.size(); k++) {
       const FlowIns& c = code_[k];
       if (k != i && c.op == FlowIns::label) {
@@ -114,15 +128,15 @@ class Flow {
   }
 
   void branch(const FlowIns& c, FState& s, std::size_t k, bool report) {
-    auto it = at_.find(c.x);
-    if (it == at_.end()) return;  // a label outside this procedure
-    flow_to(it->second, s, k, report);
+    int32_t t = static_cast<std::size_t>(c.x) < prog_.label_at.size() ? prog_.label_at[static_cast<std::size_t>(c.x)] : -1;
+    if (t < 0) return;  // a label outside this procedure
+    flow_to(static_cast<std::size_t>(t), s, k, report);
   }
 
   // Joins s into the state at label node t, coming from node `from`.
   void flow_to(std::size_t t, const FState& s, std::size_t from, bool report) {
     if (report) return;
-    FState& d = in_[t];
+    FState& d = state(t);
     if (!d.reached) {
       d = s;
       work_.push_back(t);
@@ -243,7 +257,7 @@ class Flow {
   Program& prog_;
   const Procedure& proc_;
   const std::vector<FlowIns>& code_;
-  std::unordered_map<int64_t, std::size_t> at_;
+  std::vector<std::size_t> slot_;  // instruction index of each block start, ascending
   std::vector<FState> in_;
   std::vector<std::size_t> work_;
   std::unordered_map<std::size_t, Conflict> conflicts_;

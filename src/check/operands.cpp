@@ -44,14 +44,12 @@ RegForm reg_form(std::string_view s) {
     if (s.size() > 1 && (s[1] == 'r' || s[1] == 'R')) {
       r.kind = RegForm::result;
       r.clean = s.size() == 2;
-      r.becomes = "$v0";
       return r;
     }
     bool all = false;
     r.kind = RegForm::general;
     r.n = leading_int(s.substr(1), &all) + 9;
     r.clean = all;
-    r.becomes = name_of("$", r.n);
     return r;
   }
   if (s.size() >= 2 && lower(s[0]) == 'f' && lower(s[1]) == 'p') {
@@ -59,9 +57,15 @@ RegForm reg_form(std::string_view s) {
     r.kind = RegForm::flt;
     r.n = leading_int(s.substr(2), &all);
     r.clean = all;
-    r.becomes = name_of("$f", r.n);
   }
   return r;
+}
+
+std::string becomes(const RegForm& r) {
+  if (r.kind == RegForm::result) return "$v0";
+  if (r.kind == RegForm::general) return name_of("$", r.n);
+  if (r.kind == RegForm::flt) return name_of("$f", r.n);
+  return std::string();
 }
 
 bool int_literal(std::string_view s, long long* value) {

@@ -13,10 +13,11 @@ struct RegForm {
   enum Kind : uint8_t { none, general, result, flt } kind = none;
   long long n = 0;        // the register number it gives (general: N + 9, float: N)
   bool clean = false;     // written in the plain form (r5, rr, fp2)
-  std::string becomes;    // the MIPS register it is turned into
 };
 
 RegForm reg_form(std::string_view s);
+// The MIPS register the mapping turns it into ("$14", "$v0", "$f2", "$").
+std::string becomes(const RegForm& r);
 
 // An integer as SPIM's li takes it: decimal with an optional minus, 0x hex,
 // or a character in single quotes.

@@ -71,18 +71,68 @@ struct Procedure {
   }
 };
 
-struct TransparentHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+// Label names to their numbers: open addressing over a power-of-two table,
+// each slot holding the name's hash and number, the names themselves in one
+// block.  Labels are looked up on most lines, so this is kept small and flat.
+class LabelTable {
+ public:
+  // The number of `name`, or -1.  `h` is hash(name).
+  int find(std::string_view name, uint32_t h) const {
+    if (slots_.empty()) return -1;
+    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+      const Slot& s = slots_[i];
+      if (s.id < 0) return -1;
+      if (s.hash == h && text(s) == name) return s.id;
+    }
+  }
+  void add(std::string_view name, uint32_t h, int id) {
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    Slot s{h, id, static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size())};
+    names_.append(name);
+    place(s);
+    count_++;
+  }
+  static uint32_t hash(std::string_view s) {
+    uint32_t h = 2166136261u;  // FNV-1a
+    for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    return h;
+  }
+
+ private:
+  struct Slot {
+    uint32_t hash = 0;
+    int32_t id = -1;
+    uint32_t at = 0, len = 0;
+  };
+  std::string_view text(const Slot& s) const { return std::string_view(names_).substr(s.at, s.len); }
+  void place(const Slot& s) {
+    std::size_t i = s.hash & mask_;
+    while (slots_[i].id >= 0) i = (i + 1) & mask_;
+    slots_[i] = s;
+  }
+  void grow() {
+    std::vector<Slot> old;
+    old.swap(slots_);
+    slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot());
+    mask_ = slots_.size() - 1;
+    for (const Slot& s : old)
+      if (s.id >= 0) place(s);
+  }
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+  std::size_t count_ = 0;
+  std::string names_;
 };
 
 struct Program {
-  explicit Program(Diags& d, const Settings& s) : diags(d), settings(s) {}
+  explicit Program(Diags& d, const Settings& s) : diags(d), settings(s) {
+    labels.reserve(1 << 12);
+  }
 
   Diags& diags;
   const Settings& settings;
   std::vector<LabelInfo> labels;
-  std::unordered_map<std::string, int, TransparentHash, std::equal_to<>> ids;
+  LabelTable ids;
 
   // A call whose callee's word count was not known when its procedure was
   // analysed: checked at the end.  Keyed by callee and pushed words.
@@ -92,15 +142,19 @@ struct Program {
     Site at;
   };
   std::vector<Deferred> deferred;
+  // Per label, its instruction index in the procedure being analysed (-1
+  // elsewhere); kept here so the pass allocates nothing per procedure.
+  std::vector<int32_t> label_at;
   std::unordered_map<uint64_t, std::size_t> deferred_seen;
 
   int id(std::string_view name) {
-    auto it = ids.find(name);
-    if (it != ids.end()) return it->second;
-    int k = static_cast<int>(labels.size());
+    uint32_t h = LabelTable::hash(name);
+    int k = ids.find(name, h);
+    if (k >= 0) return k;
+    k = static_cast<int>(labels.size());
     labels.emplace_back();
     labels.back().name = std::string(name);
-    ids.emplace(std::string(name), k);
+    ids.add(name, h, k);
     return k;
   }
 

@@ -1,12 +1,16 @@
 #include "check/check.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <iterator>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -226,7 +230,8 @@ class Checker {
   Diag* report(Severity s, int rule, uint32_t col, std::string message) {
     return prog_.report(s, rule, loc(col), std::move(message), std::string());
   }
-  Site site(uint32_t col) const { return {loc(col), cur_}; }
+  // A place kept for later; its line's text is read back when it is shown.
+  Site site(uint32_t col) const { return {loc(col), std::string()}; }
   static void note(Diag* d, const Site& s, std::string message) {
     if (d && s.set()) d->notes.push_back({s.loc, std::move(message), s.text});
   }
@@ -249,7 +254,7 @@ class Checker {
   uint32_t line_ = 0;
   uint32_t base_ = 0;     // column of the piece's first character, less one
   std::string cur_;       // the physical line so far, as read
-  std::string piece_;     // the current piece, as read
+  std::string_view piece_;  // the current piece, as read (in the line buffer)
   bool cont_ = false;     // the previous piece did not end its line
   std::size_t first_diag_ = 0;
   int pieces_ = 0;
@@ -306,7 +311,7 @@ void Checker::file(uint32_t index, LineReader& ip) {
 
 void Checker::piece(int len, int n) {
   const char* b = st_.line.b;
-  piece_.assign(b, static_cast<std::size_t>(n));
+  piece_ = std::string_view(b, static_cast<std::size_t>(n));
   bool rest = cont_;
   if (n == 0) {
     // The end-of-file pass: a line of blanks, which closes an open class table.
@@ -519,7 +524,7 @@ void Checker::check_line(bool rest) {
 }
 
 void Checker::check_bytes() {
-  const std::string& p = piece_;
+  std::string_view p = piece_;
   int n = static_cast<int>(p.size());
   auto hex = [](unsigned char c) { return Diags::escape(std::string(1, static_cast<char>(c))); };
   // Where a form feed or vertical tab still reaches the assembly: in the
@@ -908,7 +913,7 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
 }
 
 void Checker::check_literal(const OpcodeRow&) {
-  const std::string& p = piece_;
+  std::string_view p = piece_;
   bool literal = first_quote_ >= 0 && last_quote_ > first_quote_;
   // A "//" between quotes starts the comment all the same.
   if (comment_ >= 0) {
@@ -957,7 +962,8 @@ void Checker::check_literal(const OpcodeRow&) {
 void Checker::check_result(const OpcodeRow& row) {
   Op k = kind(row);
   const Field* f[4] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4};
-  auto is_rr = [](const Field& x) { return reg_form(x.sv()).kind == RegForm::result; };
+  // rr in any mix of case, and anything up to four characters after it.
+  auto is_rr = [](const Field& x) { return x.n >= 2 && x.n <= 4 && (x.p[0] | 0x20) == 'r' && (x.p[1] | 0x20) == 'r'; };
   if (k == Op::gbln && is_rr(st_.p1)) {
     report(Severity::error, result_register, col_of(st_.p1),
            "gbln into rr: its template makes system calls through $v0 after setting the value, so the value read is lost");
@@ -1010,11 +1016,6 @@ void Checker::flow(FlowIns::Op op, uint8_t a, uint8_t b, int64_t x, bool is_labe
   i.x = x;
   i.is_label = is_label;
   i.loc = loc(col);
-  if (op != FlowIns::kill && op != FlowIns::mov && op != FlowIns::cst) {
-    i.text = static_cast<uint32_t>(proc_.texts.size());
-    i.text_len = static_cast<uint32_t>(cur_.size());
-    proc_.texts += cur_;
-  }
   proc_.code.push_back(i);
 }
 
@@ -1229,6 +1230,85 @@ void Checker::finish() {
   }
 }
 
+// Shows the lines of places kept for later (notes, labels used before their
+// definition, calls checked at the end): reads back just those lines.  A
+// source that cannot be read again (a pipe) leaves them unshown.
+// A source read back line by line.
+struct LineSource {
+  virtual ~LineSource() = default;
+  // The next line without its line break; false at the end.
+  virtual bool next(std::string& line) = 0;
+};
+
+struct FileLines : LineSource {
+  explicit FileLines(FILE* f) : f_(f) {}
+  ~FileLines() override {
+    std::free(buf_);
+    if (f_) std::fclose(f_);
+  }
+  bool next(std::string& line) override {
+    ssize_t r = ::getline(&buf_, &cap_, f_);
+    if (r < 0) return false;
+    line.assign(buf_, static_cast<std::size_t>(r));
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    return true;
+  }
+  FILE* f_;
+  char* buf_ = nullptr;
+  std::size_t cap_ = 0;
+};
+
+struct TextLines : LineSource {
+  explicit TextLines(std::string_view t) : t_(t) {}
+  bool next(std::string& line) override {
+    if (at_ >= t_.size()) return false;
+    std::size_t nl = t_.find('\n', at_);
+    if (nl == std::string_view::npos) nl = t_.size();
+    line.assign(t_.substr(at_, nl - at_));
+    at_ = nl + 1;
+    return true;
+  }
+  std::string_view t_;
+  std::size_t at_ = 0;
+};
+
+// Shows the lines of places kept for later (notes, labels used before their
+// definition, calls checked at the end): reads back just those lines.  A
+// source that cannot be read again (a pipe) leaves them unshown.
+template <class Open>
+void fill_texts(Diags& diags, std::size_t files, Open open_source) {
+  diags.trim();
+  std::vector<std::vector<std::pair<uint32_t, std::string*>>> want(files);
+  for (Diag& d : diags.all()) {
+    if (d.text.empty() && d.loc.line && d.loc.col && d.loc.file < files) want[d.loc.file].push_back({d.loc.line, &d.text});
+    for (Note& n : d.notes)
+      if (n.text.empty() && n.loc.line && n.loc.col && n.loc.file < files) want[n.loc.file].push_back({n.loc.line, &n.text});
+  }
+  std::string text;
+  for (std::size_t f = 0; f < files; f++) {
+    auto& w = want[f];
+    if (w.empty()) continue;
+    std::sort(w.begin(), w.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::unique_ptr<LineSource> src = open_source(f);
+    if (!src) continue;
+    uint32_t line = 0;
+    for (std::size_t k = 0; k < w.size() && src->next(text);) {
+      line++;
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      for (; k < w.size() && w[k].first <= line; k++)
+        if (w[k].first == line) *w[k].second = text;
+    }
+  }
+}
+
+std::unique_ptr<LineSource> reopen(const std::string& path) {
+  struct stat sb;
+  if (::stat(path.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode)) return nullptr;
+  FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) return nullptr;
+  return std::make_unique<FileLines>(f);
+}
+
 }  // namespace
 
 bool check_files(const std::vector<std::string>& files, const Settings& settings, Diags& diags,
@@ -1254,6 +1334,7 @@ bool check_files(const std::vector<std::string>& files, const Settings& settings
     ::close(fd);
   }
   checker->finish();
+  fill_texts(diags, files.size(), [&](std::size_t f) { return reopen(files[f]); });
   return true;
 }
 
@@ -1267,6 +1348,9 @@ void check_texts(const std::vector<std::string>& names, const std::vector<std::s
     checker->file(static_cast<uint32_t>(i), ip);
   }
   checker->finish();
+  fill_texts(diags, texts.size(), [&](std::size_t f) -> std::unique_ptr<LineSource> {
+    return std::make_unique<TextLines>(texts[f]);
+  });
 }
 
 }  // namespace qv::check

@@ -137,7 +137,8 @@ void Diags::format_one(std::string& o, Severity s, int rule, bool promoted, cons
   o += '\n';
 
   auto quote = [&](const Loc& at, std::string_view t) {
-    if (at.line == 0 || (at.col == 0 && t.empty())) return;
+    // No line known, a whole-file matter, or a line that cannot be read again.
+    if (at.line == 0 || at.col == 0 || t.empty()) return;
     o += escape(t);
     o += '\n';
     uint32_t c = shown_col(t, at.col ? at.col : 1);
@@ -168,19 +169,29 @@ std::string Diags::format(const Diag& d, bool color) const {
   return o;
 }
 
-void Diags::print(int fd, bool summary) {
+void Diags::trim() {
   std::stable_sort(list_.begin(), list_.end(), [](const Diag& a, const Diag& b) {
     return std::tie(a.loc.file, a.loc.line, a.loc.col, a.seq) < std::tie(b.loc.file, b.loc.line, b.loc.col, b.seq);
   });
+  if (!opt.max_errors) return;
+  uint32_t errors = 0;
+  for (std::size_t i = 0; i < list_.size(); i++) {
+    if (list_[i].severity != Severity::error) continue;
+    if (errors++ == opt.max_errors) {
+      list_.resize(i);
+      stopped_ = true;
+      return;
+    }
+  }
+}
+
+void Diags::print(int fd, bool summary) {
+  trim();
   bool color = use_color(opt.color, fd);
   std::string o;
   errors_ = warnings_ = 0;
-  bool stopped = false;
+  bool stopped = stopped_;
   for (const Diag& d : list_) {
-    if (d.severity == Severity::error && opt.max_errors && errors_ == opt.max_errors) {
-      stopped = true;
-      break;
-    }
     o += format(d, color);
     if (d.severity == Severity::error) errors_++;
     if (d.severity == Severity::warning) warnings_++;

@@ -72,6 +72,9 @@ class Diags {
   uint32_t warnings() const { return warnings_; }
   bool has_errors() const { return errors_ > 0; }
 
+  // Sorts into input order and drops what comes after the error limit, so
+  // that only what will be shown needs its source lines.
+  void trim();
   // Sorts into input order and writes everything to `fd`, then the summary
   // line (when there was anything).  Returns false when stopped at the error
   // limit.  Counts what was shown.
@@ -97,6 +100,7 @@ class Diags {
   uint32_t errors_ = 0;
   uint32_t warnings_ = 0;
   uint64_t seq_ = 0;
+  bool stopped_ = false;  // diagnostics past the error limit were dropped
 };
 
 // Whether to colour output on `fd` under the given choice (and NO_COLOR).

@@ -25,7 +25,7 @@ struct FState {
   int64_t reg[kRegs];
   int last_cal = -1;              // the last call on every path, or -1
   int last_callee = -1;           // its callee, when known
-  std::vector<uint32_t> pushes;   // the pushes not yet taken (one path's)
+  int first_push = -1;            // the oldest push not yet taken (one path's)
   FState() { std::fill(std::begin(reg), std::end(reg), kUnknown); }
 };
 
@@ -89,8 +89,7 @@ class Flow {
           break;
         case FlowIns::psh:
           if (s.depth != kTop) {
-            s.depth++;
-            s.pushes.push_back(static_cast<uint32_t>(k));
+            if (s.depth++ == 0) s.first_push = static_cast<int>(k);
           }
           break;
         case FlowIns::cal:
@@ -147,7 +146,7 @@ class Flow {
       conflicts_.emplace(t, Conflict{d.depth, s.depth, from});
     if (d.depth != s.depth && d.depth != kTop) {
       d.depth = kTop;
-      d.pushes.clear();
+      d.first_push = -1;
       changed = true;
     }
     for (int r = 0; r < kRegs; r++)
@@ -175,7 +174,7 @@ class Flow {
     s.last_callee = callee;
     if (callee < 0 || s.depth == kTop) {
       s.depth = kTop;
-      s.pushes.clear();
+      s.first_push = -1;
       return;
     }
     const LabelInfo& l = prog_.labels[static_cast<std::size_t>(callee)];
@@ -187,7 +186,7 @@ class Flow {
           prog_.deferred.push_back({callee, s.depth, {c.loc, text(c)}});
       }
       s.depth = kTop;
-      s.pushes.clear();
+      s.first_push = -1;
       return;
     }
     if (s.depth < l.count) {
@@ -200,11 +199,11 @@ class Flow {
       }
       // Go on as if the call took every word there was.
       s.depth = 0;
-      s.pushes.clear();
+      s.first_push = -1;
       return;
     }
     s.depth -= l.count;
-    s.pushes.resize(static_cast<std::size_t>(s.depth));
+    if (s.depth == 0) s.first_push = -1;
   }
 
   void left_at_rtn(const FState& s, std::size_t k) {
@@ -223,8 +222,8 @@ class Flow {
         if (l.count_site.set())
           d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " removes " + std::to_string(l.count), l.count_site.text});
       }
-    } else if (!s.pushes.empty()) {
-      const FlowIns& p = code_[s.pushes.front()];
+    } else if (s.first_push >= 0) {
+      const FlowIns& p = code_[static_cast<std::size_t>(s.first_push)];
       d = prog_.report(Severity::error, argument_count, p.loc, "this push is never taken by a call: " + m, text(p));
     }
     if (d) d->notes.push_back({r.loc, "the procedure returns here", text(r)});
@@ -247,7 +246,8 @@ class Flow {
     }
   }
 
-  std::string text(const FlowIns& c) const { return proc_.texts.substr(c.text, c.text_len); }
+  // Read back when shown: see the checker's fill_texts.
+  static std::string text(const FlowIns&) { return std::string(); }
 
   struct Conflict {
     int a, b;          // the depth there first, and the one that disagreed

@@ -129,6 +129,8 @@ bool identifier(std::string_view s) {
 }
 
 bool spim_word(std::string_view s) {
+  // Every such word begins with a lower-case letter and is short.
+  if (s.empty() || s[0] < 'a' || s[0] > 'z' || s.size() > 12) return false;
   return std::binary_search(std::begin(kSpimWords), std::end(kSpimWords), s);
 }
 

@@ -19,7 +19,7 @@ namespace qv::check {
 struct Site {
   Loc loc;
   std::string text;
-  bool set() const { return loc.line != 0 || !text.empty(); }
+  bool set() const { return loc.line != 0; }
 };
 
 struct LabelInfo {
@@ -57,17 +57,14 @@ struct FlowIns {
   bool is_label = false;
   int64_t x = 0;
   Loc loc;
-  uint32_t text = 0, text_len = 0;  // the line, in the procedure's text store
 };
 
 struct Procedure {
   int label = -1;  // the ntr label, -1 for code before any ntr
   std::vector<FlowIns> code;
-  std::string texts;
   void clear() {
     label = -1;
     code.clear();
-    texts.clear();
   }
 };
 

@@ -686,15 +686,18 @@ void Checker::check_operands(const OpcodeRow& row) {
 }
 
 std::string Checker::render(const OpcodeRow& row) {
-  std::string out, err;
-  Out o(&out), e(&err);
-  State s(o, e);
+  // A state of its own over the checker's writers, which nothing else uses.
+  sink_.clear();
+  State s(out_, err_);
   std::memcpy(s.line.b, piece_.data(), piece_.size());
   s.line.b[piece_.size()] = '\0';
   tokonize(s, static_cast<int>(piece_.size()));
   row.handler(s);
-  o.flush();
-  return out;
+  out_.flush();
+  err_.flush();
+  std::string text;
+  text.swap(sink_);
+  return text;
 }
 
 // The first instruction line of the translation that holds `needle`.
@@ -1177,12 +1180,13 @@ void Checker::finish() {
   std::vector<const LabelInfo*> defined;
   for (const LabelInfo& l : p.labels)
     if (l.defined && !l.fixed) defined.push_back(&l);
+  int suggested = 0;  // "did you mean" is looked for on the first few only
   for (const LabelInfo& l : p.labels) {
     if (!l.used || l.defined) continue;
     std::string m = "label " + q(l.name) + " is used but defined nowhere";
     if (l.uses > 1) m += " (used " + std::to_string(l.uses) + " times)";
     m += ": SPIM reports it as undefined and stops when it is reached";
-    if (defined.size() <= 20000) {
+    if (defined.size() <= 20000 && suggested++ < 20) {
       int best = static_cast<int>(l.name.size() / 3) + 1;
       if (best > 3) best = 3;
       const LabelInfo* pick = nullptr;

@@ -20,6 +20,7 @@ constexpr const char* kCyan = "\033[1;36m";
 constexpr const char* kGreen = "\033[1;32m";
 
 constexpr uint32_t kTab = 8;
+constexpr std::size_t kShownMax = 240;  // bytes of a source line shown at most
 
 bool printable(unsigned char c) { return c >= 0x20 && c < 0x7f; }
 
@@ -139,9 +140,20 @@ void Diags::format_one(std::string& o, Severity s, int rule, bool promoted, cons
   auto quote = [&](const Loc& at, std::string_view t) {
     // No line known, a whole-file matter, or a line that cannot be read again.
     if (at.line == 0 || at.col == 0 || t.empty()) return;
-    o += escape(t);
+    // A very long line is shown around the caret only.
+    std::string_view part = t;
+    std::size_t from = 0;
+    if (t.size() > kShownMax) {
+      from = at.col - 1 > kShownMax / 2 ? at.col - 1 - kShownMax / 2 : 0;
+      if (from > t.size()) from = t.size() > kShownMax ? t.size() - kShownMax : 0;
+      part = t.substr(from, kShownMax);
+    }
+    bool before = from > 0, after = from + part.size() < t.size();
+    if (before) o += "...";
+    o += escape(part);
+    if (after) o += "...";
     o += '\n';
-    uint32_t c = shown_col(t, at.col ? at.col : 1);
+    uint32_t c = shown_col(part, static_cast<uint32_t>(at.col - from)) + (before ? 3 : 0);
     o.append(c - 1, ' ');
     paint(kGreen);
     o += '^';

@@ -123,7 +123,6 @@ class LabelTable {
 
 struct Program {
   explicit Program(Diags& d, const Settings& s) : diags(d), settings(s) {
-    labels.reserve(1 << 12);
   }
 
   Diags& diags;

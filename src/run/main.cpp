@@ -1,14 +1,149 @@
-// quorvelin-run: translates an intermediate program and runs it in SPIM.
-#include <cstdio>
-#include <cstring>
+// quorvelin-run: checks an intermediate program, translates it and runs it in
+// SPIM, with an exit status that says how the run ended and messages at the
+// intermediate-code line.
+//
+//   quorvelin-run [OPTIONS] FILE... [-- PROGRAM-ARGS]
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "check/check.h"
+#include "fatal.h"
+#include "run/options.h"
+#include "run/program.h"
+#include "run/report.h"
+#include "run/spim.h"
+#include "run/trap.h"
 #include "version.h"
 
-int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("quorvelin-run %s\n", QV_VERSION);
-    return 0;
+namespace {
+
+using qv::check::Severity;
+
+// Messages of the runner itself ("quorvelin-run: error: ...").
+void tool_error(const std::string& msg, const std::string& note = {}) {
+  qv::check::Diags d;
+  d.file_names = {"quorvelin-run"};
+  qv::check::Diag& e = d.add(Severity::error, -1, {}, msg, "");
+  if (!note.empty()) e.notes.push_back({{}, note, ""});
+  d.print(2, false);
+}
+
+bool write_all(int fd, const std::string& s) {
+  std::size_t done = 0;
+  while (done < s.size()) {
+    ssize_t w = ::write(fd, s.data() + done, s.size() - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(w);
   }
-  std::fprintf(stderr, "quorvelin-run: not built yet\n");
-  return 4;
+  return true;
+}
+
+bool write_file(const std::string& path, const std::string& text, std::string& error) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  bool ok = write_all(fd, text);
+  int e = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    e = errno;
+  }
+  if (!ok) error = "cannot write " + path + ": " + std::strerror(e);
+  return ok;
+}
+
+const char* kInstall = "install it with 'sudo apt-get install spim', or name it with --spim PATH";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A closed output pipe is seen as a failed write: SPIM is stopped first.
+  signal(SIGPIPE, SIG_IGN);
+
+  qv::run::Options o;
+  std::string error;
+  if (!qv::run::parse_options(argc, argv, o, error)) {
+    tool_error(error);
+    return 4;
+  }
+  if (o.help) return write_all(1, qv::run::help_text()) ? 0 : 4;
+  if (o.version) return write_all(1, std::string("quorvelin-run ") + QV_VERSION + "\n") ? 0 : 4;
+
+  bool check_failed = false;
+  if (o.check) {
+    qv::check::Settings settings;
+    settings.reserved = qv::run::trap_labels();
+    qv::check::Diags diags(&qv::check::rule_names());
+    if (!qv::check::check_files(o.files, settings, diags, error)) {
+      tool_error(error);
+      return 4;
+    }
+    diags.print(2);
+    check_failed = diags.has_errors();
+  }
+
+  std::vector<qv::run::Source> srcs;
+  if (!qv::run::read_sources(o.files, srcs, error)) {
+    tool_error(error);
+    return 4;
+  }
+  qv::run::Translation t;
+  try {
+    qv::run::translate(srcs, t);
+  } catch (const qv::Fatal& e) {
+    tool_error(e.what());
+    return 4;
+  }
+  if (!o.asm_out.empty() && !write_file(o.asm_out, t.plain, error)) {
+    tool_error(error);
+    return 4;
+  }
+  if (check_failed) return 1;
+
+  std::string spim = qv::run::find_program(o.spim);
+  if (spim.empty()) {
+    tool_error(o.spim == "spim" ? "SPIM is not installed (no 'spim' on the PATH)" : "cannot run SPIM: no program " + o.spim,
+               kInstall);
+    return 4;
+  }
+
+  qv::run::Assembly a;
+  qv::run::assemble(t, a);
+  qv::run::Reporter rep(srcs, t, a, o.asm_out.empty() ? "<assembly>" : o.asm_out);
+
+  qv::run::SpimJob job;
+  job.spim = spim;
+  job.trap = std::string(qv::run::trap_file());
+  job.program = std::move(a.text);
+  a.text.clear();
+  job.args = o.args;
+  job.stack = o.stack;
+  job.cpu_limit = o.cpu_limit;
+  job.max_output = o.max_output;
+  job.labels = a.label_line.size();
+
+  qv::run::SpimRun r;
+  qv::run::run_spim(job, [&](const std::string& out, const std::string& err) { return rep.load(out, err); }, r);
+  if (!r.started) {
+    tool_error("cannot run SPIM (" + spim + "): " + std::strerror(r.exec_errno),
+               r.exec_errno == ENOENT ? kInstall : "");
+    return 4;
+  }
+  int status = rep.outcome(r, o, qv::run::input_state(0));
+  rep.diags().print(2, status == 1);
+  if (r.output_closed) {
+    signal(SIGPIPE, SIG_DFL);
+    raise(SIGPIPE);
+  }
+  return status;
 }

@@ -1,0 +1,90 @@
+// The program as quorvelin-run holds it: the input files, their translation
+// (exactly what quorvelin writes), where each intermediate-code line's code
+// lies in it, and the assembly that is actually run, which adds labels and a
+// table of their addresses and nothing else.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check/diag.h"
+
+namespace qv::run {
+
+// One input file, read whole.
+struct Source {
+  std::string name;
+  std::string text;
+  std::vector<std::size_t> starts;  // offset of each line; starts[0] = 0
+
+  uint32_t lines() const { return static_cast<uint32_t>(starts.size()); }
+  // Line n (1-based) without its line break.
+  std::string_view line(uint32_t n) const;
+};
+
+// Reads every file; on failure returns false with a message in `error`.
+bool read_sources(const std::vector<std::string>& names, std::vector<Source>& out, std::string& error);
+
+// A piece of input as the translator reads it (at most 99 characters of a line).
+struct Piece {
+  uint32_t file = 0;
+  uint32_t line = 0;    // 1-based
+  uint32_t col = 1;     // where the piece begins in its line (1, 100, 199, ...)
+  std::size_t at = 0;   // where its output begins in the translation
+};
+
+// Labels the runner adds to the assembly it runs.  None of them may be
+// defined by a program (the checker is told so).
+inline constexpr std::string_view kLabelPrefix = "__qv";
+
+struct Translation {
+  std::string plain;               // byte for byte what quorvelin writes
+  std::vector<Piece> pieces;       // in input order, `at` ascending
+  std::vector<uint32_t> input_ops; // pieces whose opcode is gbln or gchr
+  std::vector<uint32_t> ends;      // pieces whose opcode is end
+  bool reads = false;              // the program reads input (gint, gflt, gbln, gchr, gstr)
+
+  // The piece whose output holds byte `offset`, or -1 (the program's header).
+  int32_t piece_at(std::size_t offset) const;
+};
+
+// Translates the sources as one program, as quorvelin does.  Throws Fatal.
+void translate(const std::vector<Source>& srcs, Translation& t);
+
+// The assembly that runs: a label line "__qvK:" before each instruction line
+// of the text segment, and at the end, in the data segment, the table
+// "__qvmap: .word __qv0, __qv1, ..." that ends at "__qvmapend".
+struct Assembly {
+  std::string text;
+  std::vector<std::size_t> plain_starts;  // offset of each line of the translation
+  std::vector<int32_t> run_to_plain;      // per line of `text`: the translation's line, or -1
+  std::vector<uint32_t> label_line;       // per label K: the translation's line it stands before
+
+  // The translation's line (0-based) without its line break.
+  std::string_view plain_line(const Translation& t, uint32_t n) const;
+};
+
+void assemble(const Translation& t, Assembly& a);
+
+// The first column of an instruction line: past a label and blanks.
+uint32_t code_column(std::string_view line);
+
+// The line markers ("//#line N "FILE"") of the sources, resolved on demand.
+class Markers {
+ public:
+  explicit Markers(const std::vector<Source>& srcs) : srcs_(srcs) {}
+  // Fills loc.src_file/src_line for loc.file/loc.line, adding file names to
+  // `names` as needed.
+  void place(check::Loc& loc, std::vector<std::string>& names) const;
+
+ private:
+  const std::vector<Source>& srcs_;
+};
+
+// "//#line N" or "//#line N "FILE"" at the start of a line, blanks allowed before it.
+bool parse_marker(std::string_view line, uint32_t& n, std::string& file, bool& has_file);
+
+}  // namespace qv::run

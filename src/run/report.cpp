@@ -1,0 +1,421 @@
+#include "run/report.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <string_view>
+
+#include "run/trap.h"
+
+namespace qv::run {
+
+using check::Diag;
+using check::Loc;
+using check::Severity;
+
+namespace {
+
+std::string hex(uint32_t v) {
+  char b[16];
+  std::snprintf(b, sizeof b, "0x%08x", v);
+  return b;
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
+  return s;
+}
+
+std::vector<std::string_view> lines_of(std::string_view s) {
+  std::vector<std::string_view> v;
+  while (!s.empty()) {
+    std::size_t nl = s.find('\n');
+    v.push_back(s.substr(0, nl));
+    if (nl == std::string_view::npos) break;
+    s.remove_prefix(nl + 1);
+  }
+  return v;
+}
+
+// The mnemonic of a MIPS line ("div" of "\t\t\tdiv $9, $9, $10").
+std::string_view mnemonic(std::string_view line) {
+  std::string_view rest = line.substr(std::min<std::size_t>(line.size(), code_column(line) - 1));
+  std::size_t e = 0;
+  while (e < rest.size() && rest[e] != ' ' && rest[e] != '\t' && rest[e] != ',') e++;
+  return rest.substr(0, e);
+}
+
+// Whether `line` (outside its comment and strings) names `sym`.
+bool refers_to(std::string_view line, std::string_view sym) {
+  if (line.find('"') != std::string_view::npos) return false;
+  line = line.substr(0, line.find('#'));
+  std::size_t i = 0;
+  auto sep = [](char c) { return c == ' ' || c == '\t' || c == ',' || c == '(' || c == ')' || c == ':'; };
+  while (i < line.size()) {
+    while (i < line.size() && sep(line[i])) i++;
+    std::size_t j = i;
+    while (j < line.size() && !sep(line[j])) j++;
+    // A label definition ("X:") is not a reference.
+    if (line.substr(i, j - i) == sym && !(j < line.size() && line[j] == ':')) return true;
+    i = j;
+  }
+  return false;
+}
+
+bool reserved(std::string_view label) {
+  if (label.substr(0, kLabelPrefix.size()) == kLabelPrefix) return true;
+  for (const std::string& l : trap_labels())
+    if (l == label) return true;
+  return false;
+}
+
+}  // namespace
+
+InputState input_state(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return InputState::unknown;
+  if (S_ISCHR(st.st_mode) && major(st.st_rdev) == 1 && minor(st.st_rdev) == 3) return InputState::at_end;  // /dev/null
+  if (!S_ISREG(st.st_mode)) return InputState::unknown;
+  off_t at = ::lseek(fd, 0, SEEK_CUR);
+  if (at < 0) return InputState::unknown;
+  return at >= st.st_size ? InputState::at_end : InputState::not_at_end;
+}
+
+Reporter::Reporter(const std::vector<Source>& srcs, const Translation& t, const Assembly& a, std::string asm_name)
+    : srcs_(srcs), t_(t), a_(a), markers_(srcs), asm_file_(static_cast<uint32_t>(srcs.size())) {
+  for (const Source& s : srcs) d_.file_names.push_back(s.name);
+  d_.file_names.push_back(std::move(asm_name));
+}
+
+Reporter::Site Reporter::site_of_line(int32_t plain) const {
+  Site s;
+  if (plain < 0 || static_cast<std::size_t>(plain) >= a_.plain_starts.size()) return s;
+  s.plain = plain;
+  s.piece = t_.piece_at(a_.plain_starts[plain]);
+  return s;
+}
+
+Reporter::Site Reporter::site_of_address(const SpimRun& r, uint32_t addr) const {
+  const std::vector<uint32_t>& tab = r.table;
+  if (tab.empty() || tab.size() != a_.label_line.size()) return {};
+  auto it = std::upper_bound(tab.begin(), tab.end(), addr);
+  if (it == tab.begin()) return {};
+  std::size_t k = static_cast<std::size_t>(it - tab.begin()) - 1;
+  // Past the last instruction line: no line of the program.  One line's
+  // code is a few words at most.
+  if (it == tab.end() && addr - tab[k] >= 32) return {};
+  return site_of_line(static_cast<int32_t>(a_.label_line[k]));
+}
+
+Loc Reporter::no_line() const {
+  Loc l;
+  l.file = 0;
+  return l;
+}
+
+Loc Reporter::loc_of(const Site& s) const {
+  if (s.piece < 0) return no_line();
+  const Piece& p = t_.pieces[s.piece];
+  Loc l;
+  l.file = p.file;
+  l.line = p.line;
+  l.col = p.col > 1 ? p.col : code_column(srcs_[p.file].line(p.line));
+  return l;
+}
+
+std::string Reporter::text_of(const Site& s) const {
+  if (s.piece < 0) return {};
+  const Piece& p = t_.pieces[s.piece];
+  return std::string(srcs_[p.file].line(p.line));
+}
+
+Diag& Reporter::error_at(const Site& s, std::string msg) {
+  Loc l = loc_of(s);
+  markers_.place(l, d_.src_names);
+  return d_.add(Severity::error, -1, l, std::move(msg), text_of(s));
+}
+
+void Reporter::asm_note(Diag& d, const Site& s, std::string msg, uint32_t col) {
+  if (s.plain < 0) return;
+  std::string_view line = a_.plain_line(t_, static_cast<uint32_t>(s.plain));
+  check::Note n;
+  n.loc.file = asm_file_;
+  n.loc.line = static_cast<uint32_t>(s.plain) + 1;
+  n.loc.col = col ? col : code_column(line);
+  n.message = std::move(msg);
+  n.text = std::string(line);
+  d.notes.push_back(std::move(n));
+}
+
+bool Reporter::load(const std::string& out, const std::string& err) {
+  std::size_t before = d_.all().size();
+  bool stopped = false;  // loading stopped early: later labels read as undefined
+  std::set<std::pair<std::string, long>> seen;
+  std::vector<std::string_view> el = lines_of(err);
+  for (std::size_t i = 0; i < el.size(); i++) {
+    std::string_view l = el[i];
+    constexpr std::string_view head = "spim: (parser) ";
+    if (l.substr(0, head.size()) != head) {
+      if (!trim(l).empty()) d_.add(Severity::error, -1, no_line(), "SPIM: " + std::string(trim(l)), "");
+      continue;
+    }
+    std::string_view body = l.substr(head.size());
+    std::size_t on = body.rfind(" on line ");
+    std::string msg(body.substr(0, on));
+    long n = 0;
+    if (on != std::string_view::npos)
+      for (std::size_t k = on + 9; k < body.size() && body[k] >= '0' && body[k] <= '9'; k++) n = n * 10 + (body[k] - '0');
+    std::string_view echo;
+    long caret = -1;
+    if (i + 1 < el.size() && el[i + 1].substr(0, 3) == "\t  ") {
+      echo = el[i + 1].substr(3);
+      i++;
+      if (i + 1 < el.size() && el[i + 1].substr(0, 3) == "\t  ") {
+        std::size_t c = el[i + 1].find('^');
+        if (c != std::string_view::npos) caret = static_cast<long>(c) - 3;
+        i++;
+      }
+    }
+    if (!seen.insert({msg, n}).second) continue;
+    bool dup = msg.find("defined for the second time") != std::string::npos;
+    if (!dup) stopped = true;
+    // SPIM names the next line when the error shows at the end of a line.
+    long run = n - 1;
+    auto same = [&](long k) {
+      return k >= 0 && static_cast<std::size_t>(k) < a_.run_to_plain.size() && a_.run_to_plain[k] >= 0 &&
+             trim(a_.plain_line(t_, static_cast<uint32_t>(a_.run_to_plain[k]))) == trim(echo);
+    };
+    if (!echo.empty() && !same(run) && same(run - 1)) run--;
+    int32_t plain = run >= 0 && static_cast<std::size_t>(run) < a_.run_to_plain.size() ? a_.run_to_plain[run] : -1;
+    Site s = site_of_line(plain);
+    uint32_t col = 0;
+    if (plain >= 0 && caret >= 0) {
+      std::string_view pl = a_.plain_line(t_, static_cast<uint32_t>(plain));
+      std::size_t lead = pl.size() - std::string_view(pl).substr(pl.find_first_not_of(" \t") == std::string_view::npos ? pl.size() : pl.find_first_not_of(" \t")).size();
+      col = static_cast<uint32_t>(lead + static_cast<std::size_t>(caret) + 1);
+    }
+    std::string text;
+    if (dup) {
+      std::string_view label = trim(echo.substr(0, echo.find(':')));
+      if (reserved(label))
+        text = "label '" + std::string(label) + "' is reserved for quorvelin-run's start-up code";
+      else
+        text = "label '" + std::string(label) + "' is defined a second time";
+    } else {
+      text = "SPIM cannot assemble the code of this line: " + msg;
+    }
+    Diag& d = error_at(s, text);
+    asm_note(d, s, "the MIPS line SPIM rejects", col);
+  }
+
+  std::vector<std::string_view> ol = lines_of(out);
+  std::size_t i = 0;
+  for (std::size_t k = 0; k < ol.size(); k++)
+    if (ol[k].substr(0, 8) == "Loaded: ") {
+      i = k + 1;
+      break;
+    }
+  bool no_end = false;
+  for (; i < ol.size(); i++) {
+    if (ol[i] == "The following symbols are undefined:") {
+      for (i++; i < ol.size() && !ol[i].empty(); i++) {
+        std::string sym(trim(ol[i]));
+        if (stopped || sym.substr(0, kLabelPrefix.size()) == kLabelPrefix) continue;
+        if (sym == "ENDIT" || sym == "ENDIT1") {
+          if (!no_end) {
+            Site last;
+            last.piece = t_.pieces.empty() ? -1 : static_cast<int32_t>(t_.pieces.size() - 1);
+            error_at(last, "the program has no 'end' line (the label " + sym + " it defines is undefined)");
+          }
+          no_end = true;
+          continue;
+        }
+        int shown = 0;
+        std::set<int32_t> pieces;
+        for (uint32_t p = 0; p < a_.plain_starts.size() && shown < 20; p++) {
+          if (!refers_to(a_.plain_line(t_, p), sym)) continue;
+          Site s = site_of_line(static_cast<int32_t>(p));
+          if (!pieces.insert(s.piece).second) continue;
+          Diag& d = error_at(s, "undefined label '" + sym + "'");
+          asm_note(d, s, "the MIPS line that refers to it");
+          shown++;
+        }
+        if (!shown) d_.add(Severity::error, -1, no_line(), "undefined label '" + sym + "'", "");
+      }
+      if (i >= ol.size()) break;
+      continue;
+    }
+    if (!trim(ol[i]).empty()) d_.add(Severity::error, -1, no_line(), "SPIM: " + std::string(trim(ol[i])), "");
+  }
+  return d_.all().size() == before;
+}
+
+void Reporter::exception(const SpimRun& r) {
+  uint32_t cause = r.record[0], epc = r.record[1], bad = r.record[2], ra = r.record[3];
+  uint32_t code = (cause >> 2) & 31;
+  // A jump to where there is no code: the call that made it is 4 bytes
+  // before the return address (when a call made it).
+  if (code == 6 || ((code == 4) && bad == epc)) {
+    Site call = site_of_address(r, ra - 4);
+    std::string_view m = call.plain >= 0 ? mnemonic(a_.plain_line(t_, static_cast<uint32_t>(call.plain))) : "";
+    std::string what = "jump to address " + hex(epc) + ", which holds no code";
+    if (call.piece >= 0 && (m == "jalr" || m == "jal")) {
+      Diag& d = error_at(call, "call of address " + hex(epc) + ", which holds no procedure");
+      asm_note(d, call, "the MIPS instruction that made the call");
+    } else {
+      d_.add(Severity::error, -1, no_line(), what + "; no line of the program is known (a return through a damaged stack frame?)", "");
+    }
+    return;
+  }
+  Site at = site_of_address(r, epc);
+  std::string_view m = at.plain >= 0 ? mnemonic(a_.plain_line(t_, static_cast<uint32_t>(at.plain))) : "";
+  std::string msg;
+  bool store = !m.empty() && m[0] == 's';
+  switch (code) {
+    case 4:
+    case 5:
+      msg = std::string(code == 5 ? "write to" : "read from") + (bad & 3 ? " unaligned address " : " bad address ") + hex(bad);
+      break;
+    case 7:
+      msg = std::string(store ? "write to" : "read from") + " address " + hex(bad) + ", outside the program's memory";
+      if (bad < 4096) msg += " (a null pointer?)";
+      break;
+    case 9:
+      msg = (m == "div" || m == "rem" || m == "divu" || m == "remu") ? "division by zero" : "breakpoint (a break instruction)";
+      break;
+    case 10:
+      msg = "reserved instruction";
+      break;
+    case 12:
+      msg = "arithmetic overflow";
+      break;
+    case 13:
+      msg = "trap";
+      break;
+    default:
+      msg = "exception " + std::to_string(code);
+  }
+  if (at.piece >= 0) {
+    Diag& d = error_at(at, msg);
+    asm_note(d, at, "the MIPS instruction that failed");
+    return;
+  }
+  // In the program's frame (the run-time routine _var_): name the line that called it.
+  Site from = site_of_address(r, ra - 4);
+  if (at.plain >= 0 && from.piece >= 0) {
+    Diag& d = error_at(from, msg + " in the run-time routine called here");
+    asm_note(d, at, "the MIPS instruction that failed");
+    asm_note(d, from, "the call");
+    return;
+  }
+  Diag& d = d_.add(Severity::error, -1, no_line(), msg + " at address " + hex(epc) + "; no line of the program is known", "");
+  asm_note(d, at, "the MIPS instruction that failed");
+}
+
+void Reporter::spim_message(const std::string& err) {
+  std::vector<std::string_view> el = lines_of(err);
+  for (std::size_t i = 0; i < el.size(); i++) {
+    std::string_view l = trim(el[i]);
+    if (l.empty()) continue;
+    constexpr std::string_view grow = "Can't expand stack segment by ";
+    constexpr std::string_view odd = "Attempt to execute non-instruction at ";
+    constexpr std::string_view sys = "Unknown system call: ";
+    if (l.substr(0, grow.size()) == grow) {
+      std::size_t to = l.find(" to ");
+      std::string limit = to == std::string_view::npos ? "" : std::string(trim(l.substr(to + 4)));
+      Diag& d = d_.add(Severity::error, -1, no_line(),
+                       "stack overflow: the stack cannot grow beyond " + limit + "; no line of the program is known", "");
+      check::Note n;
+      n.loc = no_line();
+      n.message = "raise the limit with --stack BYTES";
+      d.notes.push_back(n);
+      if (i + 1 < el.size() && el[i + 1].substr(0, 10) == "Use -lstac") i++;
+    } else if (l.substr(0, odd.size()) == odd) {
+      uint32_t addr = static_cast<uint32_t>(std::strtoul(std::string(l.substr(odd.size())).c_str(), nullptr, 16));
+      d_.add(Severity::error, -1, no_line(),
+             "execution reached address " + hex(addr) + ", which holds no instruction (ran past the end of the code?)", "");
+    } else if (l.substr(0, sys.size()) == sys) {
+      d_.add(Severity::error, -1, no_line(),
+             "unknown system call " + std::string(l.substr(sys.size())) + "; no line of the program is known", "");
+    } else {
+      d_.add(Severity::error, -1, no_line(), "SPIM: " + std::string(l), "");
+    }
+  }
+}
+
+int Reporter::outcome(const SpimRun& r, const Options& o, InputState in) {
+  if (r.interrupted) return 130;
+  if (r.output_limit) {
+    d_.add(Severity::error, -1, no_line(),
+           "the program printed more than " + std::to_string(o.max_output) + " bytes and was stopped (--max-output)", "");
+    return 3;
+  }
+  bool cpu = !r.exited && (r.sig == SIGXCPU || r.sig == SIGKILL);
+  if (!r.loaded) {
+    if (cpu) {
+      d_.add(Severity::error, -1, no_line(),
+             "SPIM used up the CPU time limit of " + std::to_string(o.cpu_limit) +
+                 " s while loading the program (it hangs on some non-ASCII bytes)", "");
+      return 3;
+    }
+    std::string what = r.exited ? "exit status " + std::to_string(r.status) : "signal " + std::to_string(r.sig);
+    Diag& d = d_.add(Severity::error, -1, no_line(), "SPIM stopped before the program had loaded (" + what + ")", "");
+    for (std::string_view l : lines_of(r.load_err)) {
+      check::Note n;
+      n.loc = no_line();
+      n.message = "SPIM: " + std::string(trim(l));
+      if (!trim(l).empty()) d.notes.push_back(n);
+    }
+    return 4;
+  }
+  if (r.rejected) return 1;
+  if (r.have_record) {
+    exception(r);
+    return 2;
+  }
+  if (cpu) {
+    std::string msg = "the program used up its CPU time limit of " + std::to_string(o.cpu_limit) + " s (--cpu-limit)";
+    if (in != InputState::at_end || !t_.reads) {
+      d_.add(Severity::error, -1, no_line(), msg, "");
+      return 3;
+    }
+    Diag& d = d_.add(Severity::error, -1, no_line(),
+                     msg + ": it was still waiting for input at end of input", "");
+    for (uint32_t idx : t_.input_ops) {
+      Site s;
+      s.piece = static_cast<int32_t>(idx);
+      check::Note n;
+      n.loc = loc_of(s);
+      markers_.place(n.loc, d_.src_names);
+      std::string text = text_of(s);
+      std::string_view op = mnemonic(text);
+      n.message = "'" + std::string(op) + "' loops for ever at end of input";
+      n.text = text;
+      d.notes.push_back(std::move(n));
+      if (d.notes.size() == 10) break;
+    }
+    return 3;
+  }
+  if (!trim(r.run_err).empty()) {
+    spim_message(r.run_err);
+    return 2;
+  }
+  if (r.exited && r.status == 255) {
+    d_.add(Severity::error, -1, no_line(),
+           "SPIM executed a word that is not an instruction (a jump into data?); no line of the program is known", "");
+    return 2;
+  }
+  if (!r.exited) {
+    d_.add(Severity::error, -1, no_line(), "SPIM was killed by signal " + std::to_string(r.sig), "");
+    return 4;
+  }
+  return r.status;
+}
+
+}  // namespace qv::run

@@ -1,0 +1,57 @@
+// Turns what SPIM printed and what the trap handler reported into the
+// runner's messages, at the intermediate-code line, and its exit status.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "check/diag.h"
+#include "run/options.h"
+#include "run/program.h"
+#include "run/spim.h"
+
+namespace qv::run {
+
+// How standard input stood when SPIM stopped.
+enum class InputState : uint8_t { unknown, at_end, not_at_end };
+InputState input_state(int fd);
+
+class Reporter {
+ public:
+  Reporter(const std::vector<Source>& srcs, const Translation& t, const Assembly& a, std::string asm_name);
+
+  // The assembler's messages found while loading (SPIM's standard output
+  // after the banner and its standard error).  Returns true when there are
+  // none, i.e. the program may run.
+  bool load(const std::string& out, const std::string& err);
+
+  // The verdict on a run: adds the messages and returns the exit status.
+  int outcome(const SpimRun& r, const Options& o, InputState in);
+
+  check::Diags& diags() { return d_; }
+
+ private:
+  struct Site {
+    int32_t plain = -1;  // the translation's line (0-based), -1: none
+    int32_t piece = -1;  // its intermediate-code piece, -1: the program's frame
+  };
+  Site site_of_line(int32_t plain) const;
+  Site site_of_address(const SpimRun& r, uint32_t addr) const;
+  check::Loc loc_of(const Site& s) const;
+  check::Loc no_line() const;
+  std::string text_of(const Site& s) const;
+  check::Diag& error_at(const Site& s, std::string msg);
+  void asm_note(check::Diag& d, const Site& s, std::string msg, uint32_t col = 0);
+  void exception(const SpimRun& r);
+  void spim_message(const std::string& err);
+
+  const std::vector<Source>& srcs_;
+  const Translation& t_;
+  const Assembly& a_;
+  Markers markers_;
+  uint32_t asm_file_;
+  check::Diags d_;
+};
+
+}  // namespace qv::run

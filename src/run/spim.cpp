@@ -1,0 +1,335 @@
+#include "run/spim.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "run/trap.h"
+
+namespace qv::run {
+
+namespace {
+
+// The write end of the pipe through which SIGINT and SIGTERM wake the poll
+// loop.  A signal handler can reach nothing else, hence the one static.
+int g_signal_pipe = -1;
+
+extern "C" void on_signal(int sig) {
+  int saved = errno;
+  unsigned char b = static_cast<unsigned char>(sig);
+  if (g_signal_pipe >= 0) (void)!::write(g_signal_pipe, &b, 1);
+  errno = saved;
+}
+
+bool write_all(int fd, const char* p, std::size_t n) {
+  while (n) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// A file SPIM can open by name: an anonymous memory file when the system has
+// them, else a temporary file that is removed afterwards.
+class NamedText {
+ public:
+  NamedText() = default;
+  NamedText(const NamedText&) = delete;
+  NamedText& operator=(const NamedText&) = delete;
+  ~NamedText() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+  }
+  // Creates the file with `text`; `slot` is the descriptor it will have in
+  // the child.  Returns false with errno set on failure.
+  bool make(const char* what, const std::string& text, int slot) {
+#ifdef MFD_CLOEXEC
+    static const bool proc = ::access("/proc/self/fd", X_OK) == 0;
+    if (proc) {
+      fd_ = ::memfd_create(what, MFD_CLOEXEC);
+      if (fd_ >= 0) {
+        path_ = "/proc/self/fd/" + std::to_string(slot);
+        slot_ = slot;
+        return write_all(fd_, text.data(), text.size());
+      }
+    }
+#endif
+    const char* dir = std::getenv("TMPDIR");
+    std::string t = std::string(dir && *dir ? dir : "/tmp") + "/quorvelin-run-XXXXXX";
+    std::vector<char> name(t.begin(), t.end());
+    name.push_back('\0');
+    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ < 0) return false;
+    temp_ = path_ = name.data();
+    return write_all(fd_, text.data(), text.size());
+  }
+  const std::string& path() const { return path_; }
+  int fd() const { return fd_; }
+  int slot() const { return slot_; }  // -1: opened by path, nothing to pass
+
+ private:
+  int fd_ = -1;
+  int slot_ = -1;
+  std::string path_, temp_;
+};
+
+struct Pipe {
+  int r = -1, w = -1;
+  bool open() {
+    int p[2];
+    if (::pipe2(p, O_CLOEXEC) != 0) return false;
+    r = p[0];
+    w = p[1];
+    return true;
+  }
+  void close_r() {
+    if (r >= 0) ::close(r);
+    r = -1;
+  }
+  void close_w() {
+    if (w >= 0) ::close(w);
+    w = -1;
+  }
+  ~Pipe() {
+    close_r();
+    close_w();
+  }
+};
+
+// Appends what `fd` holds now; returns false at end of file or on error.
+bool drain(int fd, std::string& into) {
+  char buf[1 << 16];
+  for (;;) {
+    ssize_t r = ::read(fd, buf, sizeof buf);
+    if (r > 0) {
+      into.append(buf, static_cast<std::size_t>(r));
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && errno == EAGAIN) return true;
+    return false;
+  }
+}
+
+}  // namespace
+
+std::string find_program(const std::string& name) {
+  if (name.empty()) return {};
+  auto runnable = [](const std::string& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
+  };
+  if (name.find('/') != std::string::npos) return runnable(name) ? name : std::string();
+  const char* path = std::getenv("PATH");
+  std::string_view rest = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  for (;;) {
+    std::size_t c = rest.find(':');
+    std::string dir(rest.substr(0, c));
+    std::string p = (dir.empty() ? std::string(".") : dir) + "/" + name;
+    if (runnable(p)) return p;
+    if (c == std::string_view::npos) return {};
+    rest.remove_prefix(c + 1);
+  }
+}
+
+void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
+  NamedText trap, prog;
+  Pipe out, err, ctl, go, fail, sigp;
+  if (!trap.make("quorvelin-trap.s", job.trap, 5) || !prog.make("quorvelin-program.s", job.program, 6) ||
+      !out.open() || !err.open() || !ctl.open() || !go.open() || !fail.open() || !sigp.open()) {
+    r.exec_errno = errno ? errno : EIO;
+    return;
+  }
+
+  std::vector<std::string> words = {job.spim, "-quiet", "-exception_file", trap.path()};
+  if (job.stack) {
+    words.push_back("-lstack");
+    words.push_back(std::to_string(job.stack));
+  }
+  words.push_back("-file");
+  words.push_back(prog.path());
+  for (const std::string& a : job.args) words.push_back(a);
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+
+  g_signal_pipe = sigp.w;
+  struct sigaction sa {}, old_int {}, old_term {};
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, &old_int);
+  sigaction(SIGTERM, &sa, &old_term);
+
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    // Into place: first every descriptor above the targets, then onto them.
+    int from[6] = {out.w, err.w, ctl.w, go.r, trap.slot() >= 0 ? trap.fd() : -1, prog.slot() >= 0 ? prog.fd() : -1};
+    int to[6] = {1, 2, kCtlFd, kGoFd, 5, 6};
+    int high[6];
+    int failfd = ::fcntl(fail.w, F_DUPFD_CLOEXEC, 20);
+    for (int i = 0; i < 6; i++) high[i] = from[i] < 0 ? -1 : ::fcntl(from[i], F_DUPFD_CLOEXEC, 20);
+    for (int i = 0; i < 6; i++)
+      if (high[i] >= 0 && ::dup2(high[i], to[i]) < 0) {
+        int e = errno;
+        (void)!::write(failfd, &e, sizeof e);
+        _exit(127);
+      }
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
+    rlimit lim{static_cast<rlim_t>(job.cpu_limit), static_cast<rlim_t>(job.cpu_limit) + 1};
+    setrlimit(RLIMIT_CPU, &lim);
+    ::execv(job.spim.c_str(), argv.data());
+    int e = errno;
+    (void)!::write(failfd, &e, sizeof e);
+    _exit(127);
+  }
+  if (pid < 0) {
+    r.exec_errno = errno;
+    sigaction(SIGINT, &old_int, nullptr);
+    sigaction(SIGTERM, &old_term, nullptr);
+    g_signal_pipe = -1;
+    return;
+  }
+  out.close_w();
+  err.close_w();
+  ctl.close_w();
+  go.close_r();
+  fail.close_w();
+  int e = 0;
+  ssize_t got;
+  do got = ::read(fail.r, &e, sizeof e);
+  while (got < 0 && errno == EINTR);
+  if (got == static_cast<ssize_t>(sizeof e)) {
+    r.exec_errno = e;
+    int st;
+    while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    sigaction(SIGINT, &old_int, nullptr);
+    sigaction(SIGTERM, &old_term, nullptr);
+    g_signal_pipe = -1;
+    return;
+  }
+  r.started = true;
+  for (int fd : {out.r, err.r, ctl.r, sigp.r}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
+
+  bool killed = false;
+  auto stop = [&] {
+    if (!killed) ::kill(pid, SIGKILL);
+    killed = true;
+  };
+  std::string ctlbuf;
+  std::size_t ctl_used = 0;  // bytes of ctlbuf already understood
+  const std::size_t table_bytes = job.labels * 4;
+  bool table_done = false;
+
+  auto on_ctl = [&] {
+    if (!r.loaded && ctlbuf.size() > ctl_used) {
+      ctl_used++;
+      r.loaded = true;
+      // Whatever SPIM printed while loading was written before the byte
+      // that says loading is over, so it is in the pipes now.
+      drain(out.r, r.load_out);
+      drain(err.r, r.load_err);
+      if (approve(r.load_out, r.load_err)) {
+        if (!write_all(go.w, "g", 1)) stop();
+      } else {
+        r.rejected = true;
+        stop();
+      }
+      go.close_w();
+    }
+    if (r.loaded && !table_done && ctlbuf.size() - ctl_used >= table_bytes) {
+      r.table.resize(job.labels);
+      if (table_bytes) std::memcpy(r.table.data(), ctlbuf.data() + ctl_used, table_bytes);
+      ctl_used += table_bytes;
+      table_done = true;
+    }
+    if (table_done && !r.have_record && ctlbuf.size() - ctl_used >= sizeof r.record) {
+      std::memcpy(r.record, ctlbuf.data() + ctl_used, sizeof r.record);
+      ctl_used += sizeof r.record;
+      r.have_record = true;
+    }
+  };
+
+  bool out_open = true, err_open = true, ctl_open = true;
+  std::string chunk;
+  while ((out_open || err_open || ctl_open) && !killed) {
+    pollfd p[4] = {{out.r, POLLIN, 0}, {err.r, POLLIN, 0}, {ctl.r, POLLIN, 0}, {sigp.r, POLLIN, 0}};
+    if (!out_open) p[0].fd = -1;
+    if (!err_open) p[1].fd = -1;
+    if (!ctl_open) p[2].fd = -1;
+    int n = ::poll(p, 4, -1);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      stop();
+      break;
+    }
+    if (p[3].revents) {
+      r.interrupted = true;
+      stop();
+      break;
+    }
+    if (p[2].revents) {
+      ctl_open = drain(ctl.r, ctlbuf);
+      on_ctl();
+      if (killed) break;
+    }
+    if (p[0].revents) {
+      chunk.clear();
+      out_open = drain(out.r, chunk);
+      if (!r.loaded) {
+        r.load_out += chunk;
+      } else if (!chunk.empty()) {
+        std::size_t take = chunk.size();
+        if (r.out_bytes + take > job.max_output) {
+          take = static_cast<std::size_t>(job.max_output - r.out_bytes);
+          r.output_limit = true;
+        }
+        if (!write_all(1, chunk.data(), take)) {
+          r.output_closed = true;
+          stop();
+        }
+        r.out_bytes += take;
+        if (r.output_limit) stop();
+      }
+    }
+    if (p[1].revents) err_open = drain(err.r, r.loaded ? r.run_err : r.load_err);
+  }
+  int st = 0;
+  while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+  }
+  if (!killed) {
+    // Anything still in the pipes after the exit.  The process is gone, so
+    // nothing may be sent a signal any more.
+    killed = true;
+    drain(ctl.r, ctlbuf);
+    on_ctl();
+    drain(err.r, r.loaded ? r.run_err : r.load_err);
+  }
+  if (WIFEXITED(st)) {
+    r.exited = true;
+    r.status = WEXITSTATUS(st);
+  } else if (WIFSIGNALED(st)) {
+    r.sig = WTERMSIG(st);
+  }
+  sigaction(SIGINT, &old_int, nullptr);
+  sigaction(SIGTERM, &old_term, nullptr);
+  g_signal_pipe = -1;
+}
+
+}  // namespace qv::run

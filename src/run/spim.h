@@ -1,0 +1,55 @@
+// Running SPIM: one process that loads the program, reports that loading is
+// over and waits for a go-ahead before any of the program runs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qv::run {
+
+struct SpimJob {
+  std::string spim;                // the executable
+  std::string trap;                // the trap file's text
+  std::string program;             // the assembly to run
+  std::vector<std::string> args;   // the program's arguments
+  uint64_t stack = 0;              // -lstack; 0: SPIM's default
+  uint32_t cpu_limit = 60;         // seconds of CPU time
+  uint64_t max_output = 64 << 20;  // bytes of program output
+  std::size_t labels = 0;          // words in the label table
+};
+
+struct SpimRun {
+  bool started = false;      // SPIM was executed
+  int exec_errno = 0;        // why not
+  bool loaded = false;       // the start-up code reported that loading is over
+  bool rejected = false;     // the load was not approved: nothing of the program ran
+  bool interrupted = false;  // SIGINT or SIGTERM reached the runner
+  bool output_limit = false; // stopped at max_output
+  bool output_closed = false;// our standard output went away
+  bool exited = false;       // SPIM exited (else: killed by `sig`)
+  int status = 0;
+  int sig = 0;
+  std::string load_out, load_err;  // what SPIM printed while loading
+  std::string run_err;             // standard error after the go-ahead
+  uint64_t out_bytes = 0;
+  std::vector<uint32_t> table;     // the label addresses
+  bool have_record = false;        // the exception handler reported
+  uint32_t record[4] = {};         // Cause, EPC, BadVAddr, $ra
+};
+
+// Decides, given what SPIM printed while loading, whether the program may run.
+using Approve = std::function<bool(const std::string& out, const std::string& err)>;
+
+// Finds `name` on the PATH (or takes it as a path when it holds a '/').
+// Returns the empty string when there is no such executable.
+std::string find_program(const std::string& name);
+
+// Runs the job; the program's output goes to standard output as it comes,
+// standard input is SPIM's.  SIGINT and SIGTERM stop SPIM.
+void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r);
+
+}  // namespace qv::run

@@ -1,0 +1,76 @@
+#include "run/trap.h"
+
+namespace qv::run {
+
+namespace {
+
+// Kept in step with kCtlFd, kGoFd and kTrapStatus.
+constexpr std::string_view kTrap = R"(# quorvelin-run: exception handler and start-up code
+	.kdata
+__qv_rec:	.word 0, 0, 0, 0
+	.ktext 0x80000180
+# Any exception ends the run: report Cause, EPC, BadVAddr and $ra to the
+# runner, which names the line, and exit.
+	mfc0 $k0, $13
+	la $k1, __qv_rec
+	sw $k0, 0($k1)
+	mfc0 $k0, $14
+	sw $k0, 4($k1)
+	mfc0 $k0, $8
+	sw $k0, 8($k1)
+	sw $ra, 12($k1)
+	li $v0, 15
+	li $a0, 3
+	move $a1, $k1
+	li $a2, 16
+	syscall
+	li $v0, 17
+	li $a0, 86
+	syscall
+
+	.data
+__qv_byte:	.byte 82
+	.text
+	.globl __start
+# Loading is over when this runs: say so, wait for the go-ahead, send the
+# label table, then start the program as SPIM's own start-up code does.
+__start:
+	li $v0, 15
+	li $a0, 3
+	la $a1, __qv_byte
+	li $a2, 1
+	syscall
+	li $v0, 14
+	li $a0, 4
+	la $a1, __qv_byte
+	li $a2, 1
+	syscall
+	li $t0, 1
+	bne $v0, $t0, __qv_quit
+	li $v0, 15
+	li $a0, 3
+	la $a1, __qvmap
+	la $a2, __qvmapend
+	subu $a2, $a2, $a1
+	syscall
+	lw $a0, 0($sp)
+	addiu $a1, $sp, 4
+	addiu $a2, $a1, 4
+	sll $v0, $a0, 2
+	addu $a2, $a2, $v0
+	jal main
+	nop
+__qv_quit:
+	li $v0, 10
+	syscall
+)";
+
+}  // namespace
+
+std::string_view trap_file() { return kTrap; }
+
+std::vector<std::string> trap_labels() {
+  return {"__start", "__qv_rec", "__qv_byte", "__qv_quit", "__qvmap", "__qvmapend"};
+}
+
+}  // namespace qv::run

@@ -1,0 +1,28 @@
+// The trap file quorvelin-run gives SPIM (-exception_file): the kernel's
+// exception handler and the start-up code, in place of SPIM's own.
+//
+// The control protocol, on two descriptors SPIM inherits:
+//   fd 3 (SPIM -> runner): "R" once the whole program has loaded; after the
+//        go-ahead the label table (4 bytes per label, host order); after an
+//        exception the record Cause, EPC, BadVAddr, $ra (4 words).
+//   fd 4 (runner -> SPIM): one byte, the go-ahead; end of file instead stops
+//        the program before any of it has run.
+#pragma once
+
+#include <string_view>
+#include <vector>
+#include <string>
+
+namespace qv::run {
+
+inline constexpr int kCtlFd = 3;
+inline constexpr int kGoFd = 4;
+// The status the handler exits with after writing its record.
+inline constexpr int kTrapStatus = 86;
+
+std::string_view trap_file();
+
+// Labels the trap file defines: a program must not define them.
+std::vector<std::string> trap_labels();
+
+}  // namespace qv::run

@@ -133,6 +133,26 @@ std::size_t skip_label(std::string_view s) {
   return i;
 }
 
+// Instructions that cannot raise an exception: their lines need no label,
+// since a fault's address always lies in the code of a line that can.
+// (SPIM's mul wraps; the float operations do not trap; branches to where
+// there is no code fail at the target.)
+bool cannot_fault(std::string_view rest) {
+  std::size_t e = 0;
+  while (e < rest.size() && !blank(rest[e]) && rest[e] != '#') e++;
+  std::string_view m = rest.substr(0, e);
+  static constexpr std::string_view safe[] = {
+      "li",    "la",    "move",  "nop",   "b",     "beq",   "bne",   "beqz",  "bnez",  "blt",   "ble",
+      "bgt",   "bge",   "bltz",  "blez",  "bgtz",  "bgez",  "j",     "mfc1",  "mtc1",  "li.s",  "c.lt.s",
+      "c.le.s", "c.eq.s", "bc1t", "bc1f", "xori",  "ori",   "andi",  "and",   "or",    "xor",   "nor",
+      "slt",   "slti",  "sltu",  "mflo",  "mfhi",  "mul",   "addiu", "addu",  "subu",  "sll",   "srl",
+      "sra",   "neg.s", "add.s", "sub.s", "mul.s", "div.s", "mov.s", "not",   "seq",   "sne",   "sge",
+      "sgt",   "sle"};
+  for (std::string_view k : safe)
+    if (m == k) return true;
+  return false;
+}
+
 bool starts_word(std::string_view s, std::string_view w) {
   return s.substr(0, w.size()) == w && (s.size() == w.size() || blank(s[w.size()]) || s[w.size()] == '#');
 }
@@ -173,7 +193,7 @@ void assemble(const Translation& t, Assembly& a) {
       if (starts_word(rest, ".text") || starts_word(rest, ".ktext")) in_text = true;
       if (starts_word(rest, ".data") || starts_word(rest, ".kdata")) in_text = false;
     } else if (!rest.empty() && rest[0] != '#') {
-      code = in_text;
+      code = in_text && !cannot_fault(rest);
     }
     if (code) {
       int k = std::snprintf(label, sizeof label, "__qv%zu:\n", a.label_line.size());

@@ -55,7 +55,7 @@ struct Translation {
 void translate(const std::vector<Source>& srcs, Translation& t);
 
 // The assembly that runs: a label line "__qvK:" before each instruction line
-// of the text segment, and at the end, in the data segment, the table
+// of the text segment that can raise an exception, and at the end, in the data segment, the table
 // "__qvmap: .word __qv0, __qv1, ..." that ends at "__qvmapend".
 struct Assembly {
   std::string text;

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <spawn.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -148,9 +149,9 @@ std::string find_program(const std::string& name) {
 
 void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
   NamedText trap, prog;
-  Pipe out, err, ctl, go, fail, sigp;
+  Pipe out, err, ctl, go, sigp;
   if (!trap.make("quorvelin-trap.s", job.trap, 5) || !prog.make("quorvelin-program.s", job.program, 6) ||
-      !out.open() || !err.open() || !ctl.open() || !go.open() || !fail.open() || !sigp.open()) {
+      !out.open() || !err.open() || !ctl.open() || !go.open() || !sigp.open()) {
     r.exec_errno = errno ? errno : EIO;
     return;
   }
@@ -174,32 +175,48 @@ void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
   sigaction(SIGINT, &sa, &old_int);
   sigaction(SIGTERM, &sa, &old_term);
 
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    // Into place: first every descriptor above the targets, then onto them.
+  // posix_spawn starts SPIM without copying the runner's memory.  Every
+  // descriptor SPIM gets is first moved above the ones it is given as, so
+  // that no move overwrites another's source.
+  pid_t pid = -1;
+  int spawn_error = 0;
+  {
     int from[6] = {out.w, err.w, ctl.w, go.r, trap.slot() >= 0 ? trap.fd() : -1, prog.slot() >= 0 ? prog.fd() : -1};
-    int to[6] = {1, 2, kCtlFd, kGoFd, 5, 6};
+    const int to[6] = {1, 2, kCtlFd, kGoFd, 5, 6};
     int high[6];
-    int failfd = ::fcntl(fail.w, F_DUPFD_CLOEXEC, 20);
     for (int i = 0; i < 6; i++) high[i] = from[i] < 0 ? -1 : ::fcntl(from[i], F_DUPFD_CLOEXEC, 20);
+    posix_spawn_file_actions_t fa;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawnattr_init(&attr);
     for (int i = 0; i < 6; i++)
-      if (high[i] >= 0 && ::dup2(high[i], to[i]) < 0) {
-        int e = errno;
-        (void)!::write(failfd, &e, sizeof e);
-        _exit(127);
-      }
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGPIPE, SIG_DFL);
-    rlimit lim{static_cast<rlim_t>(job.cpu_limit), static_cast<rlim_t>(job.cpu_limit) + 1};
-    setrlimit(RLIMIT_CPU, &lim);
-    ::execv(job.spim.c_str(), argv.data());
-    int e = errno;
-    (void)!::write(failfd, &e, sizeof e);
-    _exit(127);
+      if (high[i] >= 0) posix_spawn_file_actions_adddup2(&fa, high[i], to[i]);
+    sigset_t def;
+    sigemptyset(&def);
+    sigaddset(&def, SIGINT);
+    sigaddset(&def, SIGTERM);
+    sigaddset(&def, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &def);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    // The CPU limit is inherited: set it on the runner for the moment of the
+    // spawn (the runner has used a few milliseconds, SPIM starts from zero).
+    rlimit saved{};
+    bool limited = ::getrlimit(RLIMIT_CPU, &saved) == 0;
+    if (limited) {
+      rlimit lim = saved;
+      lim.rlim_cur = static_cast<rlim_t>(job.cpu_limit);
+      if (saved.rlim_max != RLIM_INFINITY && lim.rlim_cur > saved.rlim_max) lim.rlim_cur = saved.rlim_max;
+      limited = ::setrlimit(RLIMIT_CPU, &lim) == 0;
+    }
+    spawn_error = ::posix_spawn(&pid, job.spim.c_str(), &fa, &attr, argv.data(), environ);
+    if (limited) ::setrlimit(RLIMIT_CPU, &saved);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    for (int fd : high)
+      if (fd >= 0) ::close(fd);
   }
-  if (pid < 0) {
-    r.exec_errno = errno;
+  if (spawn_error != 0) {
+    r.exec_errno = spawn_error;
     sigaction(SIGINT, &old_int, nullptr);
     sigaction(SIGTERM, &old_term, nullptr);
     g_signal_pipe = -1;
@@ -209,21 +226,6 @@ void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
   err.close_w();
   ctl.close_w();
   go.close_r();
-  fail.close_w();
-  int e = 0;
-  ssize_t got;
-  do got = ::read(fail.r, &e, sizeof e);
-  while (got < 0 && errno == EINTR);
-  if (got == static_cast<ssize_t>(sizeof e)) {
-    r.exec_errno = e;
-    int st;
-    while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-    }
-    sigaction(SIGINT, &old_int, nullptr);
-    sigaction(SIGTERM, &old_term, nullptr);
-    g_signal_pipe = -1;
-    return;
-  }
   r.started = true;
   for (int fd : {out.r, err.r, ctl.r, sigp.r}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
 
@@ -290,8 +292,14 @@ void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
       if (killed) break;
     }
     if (p[0].revents) {
-      chunk.clear();
-      out_open = drain(out.r, chunk);
+      // One read per wake-up: SPIM writes each print at once, so a second
+      // read would nearly always find the pipe empty.
+      chunk.resize(1 << 16);
+      ssize_t got;
+      do got = ::read(out.r, chunk.data(), chunk.size());
+      while (got < 0 && errno == EINTR);
+      chunk.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+      if (got == 0 || (got < 0 && errno != EAGAIN)) out_open = false;
       if (!r.loaded) {
         r.load_out += chunk;
       } else if (!chunk.empty()) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "check/check.h"
 #include "dispatch/read_ip_traced.h"
 #include "fatal.h"
 
@@ -215,33 +216,6 @@ void assemble(const Translation& t, Assembly& a) {
   a.text.append("\n__qvmapend:\n");
 }
 
-bool parse_marker(std::string_view line, uint32_t& n, std::string& file, bool& has_file) {
-  std::size_t i = 0;
-  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) i++;
-  line.remove_prefix(i);
-  constexpr std::string_view head = "//#line";
-  if (line.substr(0, head.size()) != head) return false;
-  line.remove_prefix(head.size());
-  if (line.empty() || (line[0] != ' ' && line[0] != '\t')) return false;
-  while (!line.empty() && (line[0] == ' ' || line[0] == '\t')) line.remove_prefix(1);
-  uint64_t v = 0;
-  std::size_t d = 0;
-  while (d < line.size() && line[d] >= '0' && line[d] <= '9' && v < (1u << 31)) v = v * 10 + (line[d++] - '0');
-  if (d == 0 || v >= (1u << 31)) return false;
-  line.remove_prefix(d);
-  while (!line.empty() && (line[0] == ' ' || line[0] == '\t' || line[0] == '\r')) line.remove_prefix(1);
-  has_file = false;
-  if (!line.empty()) {
-    if (line[0] != '"') return false;
-    std::size_t close = line.find('"', 1);
-    if (close == std::string_view::npos) return false;
-    file.assign(line.substr(1, close - 1));
-    has_file = true;
-  }
-  n = static_cast<uint32_t>(v);
-  return true;
-}
-
 void Markers::place(check::Loc& loc, std::vector<std::string>& names) const {
   if (loc.file >= srcs_.size() || loc.line == 0) return;
   const Source& s = srcs_[loc.file];
@@ -252,7 +226,7 @@ void Markers::place(check::Loc& loc, std::vector<std::string>& names) const {
   for (uint32_t l = 1; l < loc.line && l <= s.lines(); l++) {
     uint32_t v = 0;
     bool has = false;
-    if (parse_marker(s.line(l), v, name, has)) {
+    if (check::line_marker(s.line(l), v, name, has)) {
       active = true;
       next = v;
       if (has) file = name;

@@ -72,7 +72,8 @@ void assemble(const Translation& t, Assembly& a);
 // The first column of an instruction line: past a label and blanks.
 uint32_t code_column(std::string_view line);
 
-// The line markers ("//#line N "FILE"") of the sources, resolved on demand.
+// The line markers ("//#line N "FILE"", read by the checker's line_marker)
+// of the sources, resolved on demand.
 class Markers {
  public:
   explicit Markers(const std::vector<Source>& srcs) : srcs_(srcs) {}
@@ -83,8 +84,5 @@ class Markers {
  private:
   const std::vector<Source>& srcs_;
 };
-
-// "//#line N" or "//#line N "FILE"" at the start of a line, blanks allowed before it.
-bool parse_marker(std::string_view line, uint32_t& n, std::string& file, bool& has_file);
 
 }  // namespace qv::run

@@ -328,12 +328,13 @@ void Reporter::spim_message(const std::string& err) {
     constexpr std::string_view sys = "Unknown system call: ";
     if (l.substr(0, grow.size()) == grow) {
       std::size_t to = l.find(" to ");
-      std::string limit = to == std::string_view::npos ? "" : std::string(trim(l.substr(to + 4)));
+      std::string size = to == std::string_view::npos ? "" : std::string(trim(l.substr(to + 4)));
       Diag& d = d_.add(Severity::error, -1, no_line(),
-                       "stack overflow: the stack cannot grow beyond " + limit + "; no line of the program is known", "");
+                       "stack overflow: SPIM's stack limit does not let the stack grow to " + size +
+                           "; no line of the program is known", "");
       check::Note n;
       n.loc = no_line();
-      n.message = "raise the limit with --stack BYTES";
+      n.message = "raise the limit with --stack BYTES, more than " + size;
       d.notes.push_back(n);
       if (i + 1 < el.size() && el[i + 1].substr(0, 10) == "Use -lstac") i++;
     } else if (l.substr(0, odd.size()) == odd) {

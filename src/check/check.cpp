@@ -148,6 +148,17 @@ Op op_kind(std::string_view m) {
   return Op::other;
 }
 
+// After a backslash: digits that SPIM reads wrongly.  It takes three octal
+// digits, modulo 64, and rejects or keeps as written anything shorter.
+bool octal_trouble(std::string_view after) {
+  if (after.empty() || after[0] < '0' || after[0] > '9') return false;
+  if (after.size() < 3) return true;
+  for (int i = 0; i < 3; i++)
+    if (after[i] < '0' || after[i] > '7') return true;
+  int v = (after[0] - '0') * 64 + (after[1] - '0') * 8 + (after[2] - '0');
+  return v >= 64;
+}
+
 // Bytes the first look at a piece stops at: the terminator, the comment's
 // slash, quotes, and anything outside printable ASCII but tab and line ends.
 constexpr std::array<bool, 256> make_scan() {
@@ -173,6 +184,23 @@ const char* what_register(long long n) {
   }
   return "";
 }
+
+
+uint8_t reg_index(const Field& f) {
+  RegForm r = reg_form(f.sv());
+  if (r.kind == RegForm::result) return FlowIns::kRR;
+  if (r.kind == RegForm::general && r.n >= 9 && r.n <= 22) return static_cast<uint8_t>(r.n - 9);
+  return FlowIns::kNone;
+}
+
+// A label operand the translator does not map: names that merely look like
+// registers (ret, rq, fpx) are labels here; only the plain forms are not.
+bool plain_label(std::string_view t) {
+  if (!identifier(t) || spim_word(t)) return false;
+  RegForm r = reg_form(t);
+  return r.kind == RegForm::none || !r.clean;
+}
+
 
 class Checker {
  public:
@@ -209,6 +237,14 @@ class Checker {
 
   int define(std::string_view name, uint32_t col, bool proc);
   int use(std::string_view name, uint32_t col);
+  void mark_data(int id) {
+    if (id >= 0 && prog_.labels[static_cast<std::size_t>(id)].def.loc.line == line_)
+      prog_.labels[static_cast<std::size_t>(id)].data = true;
+  }
+  void mark_call(int id, uint32_t col) {
+    LabelInfo& l = prog_.labels[static_cast<std::size_t>(id)];
+    if (!l.call.set()) l.call = site(col);
+  }
   void begin_procedure(int label);
   void end_procedure();
   void flow(FlowIns::Op op, uint8_t a = FlowIns::kNone, uint8_t b = FlowIns::kNone, int64_t x = 0,
@@ -550,9 +586,12 @@ void Checker::check_bytes() {
              "byte " + hex(c) + " outside ASCII reaches the assembly; SPIM may hang on it for ever");
       return;
     }
+    // Inside the quotes SPIM stores such bytes as they are; a form feed or
+    // vertical tab elsewhere ends the tokens, so only the label carries it.
+    bool quoted = k > first_quote_ && k < last_quote_;
     bool control = (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\v' && c != '\f') || c == 0x7f;
-    bool feed = (c == '\v' || c == '\f') && (k < label_end || (k > first_quote_ && k < last_quote_));
-    if (control || feed) {
+    bool feed = (c == '\v' || c == '\f') && k < label_end;
+    if ((control && !quoted) || feed) {
       report(Severity::error, Rule::non_ascii, col_at(k),
              "control character " + hex(c) + " reaches the assembly; SPIM rejects it or ignores the rest of the line");
       return;
@@ -581,11 +620,8 @@ void Checker::check_label(bool table_open) {
     return;
   }
   if (gap) {
-    bool tab = body.substr(e).find('\t') != std::string_view::npos;
-    report(tab ? Severity::error : Severity::warning, reserved_label, col,
-           tab ? "a tab between the label " + q(name) + " and its colon: SPIM rejects the line"
-               : "blanks between the label " + q(name) + " and its colon; SPIM accepts them");
-    if (tab) return;
+    report(Severity::warning, reserved_label, col,
+           "white space between the label " + q(name) + " and its colon; SPIM accepts it");
   }
   if (table_open) {
     Diag* d = report(Severity::error, class_table, col,
@@ -605,7 +641,7 @@ int Checker::define(std::string_view name, uint32_t col, bool proc) {
   }
   if (spim_word(name)) {
     report(Severity::error, reserved_label, col,
-           q(name) + " is an instruction name in SPIM and cannot be a label; SPIM rejects the line");
+           q(name) + " is an instruction or directive name in SPIM and cannot be a label; SPIM rejects the line");
     return -1;
   }
   int id = prog_.id(name);
@@ -812,13 +848,19 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
       RegForm r = reg_form(t);
       if (r.kind == RegForm::flt && r.clean && r.n <= 31) return;
       if (r.kind == RegForm::flt && r.clean)
-        report(Severity::error, register_range, col, q(t) + " becomes " + becomes(r) + ", which is not a float register; SPIM rejects the line");
+        report(Severity::error, register_range, col,
+               q(t) + " becomes " + becomes(r) + ", which is not a float register: SPIM rejects it, or takes it as $f" +
+                   std::to_string(r.n % 32));
       else if (r.kind == RegForm::flt)
         report(Severity::error, operand_kind, col, q(t) + " is taken as a float register: it becomes " + becomes(r));
       else {
         std::string ins = r.kind != RegForm::none ? rendered_line(row, becomes(r)) : std::string();
-        report(Severity::error, operand_kind, col,
-               q(t) + " where a float register (fp0 to fp31) is needed" + (ins.empty() ? "" : ": SPIM rejects " + q(ins)));
+        std::string m = q(t) + " where a float register (fp0 to fp31) is needed";
+        if (ins.rfind("mfc1", 0) == 0 && r.kind == RegForm::general)
+          m += ": SPIM takes " + q(ins) + " as reading $f" + std::to_string(r.n % 32) + ", not " + q(t);
+        else if (!ins.empty())
+          m += ": SPIM rejects " + q(ins);
+        report(Severity::error, operand_kind, col, m);
       }
       return;
     }
@@ -851,19 +893,19 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
       return;
     case Arg::label:
     case Arg::def:
-      if (identifier(t) && !spim_word(t) && !(reg_form(t).kind != RegForm::none && reg_form(t).clean)) return;
+      if (plain_label(t)) return;
       if (int_literal(t))
         report(Severity::error, operand_kind, col, "a number, " + q(t) + ", where a label is needed");
-      else if (reg_form(t).kind != RegForm::none)
+      else if (reg_form(t).kind != RegForm::none && reg_form(t).clean)
         report(Severity::error, operand_kind, col, "register " + q(t) + " where a label is needed");
       else if (spim_word(t))
-        report(Severity::error, reserved_label, col, q(t) + " is an instruction name in SPIM and cannot be a label");
+        report(Severity::error, reserved_label, col, q(t) + " is an instruction or directive name in SPIM and cannot be a label");
       else
         report(Severity::error, operand_kind, col, q(t) + " is not a name SPIM takes as a label");
       return;
     case Arg::value: {
       RegForm r = reg_form(t);
-      if (r.kind == RegForm::flt) {
+      if (r.kind == RegForm::flt && r.clean) {
         report(Severity::error, float_register, col, "float register " + q(t) + " where a number or a label is needed");
         return;
       }
@@ -874,7 +916,7 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
       }
       if (has_letter(t)) {
         if (int_literal(t) || (identifier(t) && !spim_word(t))) return;
-      } else if (int_literal(t) && t[0] != '\'') {
+      } else if (int_literal(t)) {
         return;
       }
       std::string ins = rendered_line(row, t);
@@ -889,16 +931,20 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
              "an exponent, if any, with a lower-case e, as in 2.5, 3.0 or 1.5e3)");
       return;
     case Arg::word:
+      // Written into a string literal: a quote ends it, and SPIM rejects or
+      // mis-reads a backslash before a digit.
       if (t.find('"') != std::string_view::npos) {
         report(Severity::error, string_literal, col,
                "a double quote in " + q(t) + ", which the translator writes into a string: SPIM rejects the line");
-      } else {
-        std::size_t k = 0;
-        while (k < t.size() && t[t.size() - 1 - k] == '\\') k++;
-        if (k % 2)
-          report(Severity::error, string_literal, col,
-                 q(t) + " ends in a backslash, which escapes the closing quote of the string it is written into");
+        return;
       }
+      for (std::size_t k = 0; k + 1 < t.size(); k++)
+        if (t[k] == '\\' && octal_trouble(t.substr(k + 1))) {
+          report(Severity::error, string_literal, col + static_cast<uint32_t>(k),
+                 "'\\" + std::string(1, t[k + 1]) + "' in " + q(t) +
+                     ", which the translator writes into a string: SPIM rejects or mis-reads this octal escape");
+          return;
+        }
       return;
     case Arg::ret:
       return;
@@ -935,28 +981,28 @@ void Checker::check_literal(const OpcodeRow&) {
                         : "str without a literal: the translator writes an empty string");
     return;
   }
-  // Inside the quotes: SPIM ends the string at a bare quote, reads \" as a
-  // quote and rejects \0.
+  // Inside the quotes, as SPIM reads them: a backslash that starts no escape
+  // stays and takes nothing with it, so each backslash is looked at alone;
+  // a quote ends the string unless a backslash stands right before it.
   for (int k = first_quote_ + 1; k < last_quote_; k++) {
     char c = p[static_cast<std::size_t>(k)];
     if (c == '\\') {
-      char nx = p[static_cast<std::size_t>(k) + 1];
-      if (nx >= '0' && nx <= '9') {
+      if (octal_trouble(p.substr(static_cast<std::size_t>(k) + 1, static_cast<std::size_t>(last_quote_ - k - 1)))) {
         report(Severity::error, string_literal, col_at(k),
-               "'\\" + std::string(1, nx) + "' in the literal: SPIM rejects or mis-reads octal escapes");
+               "'\\" + std::string(1, p[static_cast<std::size_t>(k) + 1]) +
+                   "' in the literal: SPIM rejects or mis-reads this octal escape");
         return;
       }
-      k++;
-      if (k == last_quote_) {
-        report(Severity::error, string_literal, col_at(k - 1),
+      if (k + 1 == last_quote_) {
+        report(Severity::error, string_literal, col_at(k),
                "the literal ends in a backslash, which escapes its closing quote: SPIM never sees the string end");
         return;
       }
       continue;
     }
-    if (c == '"') {
+    if (c == '"' && p[static_cast<std::size_t>(k) - 1] != '\\') {
       report(Severity::error, string_literal, col_at(k),
-             "a double quote inside the literal ends the string early; SPIM rejects the line (write \\\" )");
+             "a double quote inside the literal ends the string early; SPIM rejects the line or cuts the string (write \\\" )");
       return;
     }
   }
@@ -996,20 +1042,6 @@ void Checker::check_result(const OpcodeRow& row) {
   }
 }
 
-namespace {
-
-uint8_t reg_index(const Field& f) {
-  RegForm r = reg_form(f.sv());
-  if (r.kind == RegForm::result) return FlowIns::kRR;
-  if (r.kind == RegForm::general && r.n >= 9 && r.n <= 22) return static_cast<uint8_t>(r.n - 9);
-  return FlowIns::kNone;
-}
-
-bool plain_label(std::string_view t) {
-  return identifier(t) && !spim_word(t) && !(reg_form(t).kind != RegForm::none);
-}
-
-}  // namespace
 
 void Checker::flow(FlowIns::Op op, uint8_t a, uint8_t b, int64_t x, bool is_label, uint32_t col) {
   FlowIns i;
@@ -1049,12 +1081,12 @@ void Checker::semantics(const OpcodeRow& row) {
     return;
   }
   if (k == Op::str) {
-    if (!p1.empty() && plain_label(p1.sv())) define(p1.sv(), col_of(p1), false);
+    if (!p1.empty() && plain_label(p1.sv())) mark_data(define(p1.sv(), col_of(p1), false));
     if (first_quote_ >= 0 && last_quote_ > first_quote_) had_literal_ = true;
     return;
   }
   if (k == Op::cls) {
-    if (!p1.empty() && plain_label(p1.sv())) define(p1.sv(), col_of(p1), false);
+    if (!p1.empty() && plain_label(p1.sv())) mark_data(define(p1.sv(), col_of(p1), false));
     if (!p2.empty() && plain_label(p2.sv())) use(p2.sv(), col_of(p2));
     st_.in_data = 1;
     return;
@@ -1087,6 +1119,7 @@ void Checker::semantics(const OpcodeRow& row) {
     if (!p2.empty() && plain_label(p2.sv())) use(p2.sv(), col_of(p2));
     if (!p3.empty() && plain_label(p3.sv())) {
       int id = use(p3.sv(), col_of(p3));
+      mark_call(id, col_of(p3));
       if (ends_ == 1) {
         ctor_ = id;
         ctor_site_ = site(col_of(p3));
@@ -1113,6 +1146,7 @@ void Checker::semantics(const OpcodeRow& row) {
   if (k == Op::cal) {
     if (!p2.empty() && plain_label(p2.sv())) {
       int id = use(p2.sv(), col_of(p2));
+      mark_call(id, col_of(p2));
       flow(FlowIns::cal, FlowIns::kNone, FlowIns::kNone, id, true, col_of(st_.opcode));
     } else {
       flow(FlowIns::cal, reg_index(p2), FlowIns::kNone, 0, false, col_of(st_.opcode));
@@ -1201,6 +1235,17 @@ void Checker::finish() {
       if (pick) m += "; did you mean " + q(pick->name) + "?";
     }
     if (Diag* d = p.report(Severity::error, undefined_label, l.use.loc, m, l.use.text)) (void)d;
+  }
+  // A call straight to a string or a class table: its address lies in the
+  // data segment, which a jump cannot reach.
+  for (const LabelInfo& l : p.labels) {
+    if (!l.data || !l.call.set()) continue;
+    Diag* d = p.report(Severity::error, operand_kind, l.call.loc,
+                       "call to " + q(l.name) +
+                           ", a label in the data segment (a string or a class table): SPIM rejects the jump "
+                           "(\"Target of jump differs in high-order 4 bits\")",
+                       l.call.text);
+    if (d) d->notes.push_back({l.def.loc, q(l.name) + " is defined here", l.def.text});
   }
   if (ends_ == 0) {
     Loc l;

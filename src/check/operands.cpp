@@ -117,10 +117,13 @@ bool float_literal(std::string_view s) {
   return i == s.size();
 }
 
-// Bytes outside ASCII pass here: the rule on such bytes reports them.
+// Bytes outside printable ASCII pass here: the rule on such bytes reports them.
 bool identifier(std::string_view s) {
   if (s.empty()) return false;
-  auto high = [](char ch) { return static_cast<unsigned char>(ch) >= 0x80; };
+  auto high = [](char ch) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    return c >= 0x7f || c < 0x20;
+  };
   char c = s[0];
   if (!alpha(c) && c != '_' && c != '.' && !high(c)) return false;
   for (char ch : s)
@@ -129,8 +132,8 @@ bool identifier(std::string_view s) {
 }
 
 bool spim_word(std::string_view s) {
-  // Every such word begins with a lower-case letter and is short.
-  if (s.empty() || s[0] < 'a' || s[0] > 'z' || s.size() > 12) return false;
+  // Every such word begins with a lower-case letter or a dot and is short.
+  if (s.empty() || ((s[0] < 'a' || s[0] > 'z') && s[0] != '.') || s.size() > 12) return false;
   return std::binary_search(std::begin(kSpimWords), std::end(kSpimWords), s);
 }
 

@@ -31,6 +31,8 @@ struct LabelInfo {
   Site use;            // the first use
   uint32_t uses = 0;
   bool proc = false;   // defined by ntr
+  bool data = false;   // defined in the data segment (str, cls)
+  Site call;           // the first call straight to it (cal with a label, end's constructor)
   int count = -1;      // words its procedure's rtn lines remove
   Site count_site;     // the first such rtn
 };

@@ -7,6 +7,7 @@ command -v g++ >/dev/null || missing+=(g++)
 command -v make >/dev/null || missing+=(make)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 command -v spim >/dev/null || missing+=(spim)
+command -v python3 >/dev/null || missing+=(python3)
 # The man pages are checked with mandoc and looked up with man.
 command -v mandoc >/dev/null || missing+=(mandoc)
 command -v man >/dev/null || missing+=(man-db)

@@ -602,14 +602,16 @@ void Checker::check_bytes() {
 void Checker::check_label(bool table_open) {
   std::string_view l = st_.lbl.sv();  // through the colon
   std::size_t i = 0;
-  while (i < l.size() && (l[i] == ' ' || l[i] == '\t' || l[i] == ',')) i++;
+  // SPIM reads blanks, tabs, commas and carriage returns as white space.
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == ',' || c == '\r'; };
+  while (i < l.size() && space(l[i])) i++;
   std::string_view body = l.substr(i, l.size() - 1 - i);
   uint32_t col = col_at(static_cast<int>(i));
   std::size_t e = body.size();
-  while (e > 0 && (body[e - 1] == ' ' || body[e - 1] == '\t' || body[e - 1] == ',')) e--;
+  while (e > 0 && space(body[e - 1])) e--;
   std::string_view name = body.substr(0, e);
   bool gap = e < body.size();
-  if (name.find_first_of(" \t,") != std::string_view::npos || name.empty()) {
+  if (name.find_first_of(" \t,\r") != std::string_view::npos || name.empty()) {
     std::string m = "the text before the first colon, " + q(l.substr(i)) + ", is taken as a label";
     if (name.empty())
       m += ", and it has no name; SPIM rejects the line";

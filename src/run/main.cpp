@@ -79,6 +79,20 @@ int main(int argc, char** argv) {
   if (o.help) return write_all(1, qv::run::help_text()) ? 0 : 4;
   if (o.version) return write_all(1, std::string("quorvelin-run ") + QV_VERSION + "\n") ? 0 : 4;
 
+  // SPIM starts first: it gets going while the program is checked and
+  // translated, and is handed the program through a pipe.
+  std::string spim = qv::run::find_program(o.spim);
+  qv::run::SpimJob job;
+  job.spim = spim;
+  job.trap = std::string(qv::run::trap_file());
+  job.args = o.args;
+  job.stack = o.stack;
+  job.cpu_limit = o.cpu_limit;
+  job.max_output = o.max_output;
+  qv::run::SpimProcess proc;
+  qv::run::SpimRun r;
+  bool started = !spim.empty() && proc.start(job, r);
+
   bool check_failed = false;
   if (o.check) {
     qv::check::Settings settings;
@@ -110,35 +124,22 @@ int main(int argc, char** argv) {
   }
   if (check_failed) return 1;
 
-  std::string spim = qv::run::find_program(o.spim);
   if (spim.empty()) {
     tool_error(o.spim == "spim" ? "SPIM is not installed (no 'spim' on the PATH)" : "cannot run SPIM: no program " + o.spim,
                kInstall);
+    return 4;
+  }
+  if (!started) {
+    tool_error("cannot run SPIM (" + spim + "): " + std::strerror(r.exec_errno),
+               r.exec_errno == ENOENT ? kInstall : "");
     return 4;
   }
 
   qv::run::Assembly a;
   qv::run::assemble(t, a);
   qv::run::Reporter rep(srcs, t, a, o.asm_out.empty() ? "<assembly>" : o.asm_out);
-
-  qv::run::SpimJob job;
-  job.spim = spim;
-  job.trap = std::string(qv::run::trap_file());
-  job.program = std::move(a.text);
-  a.text.clear();
-  job.args = o.args;
-  job.stack = o.stack;
-  job.cpu_limit = o.cpu_limit;
-  job.max_output = o.max_output;
-  job.labels = a.label_line.size();
-
-  qv::run::SpimRun r;
-  qv::run::run_spim(job, [&](const std::string& out, const std::string& err) { return rep.load(out, err); }, r);
-  if (!r.started) {
-    tool_error("cannot run SPIM (" + spim + "): " + std::strerror(r.exec_errno),
-               r.exec_errno == ENOENT ? kInstall : "");
-    return 4;
-  }
+  proc.run(a.text, a.label_line.size(),
+           [&](const std::string& out, const std::string& err) { return rep.load(out, err); }, r);
   int status = rep.outcome(r, o, qv::run::input_state(0));
   rep.diags().print(2, status == 1);
   if (r.output_closed) {

@@ -147,41 +147,79 @@ std::string find_program(const std::string& name) {
   }
 }
 
-void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
-  NamedText trap, prog;
-  Pipe out, err, ctl, go, sigp;
-  if (!trap.make("quorvelin-trap.s", job.trap, 5) || !prog.make("quorvelin-program.s", job.program, 6) ||
-      !out.open() || !err.open() || !ctl.open() || !go.open() || !sigp.open()) {
-    r.exec_errno = errno ? errno : EIO;
-    return;
-  }
+struct SpimProcess::Impl {
+  NamedText trap;
+  Pipe out, err, ctl, go, prog, sigp;
+  pid_t pid = -1;
+  bool reaped = false;
+  struct sigaction old_int {}, old_term {};
+  SpimJob job;
 
-  std::vector<std::string> words = {job.spim, "-quiet", "-exception_file", trap.path()};
+  void restore_signals() {
+    sigaction(SIGINT, &old_int, nullptr);
+    sigaction(SIGTERM, &old_term, nullptr);
+    g_signal_pipe = -1;
+  }
+};
+
+SpimProcess::SpimProcess() : p_(new Impl) {}
+
+SpimProcess::~SpimProcess() {
+  abort();
+  delete p_;
+}
+
+void SpimProcess::abort() {
+  if (p_->pid > 0 && !p_->reaped) {
+    ::kill(p_->pid, SIGKILL);
+    int st;
+    while (::waitpid(p_->pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    p_->reaped = true;
+    p_->restore_signals();
+  }
+}
+
+bool SpimProcess::start(const SpimJob& job, SpimRun& r) {
+  Impl& m = *p_;
+  m.job = job;
+  errno = 0;
+  // The program comes through a pipe, written once it is translated: SPIM
+  // starts and loads the trap file meanwhile.
+  if (!m.trap.make("quorvelin-trap.s", job.trap, 5) || !m.out.open() || !m.err.open() || !m.ctl.open() ||
+      !m.go.open() || !m.prog.open() || !m.sigp.open()) {
+    r.exec_errno = errno ? errno : EIO;
+    return false;
+  }
+#ifdef F_SETPIPE_SZ
+  ::fcntl(m.prog.w, F_SETPIPE_SZ, 1 << 20);
+#endif
+
+  std::vector<std::string> words = {job.spim, "-quiet", "-exception_file", m.trap.path()};
   if (job.stack) {
     words.push_back("-lstack");
     words.push_back(std::to_string(job.stack));
   }
   words.push_back("-file");
-  words.push_back(prog.path());
+  words.push_back("/proc/self/fd/6");
   for (const std::string& a : job.args) words.push_back(a);
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
 
-  g_signal_pipe = sigp.w;
-  struct sigaction sa {}, old_int {}, old_term {};
+  g_signal_pipe = m.sigp.w;
+  struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, &old_int);
-  sigaction(SIGTERM, &sa, &old_term);
+  sigaction(SIGINT, &sa, &m.old_int);
+  sigaction(SIGTERM, &sa, &m.old_term);
 
   // posix_spawn starts SPIM without copying the runner's memory.  Every
   // descriptor SPIM gets is first moved above the ones it is given as, so
   // that no move overwrites another's source.
-  pid_t pid = -1;
   int spawn_error = 0;
   {
-    int from[6] = {out.w, err.w, ctl.w, go.r, trap.slot() >= 0 ? trap.fd() : -1, prog.slot() >= 0 ? prog.fd() : -1};
+    int from[6] = {m.out.w, m.err.w, m.ctl.w, m.go.r, m.trap.slot() >= 0 ? m.trap.fd() : -1, m.prog.r};
     const int to[6] = {1, 2, kCtlFd, kGoFd, 5, 6};
     int high[6];
     for (int i = 0; i < 6; i++) high[i] = from[i] < 0 ? -1 : ::fcntl(from[i], F_DUPFD_CLOEXEC, 20);
@@ -208,7 +246,7 @@ void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
       if (saved.rlim_max != RLIM_INFINITY && lim.rlim_cur > saved.rlim_max) lim.rlim_cur = saved.rlim_max;
       limited = ::setrlimit(RLIMIT_CPU, &lim) == 0;
     }
-    spawn_error = ::posix_spawn(&pid, job.spim.c_str(), &fa, &attr, argv.data(), environ);
+    spawn_error = ::posix_spawn(&m.pid, job.spim.c_str(), &fa, &attr, argv.data(), environ);
     if (limited) ::setrlimit(RLIMIT_CPU, &saved);
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);
@@ -217,17 +255,24 @@ void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
   }
   if (spawn_error != 0) {
     r.exec_errno = spawn_error;
-    sigaction(SIGINT, &old_int, nullptr);
-    sigaction(SIGTERM, &old_term, nullptr);
-    g_signal_pipe = -1;
-    return;
+    m.pid = -1;
+    m.restore_signals();
+    return false;
   }
-  out.close_w();
-  err.close_w();
-  ctl.close_w();
-  go.close_r();
+  m.out.close_w();
+  m.err.close_w();
+  m.ctl.close_w();
+  m.go.close_r();
+  m.prog.close_r();
   r.started = true;
-  for (int fd : {out.r, err.r, ctl.r, sigp.r}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
+  return true;
+}
+
+void SpimProcess::run(const std::string& program, std::size_t labels, const Approve& approve, SpimRun& r) {
+  Impl& m = *p_;
+  const SpimJob& job = m.job;
+  pid_t pid = m.pid;
+  for (int fd : {m.out.r, m.err.r, m.ctl.r, m.sigp.r, m.prog.w}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
 
   bool killed = false;
   auto stop = [&] {
@@ -236,46 +281,64 @@ void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
   };
   std::string ctlbuf;
   std::size_t ctl_used = 0;  // bytes of ctlbuf already understood
-  const std::size_t table_bytes = job.labels * 4;
+  const std::size_t table_bytes = labels * 4;
   bool table_done = false;
+  std::size_t fed = 0;  // bytes of the program written to SPIM
 
   auto on_ctl = [&] {
     if (!r.loaded && ctlbuf.size() > ctl_used) {
       ctl_used++;
       r.loaded = true;
+      m.prog.close_w();
       // Whatever SPIM printed while loading was written before the byte
       // that says loading is over, so it is in the pipes now.
-      drain(out.r, r.load_out);
-      drain(err.r, r.load_err);
+      drain(m.out.r, r.load_out);
+      drain(m.err.r, r.load_err);
       if (approve(r.load_out, r.load_err)) {
-        if (!write_all(go.w, "g", 1)) stop();
+        if (!write_all(m.go.w, "g", 1)) stop();
       } else {
         r.rejected = true;
         stop();
       }
-      go.close_w();
+      m.go.close_w();
     }
-    if (r.loaded && !table_done && ctlbuf.size() - ctl_used >= table_bytes) {
-      r.table.resize(job.labels);
-      if (table_bytes) std::memcpy(r.table.data(), ctlbuf.data() + ctl_used, table_bytes);
-      ctl_used += table_bytes;
-      table_done = true;
-    }
-    if (table_done && !r.have_record && ctlbuf.size() - ctl_used >= sizeof r.record) {
+    if (r.loaded && !r.have_record && ctlbuf.size() - ctl_used >= sizeof r.record) {
       std::memcpy(r.record, ctlbuf.data() + ctl_used, sizeof r.record);
       ctl_used += sizeof r.record;
       r.have_record = true;
+    }
+    if (r.have_record && !table_done && ctlbuf.size() - ctl_used >= table_bytes) {
+      r.table.resize(labels);
+      if (table_bytes) std::memcpy(r.table.data(), ctlbuf.data() + ctl_used, table_bytes);
+      ctl_used += table_bytes;
+      table_done = true;
     }
   };
 
   bool out_open = true, err_open = true, ctl_open = true;
   std::string chunk;
   while ((out_open || err_open || ctl_open) && !killed) {
-    pollfd p[4] = {{out.r, POLLIN, 0}, {err.r, POLLIN, 0}, {ctl.r, POLLIN, 0}, {sigp.r, POLLIN, 0}};
+    // SPIM reads the program while it loads; a syntax error stops the
+    // reading, so the rest is written only as SPIM takes it.
+    while (m.prog.w >= 0 && fed < program.size()) {
+      ssize_t w = ::write(m.prog.w, program.data() + fed, program.size() - fed);
+      if (w > 0) {
+        fed += static_cast<std::size_t>(w);
+      } else if (w < 0 && errno == EINTR) {
+        continue;
+      } else {
+        if (w < 0 && errno != EAGAIN) m.prog.close_w();
+        break;
+      }
+    }
+    if (m.prog.w >= 0 && fed == program.size()) m.prog.close_w();
+
+    pollfd p[5] = {{m.out.r, POLLIN, 0}, {m.err.r, POLLIN, 0}, {m.ctl.r, POLLIN, 0}, {m.sigp.r, POLLIN, 0},
+                   {m.prog.w, POLLOUT, 0}};
     if (!out_open) p[0].fd = -1;
     if (!err_open) p[1].fd = -1;
     if (!ctl_open) p[2].fd = -1;
-    int n = ::poll(p, 4, -1);
+    int n = ::poll(p, 5, -1);
     if (n < 0) {
       if (errno == EINTR) continue;
       stop();
@@ -287,7 +350,7 @@ void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
       break;
     }
     if (p[2].revents) {
-      ctl_open = drain(ctl.r, ctlbuf);
+      ctl_open = drain(m.ctl.r, ctlbuf);
       on_ctl();
       if (killed) break;
     }
@@ -296,7 +359,7 @@ void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
       // read would nearly always find the pipe empty.
       chunk.resize(1 << 16);
       ssize_t got;
-      do got = ::read(out.r, chunk.data(), chunk.size());
+      do got = ::read(m.out.r, chunk.data(), chunk.size());
       while (got < 0 && errno == EINTR);
       chunk.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
       if (got == 0 || (got < 0 && errno != EAGAIN)) out_open = false;
@@ -316,18 +379,20 @@ void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
         if (r.output_limit) stop();
       }
     }
-    if (p[1].revents) err_open = drain(err.r, r.loaded ? r.run_err : r.load_err);
+    if (p[1].revents) err_open = drain(m.err.r, r.loaded ? r.run_err : r.load_err);
   }
+  m.prog.close_w();
   int st = 0;
   while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
   }
+  m.reaped = true;
   if (!killed) {
     // Anything still in the pipes after the exit.  The process is gone, so
     // nothing may be sent a signal any more.
     killed = true;
-    drain(ctl.r, ctlbuf);
+    drain(m.ctl.r, ctlbuf);
     on_ctl();
-    drain(err.r, r.loaded ? r.run_err : r.load_err);
+    drain(m.err.r, r.loaded ? r.run_err : r.load_err);
   }
   if (WIFEXITED(st)) {
     r.exited = true;
@@ -335,9 +400,7 @@ void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r) {
   } else if (WIFSIGNALED(st)) {
     r.sig = WTERMSIG(st);
   }
-  sigaction(SIGINT, &old_int, nullptr);
-  sigaction(SIGTERM, &old_term, nullptr);
-  g_signal_pipe = -1;
+  m.restore_signals();
 }
 
 }  // namespace qv::run

@@ -14,12 +14,10 @@ namespace qv::run {
 struct SpimJob {
   std::string spim;                // the executable
   std::string trap;                // the trap file's text
-  std::string program;             // the assembly to run
   std::vector<std::string> args;   // the program's arguments
   uint64_t stack = 0;              // -lstack; 0: SPIM's default
   uint32_t cpu_limit = 60;         // seconds of CPU time
   uint64_t max_output = 64 << 20;  // bytes of program output
-  std::size_t labels = 0;          // words in the label table
 };
 
 struct SpimRun {
@@ -48,8 +46,28 @@ using Approve = std::function<bool(const std::string& out, const std::string& er
 // Returns the empty string when there is no such executable.
 std::string find_program(const std::string& name);
 
-// Runs the job; the program's output goes to standard output as it comes,
-// standard input is SPIM's.  SIGINT and SIGTERM stop SPIM.
-void run_spim(const SpimJob& job, const Approve& approve, SpimRun& r);
+// One run of SPIM.  start() starts it at once (it loads the trap file
+// meanwhile); run() hands it the program, and SPIM reports when loading is
+// over and waits for `approve` before any of the program runs.  The
+// program's output goes to standard output as it comes; standard input is
+// SPIM's.  SIGINT and SIGTERM stop SPIM.
+class SpimProcess {
+ public:
+  SpimProcess();
+  ~SpimProcess();
+  SpimProcess(const SpimProcess&) = delete;
+  SpimProcess& operator=(const SpimProcess&) = delete;
+
+  // False, with r.exec_errno, when SPIM could not be started.
+  bool start(const SpimJob& job, SpimRun& r);
+  // `labels`: the number of labels in the program's table.
+  void run(const std::string& program, std::size_t labels, const Approve& approve, SpimRun& r);
+  // Stops a SPIM that was started and not run (the program did not build).
+  void abort();
+
+ private:
+  struct Impl;
+  Impl* p_;
+};
 
 }  // namespace qv::run

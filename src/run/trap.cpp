@@ -10,7 +10,8 @@ constexpr std::string_view kTrap = R"(# quorvelin-run: exception handler and sta
 __qv_rec:	.word 0, 0, 0, 0
 	.ktext 0x80000180
 # Any exception ends the run: report Cause, EPC, BadVAddr and $ra to the
-# runner, which names the line, and exit.
+# runner, then the addresses of the program's labels, by which it names the
+# line, and exit.
 	mfc0 $k0, $13
 	la $k1, __qv_rec
 	sw $k0, 0($k1)
@@ -24,6 +25,12 @@ __qv_rec:	.word 0, 0, 0, 0
 	move $a1, $k1
 	li $a2, 16
 	syscall
+	li $v0, 15
+	li $a0, 3
+	la $a1, __qvmap
+	la $a2, __qvmapend
+	subu $a2, $a2, $a1
+	syscall
 	li $v0, 17
 	li $a0, 86
 	syscall
@@ -32,8 +39,8 @@ __qv_rec:	.word 0, 0, 0, 0
 __qv_byte:	.byte 82
 	.text
 	.globl __start
-# Loading is over when this runs: say so, wait for the go-ahead, send the
-# label table, then start the program as SPIM's own start-up code does.
+# Loading is over when this runs: say so, wait for the go-ahead, then start
+# the program as SPIM's own start-up code does.
 __start:
 	li $v0, 15
 	li $a0, 3
@@ -47,12 +54,6 @@ __start:
 	syscall
 	li $t0, 1
 	bne $v0, $t0, __qv_quit
-	li $v0, 15
-	li $a0, 3
-	la $a1, __qvmap
-	la $a2, __qvmapend
-	subu $a2, $a2, $a1
-	syscall
 	lw $a0, 0($sp)
 	addiu $a1, $sp, 4
 	addiu $a2, $a1, 4

@@ -2,9 +2,9 @@
 // exception handler and the start-up code, in place of SPIM's own.
 //
 // The control protocol, on two descriptors SPIM inherits:
-//   fd 3 (SPIM -> runner): "R" once the whole program has loaded; after the
-//        go-ahead the label table (4 bytes per label, host order); after an
-//        exception the record Cause, EPC, BadVAddr, $ra (4 words).
+//   fd 3 (SPIM -> runner): "R" once the whole program has loaded; after an
+//        exception the record Cause, EPC, BadVAddr, $ra (4 words), then the
+//        label table (4 bytes per label, host order).
 //   fd 4 (runner -> SPIM): one byte, the go-ahead; end of file instead stops
 //        the program before any of it has run.
 #pragma once

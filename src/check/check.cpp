@@ -267,9 +267,9 @@ class Checker {
     return prog_.report(s, rule, loc(col), std::move(message), std::string());
   }
   // A place kept for later; its line's text is read back when it is shown.
-  Site site(uint32_t col) const { return {loc(col), std::string()}; }
+  Site site(uint32_t col) const { return {loc(col)}; }
   static void note(Diag* d, const Site& s, std::string message) {
-    if (d && s.set()) d->notes.push_back({s.loc, std::move(message), s.text});
+    if (d && s.set()) d->notes.push_back({s.loc, std::move(message), std::string()});
   }
   // What the translator writes for this line, through its own handler.
   std::string render(const OpcodeRow& row);
@@ -357,7 +357,7 @@ void Checker::piece(int len, int n) {
         cut_.bad = true;
         cut_.what = "the rest closes the open class table";
       }
-      table_closer_ = {loc(0), std::string()};
+      table_closer_ = {loc(0)};
       table_closer_.loc.line = 0;
       closer_is_eof_ = true;
       closer_file_ = prog_.diags.file_names[file_];
@@ -1236,7 +1236,7 @@ void Checker::finish() {
       }
       if (pick) m += "; did you mean " + q(pick->name) + "?";
     }
-    if (Diag* d = p.report(Severity::error, undefined_label, l.use.loc, m, l.use.text)) (void)d;
+    if (Diag* d = p.report(Severity::error, undefined_label, l.use.loc, m, std::string())) (void)d;
   }
   // A call straight to a string or a class table: its address lies in the
   // data segment, which a jump cannot reach.
@@ -1246,8 +1246,8 @@ void Checker::finish() {
                        "call to " + q(l.name) +
                            ", a label in the data segment (a string or a class table): SPIM rejects the jump "
                            "(\"Target of jump differs in high-order 4 bits\")",
-                       l.call.text);
-    if (d) d->notes.push_back({l.def.loc, q(l.name) + " is defined here", l.def.text});
+                       std::string());
+    if (d) d->notes.push_back({l.def.loc, q(l.name) + " is defined here", std::string()});
   }
   if (ends_ == 0) {
     Loc l;
@@ -1266,8 +1266,8 @@ void Checker::finish() {
     Diag* d = p.report(Severity::error, argument_count, c.at.loc,
                        "call to " + q(l.name) + " with " + std::to_string(c.pushed) + " word" +
                            (c.pushed == 1 ? "" : "s") + " pushed, but its rtn removes " + std::to_string(l.count),
-                       c.at.text);
-    if (d) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", l.count_site.text});
+                       std::string());
+    if (d) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", std::string()});
   }
   if (ctor_ >= 0) {
     const LabelInfo& l = p.labels[static_cast<std::size_t>(ctor_)];
@@ -1275,8 +1275,8 @@ void Checker::finish() {
       Diag* d = p.report(Severity::error, argument_count, ctor_site_.loc,
                          "the main constructor " + q(l.name) + " removes " + std::to_string(l.count) +
                              " words, but the start-up code pushes exactly one (the main object)",
-                         ctor_site_.text);
-      if (d) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", l.count_site.text});
+                         std::string());
+      if (d) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", std::string()});
     }
   }
 }

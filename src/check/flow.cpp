@@ -183,7 +183,7 @@ class Flow {
       if (report) {
         uint64_t key = static_cast<uint64_t>(callee) << 32 | static_cast<uint32_t>(s.depth);
         if (prog_.deferred_seen.emplace(key, prog_.deferred.size()).second)
-          prog_.deferred.push_back({callee, s.depth, {c.loc, text(c)}});
+          prog_.deferred.push_back({callee, s.depth, {c.loc}});
       }
       s.depth = kTop;
       s.first_push = -1;
@@ -195,7 +195,7 @@ class Flow {
                                "call to " + q(l.name) + " with " + words(s.depth) + " pushed, but its rtn removes " +
                                    std::to_string(l.count) + ": the callee takes words that belong to its caller",
                                text(c));
-        if (d && l.count_site.set()) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", l.count_site.text});
+        if (d && l.count_site.set()) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", std::string()});
       }
       // Go on as if the call took every word there was.
       s.depth = 0;
@@ -220,7 +220,7 @@ class Flow {
       if (d && s.last_callee >= 0) {
         const LabelInfo& l = prog_.labels[static_cast<std::size_t>(s.last_callee)];
         if (l.count_site.set())
-          d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " removes " + std::to_string(l.count), l.count_site.text});
+          d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " removes " + std::to_string(l.count), std::string()});
       }
     } else if (s.first_push >= 0) {
       const FlowIns& p = code_[static_cast<std::size_t>(s.first_push)];

@@ -15,10 +15,10 @@
 
 namespace qv::check {
 
-// A place and the text of its line, kept for a note.
+// A place kept for a later diagnostic or note; its line is read back from the
+// file when it is shown, so nothing of the text is kept here.
 struct Site {
   Loc loc;
-  std::string text;
   bool set() const { return loc.line != 0; }
 };
 

@@ -648,9 +648,12 @@ int Checker::define(std::string_view name, uint32_t col, bool proc) {
   }
   int id = prog_.id(name);
   LabelInfo& l = prog_.labels[static_cast<std::size_t>(id)];
-  if (l.fixed || internal_label(name)) {
+  bool prefixed = false;
+  for (const std::string& pre : prog_.settings.reserved_prefixes)
+    if (name.substr(0, pre.size()) == pre) prefixed = true;
+  if (l.fixed || internal_label(name) || prefixed) {
     report(Severity::error, reserved_label, col,
-           "label " + q(name) + " is defined by the generated program or SPIM's start-up code; SPIM reports it as defined twice");
+           "label " + q(name) + " is defined by the generated program or the start-up code around it; SPIM reports it as defined twice");
     return id;
   }
   if (l.defined) {

@@ -45,6 +45,8 @@ struct Settings {
   // Labels that the run-time support around the program defines besides the
   // program's own frame (the runner's start-up code): defining one is an error.
   std::vector<std::string> reserved;
+  // Prefixes of labels it defines in numbers (__qv0, __qv1, ...).
+  std::vector<std::string> reserved_prefixes;
   Settings() {
     for (bool& b : on) b = true;
   }

@@ -97,7 +97,9 @@ int main(int argc, char** argv) {
   if (o.check) {
     qv::check::Settings settings;
     settings.reserved = qv::run::trap_labels();
+    settings.reserved_prefixes = {"__qv"};
     qv::check::Diags diags(&qv::check::rule_names());
+    diags.tool = "quorvelin-run";
     if (!qv::check::check_files(o.files, settings, diags, error)) {
       tool_error(error);
       return 4;

@@ -89,6 +89,7 @@ InputState input_state(int fd) {
 
 Reporter::Reporter(const std::vector<Source>& srcs, const Translation& t, const Assembly& a, std::string asm_name)
     : srcs_(srcs), t_(t), a_(a), markers_(srcs), asm_file_(static_cast<uint32_t>(srcs.size())) {
+  d_.tool = "quorvelin-run";
   for (const Source& s : srcs) d_.file_names.push_back(s.name);
   d_.file_names.push_back(std::move(asm_name));
 }

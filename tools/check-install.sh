@@ -54,8 +54,24 @@ bash "$here/tests/e2e/run_case.sh" "$prefix/bin/quorvelin-run" "$doc/examples/fa
   fail "the installed quorvelin-run on the installed factorial example"
 echo "quorvelin-run: the installed factorial example runs in SPIM as expected"
 
-# TODO(checker): the installed quorvelin-check on the installed example, exit 0:
-#   "$prefix/bin/quorvelin-check" "$doc/examples/factorial.ic"
+# The installed checker finds nothing in the installed example.
+report=$("$prefix/bin/quorvelin-check" "$doc/examples/factorial.ic" 2>&1) ||
+  fail "the installed quorvelin-check rejects the installed factorial example: $report"
+[ -z "$report" ] || fail "the installed quorvelin-check reports on the installed factorial example: $report"
+echo "quorvelin-check: nothing to report on the installed factorial example"
+
+# The installed translator's own output, run in SPIM by hand: past SPIM's
+# five banner lines, the example's expected output.
+if command -v spim > /dev/null; then
+  tmp=$(mktemp -d)
+  "$prefix/bin/quorvelin" "$doc/examples/factorial.ic" > "$tmp/factorial.s" 2> /dev/null ||
+    fail "the installed quorvelin on the installed factorial example"
+  timeout 60 spim -file "$tmp/factorial.s" < /dev/null 2> "$tmp/err" | tail -n +6 > "$tmp/out"
+  cmp -s "$tmp/out" "$doc/examples/factorial.out" && [ ! -s "$tmp/err" ] ||
+    fail "the installed quorvelin's factorial.s does not print factorial.out in SPIM"
+  rm -rf "$tmp"
+  echo "quorvelin: the installed factorial example's assembly runs in SPIM as expected"
+fi
 
 for page in "${commands[@]}"; do
   file=$man1/$page.1

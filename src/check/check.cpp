@@ -204,7 +204,8 @@ bool plain_label(std::string_view t) {
 
 class Checker {
  public:
-  Checker(Program& prog) : prog_(prog), out_(&sink_), err_(&sink_), st_(out_, err_) {
+  // The writers only ever hold one line's translation (see render).
+  Checker(Program& prog) : prog_(prog), out_(&sink_, 4096), err_(&sink_, 4096), st_(out_, err_) {
     for (std::size_t i = 0; i < fx_.size(); i++) {
       fx_[i] = effects(opcode_table[i].mnemonic);
       kinds_[i] = op_kind(opcode_table[i].mnemonic);

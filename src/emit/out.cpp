@@ -18,7 +18,7 @@ Out::Out(int fd, const char* what)
 #endif
 }
 
-Out::Out(std::string* sink) : buf_(new char[kCap]), cur_(buf_), lim_(buf_ + kCap), sink_(sink) {}
+Out::Out(std::string* sink, std::size_t cap) : buf_(new char[cap]), cur_(buf_), lim_(buf_ + cap), sink_(sink) {}
 
 Out::~Out() { delete[] buf_; }
 

@@ -80,8 +80,9 @@ class Out {
 
   // Writes to a file descriptor; `what` names the stream in error messages.
   Out(int fd, const char* what);
-  // Collects everything in memory (tests and the fuzzer).
-  explicit Out(std::string* sink);
+  // Collects everything in memory (tests and the fuzzer), through a buffer
+  // of `cap` bytes.
+  explicit Out(std::string* sink, std::size_t cap = kCap);
   ~Out();
   Out(const Out&) = delete;
   Out& operator=(const Out&) = delete;
@@ -169,7 +170,7 @@ class Out {
     std::size_t need = f.total + (room(a, f.width[I]) + ... + 0);
     if (need > static_cast<std::size_t>(lim_ - cur_)) [[unlikely]] {
       flush();
-      if (need > kCap) [[unlikely]] {
+      if (need > static_cast<std::size_t>(lim_ - cur_)) [[unlikely]] {
         // Values too large for the buffer: piece by piece.
         ((raw(f.text + f.start[I], f.len[I]), slow_value(a, f.width[I])), ...);
         raw(f.text + f.start[sizeof...(A)], f.len[sizeof...(A)]);
@@ -240,7 +241,7 @@ class Out {
 
   char* buf_;
   char* cur_;  // where the next byte goes
-  char* lim_;  // buf_ + kCap
+  char* lim_;  // the end of the buffer
   int fd_ = -1;
   const char* what_ = "";
   std::string* sink_ = nullptr;

@@ -104,3 +104,23 @@ TEST(Writer, ValueLargerThanTheBuffer) {
 }
 
 }  // namespace
+
+// A small in-memory writer (as the checker keeps for rendering one line):
+// templates and values longer than its buffer still come out whole.
+TEST(Writer, SmallBuffer) {
+  std::string sink;
+  {
+    qv::Out o(&sink, 16);
+    for (std::size_t k : {0, 5, 13, 16, 40}) o.put("<%s>", std::string_view(text_of(k)));
+    o.put("\t\t\tli $t9, %s \t#load number of parameters on stack\n", std::string_view("12"));
+    o.flush();
+  }
+  std::string want;
+  for (std::size_t k : {0, 5, 13, 16, 40}) {
+    want += '<';
+    want += text_of(k);
+    want += '>';
+  }
+  want += "\t\t\tli $t9, 12 \t#load number of parameters on stack\n";
+  EXPECT_EQ(sink, want);
+}

@@ -1,5 +1,9 @@
 #include "check/check.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -373,12 +377,11 @@ void Checker::piece(int len, int n) {
   comment_ = -1;
   first_quote_ = last_quote_ = -1;
   odd_ = -1;
-  for (int k = 0; k < n; k++) {
+  auto look = [&](int k) {  // false: the line ends here
     unsigned char c = static_cast<unsigned char>(b[k]);
-    if (!kScan[c]) continue;
     if (c == 0) {
       end = k;
-      break;
+      return false;
     }
     if (c == '/') {
       if (comment_ < 0 && k + 1 < n && b[k + 1] == '/' && k <= 98) comment_ = k;
@@ -390,7 +393,28 @@ void Checker::piece(int len, int n) {
     } else if (odd_ < 0) {
       odd_ = k;
     }
+    return true;
+  };
+  int k = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time, as long as they lie in the buffer; most pieces
+  // hold no byte to look at but their line break.
+  for (; k + 16 <= n || (k < n && k + 16 <= kLinePositions + 1); k += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k));
+    auto is = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    // Below a blank (signed: bytes from 0x80 too), DEL, the slash, the quote;
+    // not the tab, the line break or the carriage return.
+    __m128i odd = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)), is(0x7f));
+    odd = _mm_andnot_si128(_mm_or_si128(_mm_or_si128(is('\t'), is('\n')), is('\r')), odd);
+    uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(odd, _mm_or_si128(is('/'), is('"')))));
+    if (n - k < 16) m &= (1u << (n - k)) - 1;
+    bool more = true;
+    for (; m && more; m &= m - 1) more = look(k + __builtin_ctz(m));
+    if (!more) break;
   }
+#endif
+  for (; k < n && end == n; k++)
+    if (kScan[static_cast<unsigned char>(b[k])] && !look(k)) break;
   if (comment_ >= end) comment_ = -1;
   code_end_ = comment_ >= 0 ? comment_ : end;
 

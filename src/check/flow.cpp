@@ -64,8 +64,17 @@ class Flow {
       work_.pop_back();
       block(s, false);
     }
-    for (std::size_t i = 0; i < code_.size(); i++)
-      if ((i == 0 || code_[i].op == FlowIns::label) && state(i).reached) block(i, true);
+    // The last sweep reports; a block without a call, a rtn or an
+    // allocation has nothing to report.
+    std::vector<bool> worth(slot_.size(), false);
+    std::size_t b = 0;
+    for (std::size_t i = 0; i < code_.size(); i++) {
+      FlowIns::Op op = code_[i].op;
+      if (i && op == FlowIns::label) b++;
+      if (op == FlowIns::cal || op == FlowIns::rtn || op == FlowIns::alc) worth[b] = true;
+    }
+    for (b = 0; b < slot_.size(); b++)
+      if (worth[b] && in_[b].reached) block(slot_[b], true);
     joins();
   }
 

@@ -1277,6 +1277,15 @@ void Checker::finish() {
                        std::string());
     if (d) d->notes.push_back({l.def.loc, q(l.name) + " is defined here", std::string()});
   }
+  for (const LabelInfo& l : p.labels) {
+    if (!l.data || !l.reg_call.set()) continue;
+    Diag* d = p.report(Severity::error, operand_kind, l.reg_call.loc,
+                       "this call goes through a register that holds the address of " + q(l.name) +
+                           ", a label in the data segment (a string or a class table): the jump lands on data "
+                           "and the run stops there",
+                       std::string());
+    if (d) d->notes.push_back({l.def.loc, q(l.name) + " is defined here", std::string()});
+  }
   if (ends_ == 0) {
     Loc l;
     l.file = p.diags.file_names.empty() ? 0 : static_cast<uint32_t>(p.diags.file_names.size() - 1);

@@ -178,6 +178,9 @@ class Flow {
       callee = static_cast<int>(c.x);
     } else if (c.a < kRegs && s.reg[c.a] >= kLabelBase) {
       callee = static_cast<int>(s.reg[c.a] - kLabelBase);
+      // Checked at the end, when every label's segment is known.
+      LabelInfo& l = prog_.labels[static_cast<std::size_t>(callee)];
+      if (report && !l.reg_call.set()) l.reg_call = {c.loc};
     }
     s.last_cal = static_cast<int>(k);
     s.last_callee = callee;

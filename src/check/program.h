@@ -33,6 +33,7 @@ struct LabelInfo {
   bool proc = false;   // defined by ntr
   bool data = false;   // defined in the data segment (str, cls)
   Site call;           // the first call straight to it (cal with a label, end's constructor)
+  Site reg_call;       // the first call through a register that holds it on every path
   int count = -1;      // words its procedure's rtn lines remove
   Site count_site;     // the first such rtn
 };

@@ -318,10 +318,8 @@ class Checker {
   uint32_t marker_n_ = 0, marker_at_ = 0;
 
   // The class table.
-  bool table_open_at_start_ = false;
   Site table_closer_;
   bool closer_is_eof_ = false;
-  std::string closer_file_;
 
   // The result register in straight-line code.
   enum { rr_unknown, rr_result, rr_clobbered } rr_ = rr_unknown;
@@ -365,7 +363,6 @@ void Checker::piece(int len, int n) {
       table_closer_ = {loc(0)};
       table_closer_.loc.line = 0;
       closer_is_eof_ = true;
-      closer_file_ = prog_.diags.file_names[file_];
     }
     if (rest) end_line();
     cont_ = false;
@@ -464,7 +461,7 @@ void Checker::piece(int len, int n) {
       if (!cut_.bad && pieces_ == 1) cut_.in_comment = true;
     } else {
       int quotes = 0;
-      for (int k = 0; k < code_end_; k++) quotes += b[k] == '"';
+      for (int i = 0; i < code_end_; i++) quotes += b[i] == '"';
       if (quotes % 2 == 1) {
         cut_.bad = true;
         if (cut_.what.empty()) cut_.what = "the cut falls inside a string literal";

@@ -39,7 +39,7 @@ std::string words(int n) { return std::to_string(n) + (n == 1 ? " word" : " word
 
 class Flow {
  public:
-  Flow(Program& prog, const Procedure& proc) : prog_(prog), proc_(proc), code_(proc.code) {
+  Flow(Program& prog, const Procedure& proc) : prog_(prog), code_(proc.code) {
     // A state is kept only where a block begins: the entry and each label.
     auto& at = prog_.label_at;
     if (at.size() < prog_.labels.size()) at.resize(prog_.labels.size(), -1);
@@ -267,7 +267,6 @@ class Flow {
   };
 
   Program& prog_;
-  const Procedure& proc_;
   const std::vector<FlowIns>& code_;
   std::vector<std::size_t> slot_;  // instruction index of each block start, ascending
   std::vector<FState> in_;

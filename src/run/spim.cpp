@@ -316,7 +316,7 @@ void SpimProcess::run(const std::string& program, std::size_t labels, const Appr
   };
 
   bool out_open = true, err_open = true, ctl_open = true;
-  std::string chunk;
+  std::vector<char> chunk(1 << 16);  // allocated once: a print arrives on every wake-up
   while ((out_open || err_open || ctl_open) && !killed) {
     // SPIM reads the program while it loads; a syntax error stops the
     // reading, so the rest is written only as SPIM takes it.
@@ -357,16 +357,15 @@ void SpimProcess::run(const std::string& program, std::size_t labels, const Appr
     if (p[0].revents) {
       // One read per wake-up: SPIM writes each print at once, so a second
       // read would nearly always find the pipe empty.
-      chunk.resize(1 << 16);
       ssize_t got;
       do got = ::read(m.out.r, chunk.data(), chunk.size());
       while (got < 0 && errno == EINTR);
-      chunk.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+      std::size_t size = got > 0 ? static_cast<std::size_t>(got) : 0;
       if (got == 0 || (got < 0 && errno != EAGAIN)) out_open = false;
       if (!r.loaded) {
-        r.load_out += chunk;
-      } else if (!chunk.empty()) {
-        std::size_t take = chunk.size();
+        r.load_out.append(chunk.data(), size);
+      } else if (size) {
+        std::size_t take = size;
         if (r.out_bytes + take > job.max_output) {
           take = static_cast<std::size_t>(job.max_output - r.out_bytes);
           r.output_limit = true;

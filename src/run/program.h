@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "check/diag.h"
+#include "emit/marks.h"
 
 namespace qv::run {
 
@@ -38,7 +39,7 @@ struct Piece {
 
 // Labels the runner adds to the assembly it runs.  None of them may be
 // defined by a program (the checker is told so).
-inline constexpr std::string_view kLabelPrefix = "__qv";
+inline constexpr std::string_view kLabelPrefix = kMarkPrefix;
 
 struct Translation {
   std::string plain;               // byte for byte what quorvelin writes
@@ -54,23 +55,10 @@ struct Translation {
 // Translates the sources as one program, as quorvelin does.  Throws Fatal.
 void translate(const std::vector<Source>& srcs, Translation& t);
 
-// The assembly that runs: a label line "__qvK:" before each instruction line
-// of the text segment that can raise an exception, and at the end, in the data segment, the table
-// "__qvmap: .word __qv0, __qv1, ..." that ends at "__qvmapend".
-struct Assembly {
-  std::string text;
-  std::vector<std::size_t> plain_starts;  // offset of each line of the translation
-  std::vector<int32_t> run_to_plain;      // per line of `text`: the translation's line, or -1
-  std::vector<uint32_t> label_line;       // per label K: the translation's line it stands before
+// The assembly that runs: the core's marked emission of the translation.
+using Assembly = MarkedAssembly;
 
-  // The translation's line (0-based) without its line break.
-  std::string_view plain_line(const Translation& t, uint32_t n) const;
-};
-
-void assemble(const Translation& t, Assembly& a);
-
-// The first column of an instruction line: past a label and blanks.
-uint32_t code_column(std::string_view line);
+inline void assemble(const Translation& t, Assembly& a) { mark_faults(t.plain, a); }
 
 // The line markers ("//#line N "FILE"", read by the checker's line_marker)
 // of the sources, resolved on demand.

@@ -144,7 +144,7 @@ Diag& Reporter::error_at(const Site& s, std::string msg) {
 
 void Reporter::asm_note(Diag& d, const Site& s, std::string msg, uint32_t col) {
   if (s.plain < 0) return;
-  std::string_view line = a_.plain_line(t_, static_cast<uint32_t>(s.plain));
+  std::string_view line = a_.plain_line(t_.plain, static_cast<uint32_t>(s.plain));
   check::Note n;
   n.loc.file = asm_file_;
   n.loc.line = static_cast<uint32_t>(s.plain) + 1;
@@ -190,14 +190,14 @@ bool Reporter::load(const std::string& out, const std::string& err) {
     long run = n - 1;
     auto same = [&](long k) {
       return k >= 0 && static_cast<std::size_t>(k) < a_.run_to_plain.size() && a_.run_to_plain[k] >= 0 &&
-             trim(a_.plain_line(t_, static_cast<uint32_t>(a_.run_to_plain[k]))) == trim(echo);
+             trim(a_.plain_line(t_.plain, static_cast<uint32_t>(a_.run_to_plain[k]))) == trim(echo);
     };
     if (!echo.empty() && !same(run) && same(run - 1)) run--;
     int32_t plain = run >= 0 && static_cast<std::size_t>(run) < a_.run_to_plain.size() ? a_.run_to_plain[run] : -1;
     Site s = site_of_line(plain);
     uint32_t col = 0;
     if (plain >= 0 && caret >= 0) {
-      std::string_view pl = a_.plain_line(t_, static_cast<uint32_t>(plain));
+      std::string_view pl = a_.plain_line(t_.plain, static_cast<uint32_t>(plain));
       std::size_t lead = pl.size() - std::string_view(pl).substr(pl.find_first_not_of(" \t") == std::string_view::npos ? pl.size() : pl.find_first_not_of(" \t")).size();
       col = static_cast<uint32_t>(lead + static_cast<std::size_t>(caret) + 1);
     }
@@ -240,7 +240,7 @@ bool Reporter::load(const std::string& out, const std::string& err) {
         int shown = 0;
         std::set<int32_t> pieces;
         for (uint32_t p = 0; p < a_.plain_starts.size() && shown < 20; p++) {
-          if (!refers_to(a_.plain_line(t_, p), sym)) continue;
+          if (!refers_to(a_.plain_line(t_.plain, p), sym)) continue;
           Site s = site_of_line(static_cast<int32_t>(p));
           if (!pieces.insert(s.piece).second) continue;
           Diag& d = error_at(s, "undefined label '" + sym + "'");
@@ -264,7 +264,7 @@ void Reporter::exception(const SpimRun& r) {
   // before the return address (when a call made it).
   if (code == 6 || ((code == 4) && bad == epc)) {
     Site call = site_of_address(r, ra - 4);
-    std::string_view m = call.plain >= 0 ? mnemonic(a_.plain_line(t_, static_cast<uint32_t>(call.plain))) : "";
+    std::string_view m = call.plain >= 0 ? mnemonic(a_.plain_line(t_.plain, static_cast<uint32_t>(call.plain))) : "";
     std::string what = "jump to address " + hex(epc) + ", which holds no code";
     if (call.piece >= 0 && (m == "jalr" || m == "jal")) {
       Diag& d = error_at(call, "call of address " + hex(epc) + ", which holds no procedure");
@@ -275,7 +275,7 @@ void Reporter::exception(const SpimRun& r) {
     return;
   }
   Site at = site_of_address(r, epc);
-  std::string_view m = at.plain >= 0 ? mnemonic(a_.plain_line(t_, static_cast<uint32_t>(at.plain))) : "";
+  std::string_view m = at.plain >= 0 ? mnemonic(a_.plain_line(t_.plain, static_cast<uint32_t>(at.plain))) : "";
   std::string msg;
   bool store = !m.empty() && m[0] == 's';
   switch (code) {

@@ -25,6 +25,7 @@
 #include "input/lines.h"
 #include "input/tokenizer.h"
 #include "state.h"
+#include "templates/handlers.h"
 
 namespace qv::check {
 
@@ -83,12 +84,6 @@ bool internal_label(std::string_view s) {
   for (char c : s.substr(3))
     if (c < '0' || c > '9') return false;
   return true;
-}
-
-bool has_letter(std::string_view s) {
-  for (char c : s)
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
-  return false;
 }
 
 std::string q(std::string_view s) {
@@ -941,7 +936,7 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
                "register " + q(t) + " where a number or a label is needed: the translator loads the address of a label named " + q(t));
         return;
       }
-      if (has_letter(t)) {
+      if (cst_loads_address(t)) {
         if (int_literal(t) || (identifier(t) && !spim_word(t))) return;
       } else if (int_literal(t)) {
         return;
@@ -1210,9 +1205,9 @@ void Checker::semantics(const OpcodeRow& row) {
     if (r == FlowIns::kNone) return;
     long long v;
     std::string_view t = p1.sv();
-    if (int_literal(t, &v) && !has_letter(t))
+    if (int_literal(t, &v) && !cst_loads_address(t))
       flow(FlowIns::cst, r, FlowIns::kNone, v, false);
-    else if (has_letter(t) && plain_label(t) && !int_literal(t))
+    else if (cst_loads_address(t) && plain_label(t) && !int_literal(t))
       flow(FlowIns::cst, r, FlowIns::kNone, use(t, col_of(p1)), true);
     else
       flow(FlowIns::kill, r);

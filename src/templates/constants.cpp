@@ -4,26 +4,22 @@
 
 namespace qv {
 
-namespace {
-
 // Only the 52 ASCII letters: bytes above 127 are not letters, whatever the
 // locale of the machine that runs the translator.
-bool has_letter(std::string_view s) {
-  for (char ch : s) {
+bool cst_loads_address(std::string_view value) {
+  for (char ch : value) {
     unsigned char c = static_cast<unsigned char>(ch);
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
   }
   return false;
 }
 
-}  // namespace
-
-// Any letter makes the operand a label ("0x1F" too); p1 is never mapped.
+// p1 is never mapped.
 void cst(State& st) {
   Out& o = st.out;
   map(st, st.p2);
   o.put("\t\t\t\t\t# cst -%s-%s-\n", st.p1, st.p2);
-  if (has_letter(st.p1))
+  if (cst_loads_address(st.p1))
     o.put("\t\t\tla %s, %s  \t#Load register with address\n\n", st.p2, st.p1);
   else
     o.put("\t\t\tli %s, %s  \t#Load register with value\n\n", st.p2, st.p1);

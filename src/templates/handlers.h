@@ -3,6 +3,8 @@
 // state, maps the register operands in place and writes its template.
 #pragma once
 
+#include <string_view>
+
 #include "state.h"
 
 namespace qv {
@@ -23,6 +25,9 @@ void mov(State& st);
 
 // constants.cpp: constants, string literals and heap allocation
 void cst(State& st);
+// Whether cst loads the value as an address ("la"): any letter makes it a
+// label, "0x1F" too; otherwise it is a number ("li").
+bool cst_loads_address(std::string_view value);
 void cstf(State& st);
 void str1(State& st);  // opcode "str"
 void alc(State& st);

@@ -93,47 +93,6 @@ std::string q(std::string_view s) {
   return o;
 }
 
-// The registers a template writes (besides the result register that some of
-// them use for system calls), as operand positions 1..4.
-struct Effects {
-  uint8_t writes = 0;        // bit i: operand i+1 is written
-  uint8_t write_only = 0;    // bit i: operand i+1 is written and not read
-  bool clobbers_v0 = false;  // the template loads $v0 for its own use
-};
-
-// Operands that are written and not read, where rr is not a use of the result.
-bool write_only(std::string_view op, int i) {
-  if (i == 2 && op == "var") return true;
-  if (i == 1 && (op == "cst" || op == "cstf" || op == "alc" || op == "mov")) return true;
-  if (i == 0 && (op == "gint" || op == "gflt" || op == "gbln" || op == "gchr" || op == "gstr")) return true;
-  return false;
-}
-
-Effects effects(std::string_view op) {
-  static constexpr struct {
-    std::string_view op;
-    uint8_t writes;
-    bool v0;
-  } table[] = {
-      {"var", 4, true},   {"val", 1, false},  {"ndx", 1 | 8, false}, {"sel", 2, false},  {"mov", 2, false},
-      {"cst", 2, false},  {"cstf", 2, false}, {"alc", 2, false},    {"add", 2, false},  {"sub", 2, false},
-      {"mul", 2, false},  {"div", 2, false},  {"rem", 2, false},    {"and", 2, false},  {"or", 2, false},
-      {"addf", 2, false}, {"subf", 2, false}, {"mulf", 2, false},   {"divf", 2, false}, {"neg", 1, false},
-      {"negf", 1, false}, {"not", 1, false},  {"ltn", 2, false},    {"ltnf", 2, false}, {"leq", 2, false},
-      {"leqf", 2, false}, {"gtr", 2, false},  {"gtrf", 2, false},   {"geq", 2, false},  {"geqf", 2, false},
-      {"eql", 2, false},  {"eqlf", 2, false}, {"neq", 2, false},    {"neqf", 2, false}, {"gint", 1, true},
-      {"gflt", 1, true},  {"gbln", 1, true},  {"gchr", 1, true},    {"gstr", 1, true},  {"pint", 0, true},
-      {"pflt", 0, true},  {"pbln", 0, true},  {"pchr", 0, true},    {"pln", 0, true},   {"pstr", 0, true},
-      {"dbg", 0, true},
-  };
-  Effects fx;
-  for (const auto& e : table)
-    if (e.op == op) fx = {e.writes, 0, e.v0};
-  for (int i = 0; i < 4; i++)
-    if (write_only(op, i)) fx.write_only |= static_cast<uint8_t>(1 << i);
-  return fx;
-}
-
 // The opcodes the checker treats apart from the rest.
 enum class Op : uint8_t { other, ntr, rtn, cal, str, cls, mth, end, bra, brf, psh, pshf, cst, mov, alc, gbln };
 
@@ -205,10 +164,7 @@ class Checker {
  public:
   // The writers only ever hold one line's translation (see render).
   Checker(Program& prog) : prog_(prog), out_(&sink_, 4096), err_(&sink_, 4096), st_(out_, err_) {
-    for (std::size_t i = 0; i < fx_.size(); i++) {
-      fx_[i] = effects(opcode_table[i].mnemonic);
-      kinds_[i] = op_kind(opcode_table[i].mnemonic);
-    }
+    for (std::size_t i = 0; i < kinds_.size(); i++) kinds_[i] = op_kind(opcode_table[i].mnemonic);
     for (std::string_view f : kFixedLabels) fix(f);
     for (const std::string& f : prog_.settings.reserved) fix(f);
   }
@@ -275,11 +231,9 @@ class Checker {
   std::string render(const OpcodeRow& row);
   std::string rendered_line(const OpcodeRow& row, std::string_view needle);
 
-  const Effects& fx(const OpcodeRow& row) const { return fx_[static_cast<std::size_t>(&row - opcode_table)]; }
   Op kind(const OpcodeRow& row) const { return kinds_[static_cast<std::size_t>(&row - opcode_table)]; }
 
   Program& prog_;
-  std::array<Effects, std::size(opcode_table)> fx_;
   std::array<Op, std::size(opcode_table)> kinds_;
   std::string sink_;
   Out out_, err_;
@@ -1041,7 +995,7 @@ void Checker::check_result(const OpcodeRow& row) {
   }
   if (rr_ == rr_clobbered) {
     for (int i = 0; i < row.sig.n; i++) {
-      if (f[i]->empty() || (fx(row).write_only >> i & 1) || !is_rr(*f[i])) continue;
+      if (f[i]->empty() || (row.sig.write_only >> i & 1) || !is_rr(*f[i])) continue;
       Diag* d = report(Severity::warning, result_register, col_of(*f[i]),
                        "rr is read here, but the result of the last call is gone: an earlier line loaded $v0 for a system call");
       note(d, rr_site_, "$v0 is overwritten here");
@@ -1052,13 +1006,13 @@ void Checker::check_result(const OpcodeRow& row) {
     rr_ = rr_result;
     return;
   }
-  const Effects& e = fx(row);
+  const Sig& e = row.sig;
   bool writes_rr = false;
   for (int i = 0; i < 4; i++)
     if ((e.writes >> i & 1) && !f[i]->empty() && is_rr(*f[i])) writes_rr = true;
   if (writes_rr) {
     rr_ = rr_unknown;
-  } else if (e.clobbers_v0) {
+  } else if (e.uses_v0) {
     rr_ = rr_clobbered;
     rr_site_ = site(col_of(st_.opcode));
   }
@@ -1222,11 +1176,11 @@ void Checker::semantics(const OpcodeRow& row) {
     flow(FlowIns::kill, reg_index(p2));
     return;
   }
-  const Effects& e = fx(row);
+  const Sig& e = row.sig;
   const Field* f[4] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4};
   for (int i = 0; i < 4; i++)
     if (e.writes >> i & 1) flow(FlowIns::kill, reg_index(*f[i]));
-  if (e.clobbers_v0) flow(FlowIns::kill, FlowIns::kRR);
+  if (e.uses_v0) flow(FlowIns::kill, FlowIns::kRR);
 }
 
 void Checker::finish() {

@@ -28,12 +28,17 @@ enum class Arg : uint8_t {
   words,   // end: the main object's size in words
 };
 
-// The operands a template fills, in order (p1, p2, ...), and how many of
-// them it needs.  Written as words: "reg num?" is a register and an optional
-// number.
+// The operands a template fills, in order (p1, p2, ...), how many of them it
+// needs, which of them it writes, and whether it loads $v0 for a system call
+// or a routine of its own.  Written as words: "reg num?" is a register and an
+// optional number; "reg^" a register read and written, "reg>" one written
+// only; a last word "uses-v0" says that $v0 does not survive the template.
 struct Sig {
-  uint8_t n = 0;         // operands the template reads
-  uint8_t required = 0;  // of which the first `required` must be present
+  uint8_t n = 0;           // operands the template reads
+  uint8_t required = 0;    // of which the first `required` must be present
+  uint8_t writes = 0;      // bit i: operand i+1 is written
+  uint8_t write_only = 0;  // bit i: operand i+1 is written and not read
+  bool uses_v0 = false;
   Arg arg[4] = {};
 
   consteval Sig(const char* s) {
@@ -44,25 +49,37 @@ struct Sig {
                  {"dist", Arg::dist},   {"delta", Arg::delta}, {"label", Arg::label}, {"def", Arg::def},
                  {"value", Arg::value}, {"flit", Arg::flit},   {"word", Arg::word},   {"ret", Arg::ret},
                  {"callee", Arg::callee}, {"words", Arg::words}};
+    auto is = [&](int i, int j, const char* w) {
+      int k = 0;
+      while (w[k] && i + k < j && w[k] == s[i + k]) k++;
+      return !w[k] && i + k == j;
+    };
     int i = 0;
     while (s[i]) {
       while (s[i] == ' ') i++;
       int j = i;
-      while (s[j] && s[j] != ' ' && s[j] != '?') j++;
+      while (s[j] && s[j] != ' ' && s[j] != '?' && s[j] != '^' && s[j] != '>') j++;
+      if (is(i, j, "uses-v0")) {
+        uses_v0 = true;
+        i = j;
+        continue;
+      }
       bool found = false;
       for (const auto& nm : names) {
-        int k = 0;
-        while (nm.name[k] && i + k < j && nm.name[k] == s[i + k]) k++;
-        if (!nm.name[k] && i + k == j) {
-          if (n == 4) throw "more than four operands";
-          arg[n++] = nm.arg;
-          found = true;
-        }
+        if (!is(i, j, nm.name)) continue;
+        if (n == 4) throw "more than four operands";
+        arg[n++] = nm.arg;
+        found = true;
       }
       if (!found) throw "unknown operand kind";
-      if (s[j] == '?') {
-        j++;
-      } else {
+      bool optional = false;
+      for (; s[j] == '?' || s[j] == '^' || s[j] == '>'; j++) {
+        uint8_t bit = static_cast<uint8_t>(1 << (n - 1));
+        if (s[j] == '?') optional = true;
+        if (s[j] == '^') writes |= bit;
+        if (s[j] == '>') writes |= bit, write_only |= bit;
+      }
+      if (!optional) {
         if (required != n - 1) throw "a required operand after an optional one";
         required = n;
       }

@@ -86,12 +86,6 @@ bool internal_label(std::string_view s) {
   return true;
 }
 
-std::string q(std::string_view s) {
-  std::string o = "'";
-  o += Diags::escape(s);
-  o += '\'';
-  return o;
-}
 
 // The opcodes the checker treats apart from the rest.
 enum class Op : uint8_t { other, ntr, rtn, cal, str, cls, mth, end, bra, brf, psh, pshf, cst, mov, alc, gbln };
@@ -470,8 +464,8 @@ void Checker::check_line(bool rest) {
     bool translated = labelled || find_row(op) || (!op.empty() && op[0] == 'L');
     if (translated) {
       cut_.bad = true;
-      cut_.what = cut_.in_comment ? "the rest of the comment is translated as " + q(op.empty() ? st_.lbl.sv() : op)
-                                  : "the rest is translated as " + q(op.empty() ? st_.lbl.sv() : op);
+      cut_.what = cut_.in_comment ? "the rest of the comment is translated as " + quoted(op.empty() ? st_.lbl.sv() : op)
+                                  : "the rest is translated as " + quoted(op.empty() ? st_.lbl.sv() : op);
     } else if (table_open && op != "mth") {
       cut_.bad = true;
       cut_.what = "the rest closes the open class table";
@@ -494,9 +488,9 @@ void Checker::check_line(bool rest) {
 
   if (op.empty()) return;
   if (op[0] == 'L') {
-    std::string m = "the line begins with " + q(op) +
+    std::string m = "the line begins with " + quoted(op) +
                     ", which the translator passes through as it stands; SPIM rejects it";
-    if (!labelled) m += "; did you mean " + q(std::string(op) + ":") + "?";
+    if (!labelled) m += "; did you mean " + quoted(std::string(op) + ":") + "?";
     report(Severity::error, pass_through, col_of(st_.opcode), m);
     rr_ = rr_unknown;
     return;
@@ -504,7 +498,7 @@ void Checker::check_line(bool rest) {
   const OpcodeRow* row = find_row(op);
   if (!row) {
     if (rest) return;
-    std::string m = "unknown opcode " + q(op) + ": the translator writes nothing for this line";
+    std::string m = "unknown opcode " + quoted(op) + ": the translator writes nothing for this line";
     std::string low(op);
     for (char& c : low) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     int best = 3;
@@ -521,7 +515,7 @@ void Checker::check_line(bool rest) {
         best_prefix = pre;
       }
     }
-    if (!pick.empty() && best <= (low.size() <= 3 ? 1 : 2)) m += "; did you mean " + q(pick) + "?";
+    if (!pick.empty() && best <= (low.size() <= 3 ? 1 : 2)) m += "; did you mean " + quoted(pick) + "?";
     report(Severity::error, unknown_opcode, col_of(st_.opcode), m);
     return;
   }
@@ -583,7 +577,7 @@ void Checker::check_label(bool table_open) {
   std::string_view name = body.substr(0, e);
   bool gap = e < body.size();
   if (name.find_first_of(" \t,\r") != std::string_view::npos || name.empty()) {
-    std::string m = "the text before the first colon, " + q(l.substr(i)) + ", is taken as a label";
+    std::string m = "the text before the first colon, " + quoted(l.substr(i)) + ", is taken as a label";
     if (name.empty())
       m += ", and it has no name; SPIM rejects the line";
     else
@@ -594,11 +588,11 @@ void Checker::check_label(bool table_open) {
   }
   if (gap) {
     report(Severity::warning, reserved_label, col,
-           "white space between the label " + q(name) + " and its colon; SPIM accepts it");
+           "white space between the label " + quoted(name) + " and its colon; SPIM accepts it");
   }
   if (table_open) {
     Diag* d = report(Severity::error, class_table, col,
-                     "label " + q(name) +
+                     "label " + quoted(name) +
                          " on the line that ends a class table lands in the data segment; a branch to it runs away");
     (void)d;
   }
@@ -609,12 +603,12 @@ void Checker::check_label(bool table_open) {
 
 int Checker::define(std::string_view name, uint32_t col, bool proc) {
   if (!identifier(name)) {
-    report(Severity::error, reserved_label, col, q(name) + " is not a name SPIM takes as a label; SPIM rejects the line");
+    report(Severity::error, reserved_label, col, quoted(name) + " is not a name SPIM takes as a label; SPIM rejects the line");
     return -1;
   }
   if (spim_word(name)) {
     report(Severity::error, reserved_label, col,
-           q(name) + " is an instruction or directive name in SPIM and cannot be a label; SPIM rejects the line");
+           quoted(name) + " is an instruction or directive name in SPIM and cannot be a label; SPIM rejects the line");
     return -1;
   }
   int id = prog_.id(name);
@@ -624,13 +618,13 @@ int Checker::define(std::string_view name, uint32_t col, bool proc) {
     if (name.substr(0, pre.size()) == pre) prefixed = true;
   if (l.fixed || internal_label(name) || prefixed) {
     report(Severity::error, reserved_label, col,
-           "label " + q(name) + " is defined by the generated program or the start-up code around it; SPIM reports it as defined twice");
+           "label " + quoted(name) + " is defined by the generated program or the start-up code around it; SPIM reports it as defined twice");
     return id;
   }
   if (l.defined) {
     Diag* d = report(Severity::error, duplicate_label, col,
-                     "label " + q(name) + " is defined twice; SPIM reports it and keeps the first definition");
-    note(d, l.def, "the first definition of " + q(name) + " is here");
+                     "label " + quoted(name) + " is defined twice; SPIM reports it and keeps the first definition");
+    note(d, l.def, "the first definition of " + quoted(name) + " is here");
     return id;
   }
   l.defined = true;
@@ -677,7 +671,7 @@ void Checker::check_operands(const OpcodeRow& row) {
       report(Severity::error, class_table, col,
              "cls without a superclass: the table's first word is written empty and SPIM rejects it");
     } else {
-      std::string m = q(op) + " needs " + std::to_string(need) + " operand" + (need == 1 ? "" : "s") + ", " +
+      std::string m = quoted(op) + " needs " + std::to_string(need) + " operand" + (need == 1 ? "" : "s") + ", " +
                       (present ? std::to_string(present) : std::string("none")) +
                       " given: the translator writes an empty operand and SPIM rejects the line";
       if (k == Op::rtn && rtn_reg) m = "'rtn' with a register to return needs the number of words to remove as well";
@@ -686,7 +680,7 @@ void Checker::check_operands(const OpcodeRow& row) {
   }
   if (present > most) {
     report(Severity::warning, extra_operand, col_of(*f[most]),
-           "extra operand " + q(f[most]->sv()) + ": the translator ignores it");
+           "extra operand " + quoted(f[most]->sv()) + ": the translator ignores it");
   }
   int upto = std::min(present, static_cast<int>(sig.n));
   for (int i = 0; i < upto; i++) {
@@ -747,19 +741,19 @@ bool Checker::check_register(const Field& f, const OpcodeRow& row, const char* n
   RegForm r = reg_form(t);
   if (r.kind == RegForm::general) {
     if (!r.clean) {
-      std::string m = q(t) + " is not a register name, but the translator takes it as one: it becomes " + becomes(r);
+      std::string m = quoted(t) + " is not a register name, but the translator takes it as one: it becomes " + becomes(r);
       if (r.n < 0 || r.n > 31) m += ", which SPIM rejects";
       report(Severity::error, operand_kind, col, m);
       return false;
     }
     if (r.n > 31) {
       report(Severity::error, register_range, col,
-             q(t) + " becomes " + becomes(r) + ", which is not a MIPS register; SPIM rejects the line (use r0 to r13)");
+             quoted(t) + " becomes " + becomes(r) + ", which is not a MIPS register; SPIM rejects the line (use r0 to r13)");
       return false;
     }
     if (r.n > 22) {
       report(Severity::error, register_range, col,
-             q(t) + " becomes " + becomes(r) + " (" + std::string(mips_name(r.n)) + "), " + what_register(r.n) +
+             quoted(t) + " becomes " + becomes(r) + " (" + std::string(mips_name(r.n)) + "), " + what_register(r.n) +
                  "; the general registers are r0 to r13");
       return false;
     }
@@ -767,25 +761,25 @@ bool Checker::check_register(const Field& f, const OpcodeRow& row, const char* n
   }
   if (r.kind == RegForm::result) {
     if (!r.clean) {
-      report(Severity::error, operand_kind, col, q(t) + " is taken as the result register: it becomes $v0");
+      report(Severity::error, operand_kind, col, quoted(t) + " is taken as the result register: it becomes $v0");
       return false;
     }
     return true;
   }
   if (r.kind == RegForm::flt) {
     std::string ins = rendered_line(row, becomes(r));
-    std::string m = "float register " + q(t) + " where " + need + " is needed";
-    if (!ins.empty()) m += ": SPIM rejects " + q(ins);
+    std::string m = "float register " + quoted(t) + " where " + need + " is needed";
+    if (!ins.empty()) m += ": SPIM rejects " + quoted(ins);
     report(Severity::error, float_register, col, m);
     return false;
   }
   std::string m;
   if (t[0] == '$')
-    m = "MIPS register " + q(t) + " written directly where " + need + " is needed; use r0 to r13 or rr";
+    m = "MIPS register " + quoted(t) + " written directly where " + need + " is needed; use r0 to r13 or rr";
   else if (int_literal(t))
-    m = "a number, " + q(t) + ", where " + need + " is needed";
+    m = "a number, " + quoted(t) + ", where " + need + " is needed";
   else
-    m = q(t) + " where " + need + " is needed (r0 to r13, or rr)";
+    m = quoted(t) + " where " + need + " is needed (r0 to r13, or rr)";
   report(Severity::error, operand_kind, col, m);
   return false;
 }
@@ -799,16 +793,16 @@ void Checker::check_number(const Field& f, const OpcodeRow& row, const char* nee
   if (r.kind == RegForm::flt) {
     std::string ins = rendered_line(row, becomes(r));
     report(Severity::error, float_register, col,
-           "float register " + q(t) + " where " + need + " is needed" + (ins.empty() ? "" : ": SPIM rejects " + q(ins)));
+           "float register " + quoted(t) + " where " + need + " is needed" + (ins.empty() ? "" : ": SPIM rejects " + quoted(ins)));
   } else if (r.kind != RegForm::none) {
-    std::string m = "register " + q(t) + " where " + need + " is needed";
+    std::string m = "register " + quoted(t) + " where " + need + " is needed";
     std::string ins = rendered_line(row, ", " + becomes(r));
-    if (!ins.empty() && ins.find(becomes(r)) != std::string::npos) m += ": SPIM rejects " + q(ins);
+    if (!ins.empty() && ins.find(becomes(r)) != std::string::npos) m += ": SPIM rejects " + quoted(ins);
     report(Severity::error, operand_kind, col, m);
   } else if (identifier(t)) {
-    report(Severity::error, operand_kind, col, "label " + q(t) + " where " + need + " is needed");
+    report(Severity::error, operand_kind, col, "label " + quoted(t) + " where " + need + " is needed");
   } else {
-    report(Severity::error, operand_kind, col, q(t) + " is not " + need + " that SPIM accepts");
+    report(Severity::error, operand_kind, col, quoted(t) + " is not " + need + " that SPIM accepts");
   }
 }
 
@@ -825,17 +819,17 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
       if (r.kind == RegForm::flt && r.clean && r.n <= 31) return;
       if (r.kind == RegForm::flt && r.clean)
         report(Severity::error, register_range, col,
-               q(t) + " becomes " + becomes(r) + ", which is not a float register: SPIM rejects it, or takes it as $f" +
+               quoted(t) + " becomes " + becomes(r) + ", which is not a float register: SPIM rejects it, or takes it as $f" +
                    std::to_string(r.n % 32));
       else if (r.kind == RegForm::flt)
-        report(Severity::error, operand_kind, col, q(t) + " is taken as a float register: it becomes " + becomes(r));
+        report(Severity::error, operand_kind, col, quoted(t) + " is taken as a float register: it becomes " + becomes(r));
       else {
         std::string ins = r.kind != RegForm::none ? rendered_line(row, becomes(r)) : std::string();
-        std::string m = q(t) + " where a float register (fp0 to fp31) is needed";
+        std::string m = quoted(t) + " where a float register (fp0 to fp31) is needed";
         if (ins.rfind("mfc1", 0) == 0 && r.kind == RegForm::general)
-          m += ": SPIM takes " + q(ins) + " as reading $f" + std::to_string(r.n % 32) + ", not " + q(t);
+          m += ": SPIM takes " + quoted(ins) + " as reading $f" + std::to_string(r.n % 32) + ", not " + quoted(t);
         else if (!ins.empty())
-          m += ": SPIM rejects " + q(ins);
+          m += ": SPIM rejects " + quoted(ins);
         report(Severity::error, operand_kind, col, m);
       }
       return;
@@ -871,23 +865,23 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
     case Arg::def:
       if (plain_label(t)) return;
       if (int_literal(t))
-        report(Severity::error, operand_kind, col, "a number, " + q(t) + ", where a label is needed");
+        report(Severity::error, operand_kind, col, "a number, " + quoted(t) + ", where a label is needed");
       else if (reg_form(t).kind != RegForm::none && reg_form(t).clean)
-        report(Severity::error, operand_kind, col, "register " + q(t) + " where a label is needed");
+        report(Severity::error, operand_kind, col, "register " + quoted(t) + " where a label is needed");
       else if (spim_word(t))
-        report(Severity::error, reserved_label, col, q(t) + " is an instruction or directive name in SPIM and cannot be a label");
+        report(Severity::error, reserved_label, col, quoted(t) + " is an instruction or directive name in SPIM and cannot be a label");
       else
-        report(Severity::error, operand_kind, col, q(t) + " is not a name SPIM takes as a label");
+        report(Severity::error, operand_kind, col, quoted(t) + " is not a name SPIM takes as a label");
       return;
     case Arg::value: {
       RegForm r = reg_form(t);
       if (r.kind == RegForm::flt && r.clean) {
-        report(Severity::error, float_register, col, "float register " + q(t) + " where a number or a label is needed");
+        report(Severity::error, float_register, col, "float register " + quoted(t) + " where a number or a label is needed");
         return;
       }
       if (r.kind != RegForm::none && r.clean) {
         report(Severity::error, operand_kind, col,
-               "register " + q(t) + " where a number or a label is needed: the translator loads the address of a label named " + q(t));
+               "register " + quoted(t) + " where a number or a label is needed: the translator loads the address of a label named " + quoted(t));
         return;
       }
       if (cst_loads_address(t)) {
@@ -897,13 +891,13 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
       }
       std::string ins = rendered_line(row, t);
       report(Severity::error, operand_kind, col,
-             q(t) + " is neither a number nor a label that SPIM accepts" + (ins.empty() ? "" : ": SPIM rejects " + q(ins)));
+             quoted(t) + " is neither a number nor a label that SPIM accepts" + (ins.empty() ? "" : ": SPIM rejects " + quoted(ins)));
       return;
     }
     case Arg::flit:
       if (float_literal(t)) return;
       report(Severity::error, operand_kind, col,
-             "float literal " + q(t) + " is not one SPIM accepts in 'li.s' (it needs digits, a decimal point, and "
+             "float literal " + quoted(t) + " is not one SPIM accepts in 'li.s' (it needs digits, a decimal point, and "
              "an exponent, if any, with a lower-case e, as in 2.5, 3.0 or 1.5e3)");
       return;
     case Arg::word:
@@ -911,13 +905,13 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
       // mis-reads a backslash before a digit.
       if (t.find('"') != std::string_view::npos) {
         report(Severity::error, string_literal, col,
-               "a double quote in " + q(t) + ", which the translator writes into a string: SPIM rejects the line");
+               "a double quote in " + quoted(t) + ", which the translator writes into a string: SPIM rejects the line");
         return;
       }
       for (std::size_t k = 0; k + 1 < t.size(); k++)
         if (t[k] == '\\' && octal_trouble(t.substr(k + 1))) {
           report(Severity::error, string_literal, col + static_cast<uint32_t>(k),
-                 "'\\" + std::string(1, t[k + 1]) + "' in " + q(t) +
+                 "'\\" + std::string(1, t[k + 1]) + "' in " + quoted(t) +
                      ", which the translator writes into a string: SPIM rejects or mis-reads this octal escape");
           return;
         }
@@ -931,7 +925,7 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
         return;
       }
       if (identifier(t) && !spim_word(t)) return;
-      report(Severity::error, operand_kind, col, q(t) + " where a register holding the procedure's address is needed");
+      report(Severity::error, operand_kind, col, quoted(t) + " where a register holding the procedure's address is needed");
       return;
     }
   }
@@ -1193,7 +1187,7 @@ void Checker::finish() {
   int suggested = 0;  // "did you mean" is looked for on the first few only
   for (const LabelInfo& l : p.labels) {
     if (!l.used || l.defined) continue;
-    std::string m = "label " + q(l.name) + " is used but defined nowhere";
+    std::string m = "label " + quoted(l.name) + " is used but defined nowhere";
     if (l.uses > 1) m += " (used " + std::to_string(l.uses) + " times)";
     m += ": SPIM reports it as undefined and stops when it is reached";
     if (defined.size() <= 20000 && suggested++ < 20) {
@@ -1208,29 +1202,25 @@ void Checker::finish() {
           pick = d;
         }
       }
-      if (pick) m += "; did you mean " + q(pick->name) + "?";
+      if (pick) m += "; did you mean " + quoted(pick->name) + "?";
     }
     if (Diag* d = p.report(Severity::error, undefined_label, l.use.loc, m, std::string())) (void)d;
   }
-  // A call straight to a string or a class table: its address lies in the
-  // data segment, which a jump cannot reach.
+  // Calls to a string or a class table: straight to the label, SPIM cannot
+  // assemble the jump; through a register that holds its address, the jump
+  // lands on data.
   for (const LabelInfo& l : p.labels) {
-    if (!l.data || !l.call.set()) continue;
-    Diag* d = p.report(Severity::error, operand_kind, l.call.loc,
-                       "call to " + q(l.name) +
-                           ", a label in the data segment (a string or a class table): SPIM rejects the jump "
-                           "(\"Target of jump differs in high-order 4 bits\")",
-                       std::string());
-    if (d) d->notes.push_back({l.def.loc, q(l.name) + " is defined here", std::string()});
-  }
-  for (const LabelInfo& l : p.labels) {
-    if (!l.data || !l.reg_call.set()) continue;
-    Diag* d = p.report(Severity::error, operand_kind, l.reg_call.loc,
-                       "this call goes through a register that holds the address of " + q(l.name) +
-                           ", a label in the data segment (a string or a class table): the jump lands on data "
-                           "and the run stops there",
-                       std::string());
-    if (d) d->notes.push_back({l.def.loc, q(l.name) + " is defined here", std::string()});
+    if (!l.data) continue;
+    const std::string what = quoted(l.name) + ", a label in the data segment (a string or a class table)";
+    for (const Site* at : {&l.call, &l.reg_call}) {
+      if (!at->set()) continue;
+      std::string m = at == &l.call ? "call to " + what +
+                                          ": SPIM rejects the jump (\"Target of jump differs in high-order 4 bits\")"
+                                    : "this call goes through a register that holds the address of " + what +
+                                          ": the jump lands on data and the run stops there";
+      if (Diag* d = p.report(Severity::error, operand_kind, at->loc, m, std::string()))
+        d->notes.push_back({l.def.loc, quoted(l.name) + " is defined here", std::string()});
+    }
   }
   if (ends_ == 0) {
     Loc l;
@@ -1247,19 +1237,19 @@ void Checker::finish() {
     const LabelInfo& l = p.labels[static_cast<std::size_t>(c.callee)];
     if (l.count < 0 || c.pushed >= l.count) continue;
     Diag* d = p.report(Severity::error, argument_count, c.at.loc,
-                       "call to " + q(l.name) + " with " + std::to_string(c.pushed) + " word" +
+                       "call to " + quoted(l.name) + " with " + std::to_string(c.pushed) + " word" +
                            (c.pushed == 1 ? "" : "s") + " pushed, but its rtn removes " + std::to_string(l.count),
                        std::string());
-    if (d) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", std::string()});
+    if (d) d->notes.push_back({l.count_site.loc, "the rtn of " + quoted(l.name) + " is here", std::string()});
   }
   if (ctor_ >= 0) {
     const LabelInfo& l = p.labels[static_cast<std::size_t>(ctor_)];
     if (l.count >= 0 && l.count != 1) {
       Diag* d = p.report(Severity::error, argument_count, ctor_site_.loc,
-                         "the main constructor " + q(l.name) + " removes " + std::to_string(l.count) +
+                         "the main constructor " + quoted(l.name) + " removes " + std::to_string(l.count) +
                              " words, but the start-up code pushes exactly one (the main object)",
                          std::string());
-      if (d) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", std::string()});
+      if (d) d->notes.push_back({l.count_site.loc, "the rtn of " + quoted(l.name) + " is here", std::string()});
     }
   }
 }

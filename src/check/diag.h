@@ -103,6 +103,14 @@ class Diags {
   bool stopped_ = false;  // diagnostics past the error limit were dropped
 };
 
+// A name or token for a message: in single quotes, escaped as source lines are.
+inline std::string quoted(std::string_view s) {
+  std::string o = "'";
+  o += Diags::escape(s);
+  o += '\'';
+  return o;
+}
+
 // Whether to colour output on `fd` under the given choice (and NO_COLOR).
 bool use_color(Color c, int fd);
 

@@ -29,12 +29,6 @@ struct FState {
   FState() { std::fill(std::begin(reg), std::end(reg), kUnknown); }
 };
 
-std::string q(std::string_view s) {
-  std::string o = "'";
-  o += Diags::escape(s);
-  o += '\'';
-  return o;
-}
 std::string words(int n) { return std::to_string(n) + (n == 1 ? " word" : " words"); }
 
 class Flow {
@@ -128,7 +122,7 @@ class Flow {
             prog_.report(Severity::error, heap_size, c.loc,
                          "this allocation takes " + std::to_string(s.reg[c.a]) +
                              " words, more than the whole heap of 1000; it overwrites the stack below it",
-                         text(c));
+                         std::string());
           }
           break;
       }
@@ -204,10 +198,10 @@ class Flow {
     if (s.depth < l.count) {
       if (report) {
         Diag* d = prog_.report(Severity::error, argument_count, c.loc,
-                               "call to " + q(l.name) + " with " + words(s.depth) + " pushed, but its rtn removes " +
+                               "call to " + quoted(l.name) + " with " + words(s.depth) + " pushed, but its rtn removes " +
                                    std::to_string(l.count) + ": the callee takes words that belong to its caller",
-                               text(c));
-        if (d && l.count_site.set()) d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " is here", std::string()});
+                               std::string());
+        if (d && l.count_site.set()) d->notes.push_back({l.count_site.loc, "the rtn of " + quoted(l.name) + " is here", std::string()});
       }
       // Go on as if the call took every word there was.
       s.depth = 0;
@@ -226,19 +220,19 @@ class Flow {
     if (s.last_cal >= 0) {
       const FlowIns& c = code_[static_cast<std::size_t>(s.last_cal)];
       std::string callee;
-      if (s.last_callee >= 0) callee = " to " + q(prog_.labels[static_cast<std::size_t>(s.last_callee)].name);
+      if (s.last_callee >= 0) callee = " to " + quoted(prog_.labels[static_cast<std::size_t>(s.last_callee)].name);
       d = prog_.report(Severity::error, argument_count, c.loc,
-                       "after this call" + callee + ", " + m, text(c));
+                       "after this call" + callee + ", " + m, std::string());
       if (d && s.last_callee >= 0) {
         const LabelInfo& l = prog_.labels[static_cast<std::size_t>(s.last_callee)];
         if (l.count_site.set())
-          d->notes.push_back({l.count_site.loc, "the rtn of " + q(l.name) + " removes " + std::to_string(l.count), std::string()});
+          d->notes.push_back({l.count_site.loc, "the rtn of " + quoted(l.name) + " removes " + std::to_string(l.count), std::string()});
       }
     } else if (s.first_push >= 0) {
       const FlowIns& p = code_[static_cast<std::size_t>(s.first_push)];
-      d = prog_.report(Severity::error, argument_count, p.loc, "this push is never taken by a call: " + m, text(p));
+      d = prog_.report(Severity::error, argument_count, p.loc, "this push is never taken by a call: " + m, std::string());
     }
-    if (d) d->notes.push_back({r.loc, "the procedure returns here", text(r)});
+    if (d) d->notes.push_back({r.loc, "the procedure returns here", std::string()});
   }
 
   // Two paths that reach a label with different numbers of pushed words: found
@@ -249,17 +243,15 @@ class Flow {
     for (const auto& [t, c] : list) {
       const FlowIns& l = code_[t];
       Diag* d = prog_.report(Severity::error, argument_count, l.loc,
-                             "paths reach " + q(prog_.labels[static_cast<std::size_t>(l.x)].name) + " with " +
+                             "paths reach " + quoted(prog_.labels[static_cast<std::size_t>(l.x)].name) + " with " +
                                  words(std::min(c.a, c.b)) + " and " + words(std::max(c.a, c.b)) +
                                  " pushed: a call after it takes the wrong words on one of them",
-                             text(l));
+                             std::string());
       const FlowIns& f = code_[c.from];
-      if (d) d->notes.push_back({f.loc, "one path comes from here with " + words(c.b) + " pushed", text(f)});
+      if (d) d->notes.push_back({f.loc, "one path comes from here with " + words(c.b) + " pushed", std::string()});
     }
   }
 
-  // Read back when shown: see the checker's fill_texts.
-  static std::string text(const FlowIns&) { return std::string(); }
 
   struct Conflict {
     int a, b;          // the depth there first, and the one that disagreed

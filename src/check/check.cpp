@@ -71,6 +71,26 @@ bool line_marker(std::string_view line, uint32_t& n, std::string& file, bool& ha
   return true;
 }
 
+bool MarkerTrack::see(std::string_view text, uint32_t line, std::string_view file, std::vector<std::string>& names) {
+  uint32_t n;
+  std::string name;
+  bool has_file;
+  if (!line_marker(text, n, name, has_file)) return false;
+  if (!has_file) name = file_ >= 0 ? names[static_cast<std::size_t>(file_)] : std::string(file);
+  auto it = std::find(names.begin(), names.end(), name);
+  if (it == names.end()) it = names.insert(names.end(), name);
+  file_ = static_cast<int32_t>(it - names.begin());
+  n_ = n;
+  at_ = line;
+  return true;
+}
+
+void MarkerTrack::place(Loc& loc) const {
+  if (file_ < 0) return;
+  loc.src_file = file_;
+  loc.src_line = n_ + (loc.line - at_ - 1);
+}
+
 namespace {
 
 constexpr std::string_view kFixedLabels[] = {"main",  "ENDIT", "ENDIT1",  "_var_", "_var_1", "_var_2",
@@ -205,10 +225,7 @@ class Checker {
     l.file = file_;
     l.line = line_;
     l.col = col;
-    if (marker_file_ >= 0) {
-      l.src_file = marker_file_;
-      l.src_line = marker_n_ + (line_ - marker_at_ - 1);
-    }
+    marks_.place(l);
     return l;
   }
   uint32_t col_of(const Field& f) const { return static_cast<uint32_t>(f.p - st_.line.b) + 1 + base_; }
@@ -256,9 +273,7 @@ class Checker {
     std::string what;         // what the rest does
   } cut_;
 
-  // Line markers.
-  int marker_file_ = -1;
-  uint32_t marker_n_ = 0, marker_at_ = 0;
+  MarkerTrack marks_;  // the line markers of the current file
 
   // The class table.
   Site table_closer_;
@@ -285,8 +300,7 @@ void Checker::file(uint32_t index, LineReader& ip) {
   file_ = index;
   line_ = 0;
   cont_ = false;
-  marker_file_ = -1;
-  marker_n_ = marker_at_ = 0;
+  marks_ = MarkerTrack();
   each_piece(st_, ip, [&](int len, int n) { piece(len, n); });
   if (cont_) end_line();
 }
@@ -365,24 +379,8 @@ void Checker::piece(int len, int n) {
     first_diag_ = prog_.diags.all().size();
     pieces_ = 0;
     cut_ = Cut();
-    uint32_t mn;
-    std::string mf;
-    bool has_file;
-    if (comment_ >= 0 && b[comment_ + 2] == '#' && line_marker(piece_, mn, mf, has_file)) {
-      if (has_file) {
-        auto& names = prog_.diags.src_names;
-        auto it = std::find(names.begin(), names.end(), mf);
-        marker_file_ = static_cast<int>(it - names.begin());
-        if (it == names.end()) names.push_back(mf);
-      } else if (marker_file_ < 0) {
-        // A marker without a file keeps the current one: the intermediate file.
-        auto& names = prog_.diags.src_names;
-        names.push_back(prog_.diags.file_names[file_]);
-        marker_file_ = static_cast<int>(names.size() - 1);
-      }
-      marker_n_ = mn;
-      marker_at_ = line_;
-    }
+    if (comment_ >= 0 && b[comment_ + 2] == '#')
+      marks_.see(piece_, line_, prog_.diags.file_names[file_], prog_.diags.src_names);
   } else {
     base_ = static_cast<uint32_t>(cur_.size());
   }

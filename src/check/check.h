@@ -67,4 +67,20 @@ void check_texts(const std::vector<std::string>& names, const std::vector<std::s
 // one, file.
 bool line_marker(std::string_view line, uint32_t& n, std::string& file, bool& has_file);
 
+// Where the line markers of one file, seen in order, place its later lines:
+// the checker and the runner both go through this.
+class MarkerTrack {
+ public:
+  // Looks at line `line` of the file named `file`; when it is a marker, the
+  // lines after it count from the marker's N in its FILE (or the file of the
+  // marker before, or `file` itself), whose name `names` then holds.
+  bool see(std::string_view text, uint32_t line, std::string_view file, std::vector<std::string>& names);
+  // Fills loc.src_file and loc.src_line for a line after those seen.
+  void place(Loc& loc) const;
+
+ private:
+  int32_t file_ = -1;  // index into names; -1: no marker yet
+  uint32_t n_ = 0, at_ = 0;
+};
+
 }  // namespace qv::check

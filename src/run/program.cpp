@@ -120,26 +120,9 @@ void translate(const std::vector<Source>& srcs, Translation& t) {
 void Markers::place(check::Loc& loc, std::vector<std::string>& names) const {
   if (loc.file >= srcs_.size() || loc.line == 0) return;
   const Source& s = srcs_[loc.file];
-  bool active = false;
-  std::string file = s.name;
-  uint32_t next = 0;  // the source line of the intermediate line after a marker
-  std::string name;
-  for (uint32_t l = 1; l < loc.line && l <= s.lines(); l++) {
-    uint32_t v = 0;
-    bool has = false;
-    if (check::line_marker(s.line(l), v, name, has)) {
-      active = true;
-      next = v;
-      if (has) file = name;
-    } else if (active) {
-      next++;
-    }
-  }
-  if (!active) return;
-  auto it = std::find(names.begin(), names.end(), file);
-  if (it == names.end()) it = names.insert(names.end(), file);
-  loc.src_file = static_cast<int32_t>(it - names.begin());
-  loc.src_line = next;
+  check::MarkerTrack marks;
+  for (uint32_t l = 1; l < loc.line && l <= s.lines(); l++) marks.see(s.line(l), l, s.name, names);
+  marks.place(loc);
 }
 
 }  // namespace qv::run

@@ -247,20 +247,12 @@ class Gen:
             k = r.random()
             if pending and r.random() < 0.25:
                 self.place_label(pending.pop(r.randrange(len(pending))), proc)
-            if k < 0.14:
-                self.snippet_arith(proc)
-            elif k < 0.22:
-                self.snippet_compare(proc)
-            elif k < 0.32:
-                self.snippet_call(proc)
-            elif k < 0.40:
-                self.snippet_string(proc)
-            elif k < 0.48:
-                self.snippet_io(proc)
-            elif k < 0.55:
-                self.snippet_memory(proc)
-            elif k < 0.62:
-                self.snippet_float(proc)
+            snippet = next((f for limit, f in ((0.14, self.snippet_arith), (0.22, self.snippet_compare),
+                                                (0.32, self.snippet_call), (0.40, self.snippet_string),
+                                                (0.48, self.snippet_io), (0.55, self.snippet_memory),
+                                                (0.62, self.snippet_float)) if k < limit), None)
+            if snippet:
+                snippet(proc)
             elif k < 0.70:
                 # a branch forward, or a loop back
                 lab = self.fresh()

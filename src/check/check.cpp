@@ -837,21 +837,18 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
       check_number(f, row, "a number", &v);
       return;
     case Arg::dist:
-      if (int_literal(t, &v) && v < -1) {
+    case Arg::delta: {
+      // Below these the walk along the static links never ends.
+      bool dist = a == Arg::dist;
+      if (int_literal(t, &v) && v < (dist ? -1 : 0)) {
         report(Severity::error, operand_kind, col,
-               "display distance " + std::string(t) + " is below -1: the call's walk along the static links never ends");
+               dist ? "display distance " + std::string(t) + " is below -1: the call's walk along the static links never ends"
+                    : "static-link distance " + std::string(t) + " is below 0: the walk in _var_ never ends");
         return;
       }
-      check_number(f, row, "a display distance", &v);
+      check_number(f, row, dist ? "a display distance" : "a static-link distance", &v);
       return;
-    case Arg::delta:
-      if (int_literal(t, &v) && v < 0) {
-        report(Severity::error, operand_kind, col,
-               "static-link distance " + std::string(t) + " is below 0: the walk in _var_ never ends");
-        return;
-      }
-      check_number(f, row, "a static-link distance", &v);
-      return;
+    }
     case Arg::words:
       check_number(f, row, "a number of words", &v);
       if (int_literal(t, &v) && v > 1000)

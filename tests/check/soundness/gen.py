@@ -663,6 +663,11 @@ class Gen:
                 out.append(l.args[0])
         return out
 
+    def empty_procedure(self, name):
+        """A procedure of its own, named `name`, before the end line."""
+        i = next((i for i, l in enumerate(self.lines) if l.op == "end" and l.raw is None), len(self.lines))
+        self.lines[i:i] = [Ln("ntr", [name, "0"], indent="", proc=name), Ln("rtn", ["0"], proc=name)]
+
     def define_somewhere(self, name):
         r = self.r
         v = r.randrange(4)
@@ -671,9 +676,7 @@ class Gen:
         elif v == 1:
             self.insert(Ln("str", [name], lit="dup"))
         elif v == 2:
-            # a procedure of its own, before the end line
-            i = next((i for i, l in enumerate(self.lines) if l.op == "end" and l.raw is None), len(self.lines))
-            self.lines[i:i] = [Ln("ntr", [name, "0"], indent="", proc=name), Ln("rtn", ["0"], proc=name)]
+            self.empty_procedure(name)
         else:
             l = self.pick(lambda l: l.lbl is None and l.op not in ("ntr",))
             if l is None:
@@ -737,8 +740,7 @@ class Gen:
         elif v == 1:
             self.insert(Ln("str", [name], lit="r"))
         elif v == 2:
-            i = next((i for i, l in enumerate(self.lines) if l.op == "end" and l.raw is None), len(self.lines))
-            self.lines[i:i] = [Ln("ntr", [name, "0"], indent="", proc=name), Ln("rtn", ["0"], proc=name)]
+            self.empty_procedure(name)
         elif v == 3:
             self.insert(Ln("bra", [name]))
         else:

@@ -93,26 +93,27 @@ int main(int argc, char** argv) {
   qv::run::SpimRun r;
   bool started = !spim.empty() && proc.start(job, r);
 
-  bool check_failed = false;
-  if (o.check) {
-    qv::check::Settings settings;
-    settings.reserved = qv::run::trap_labels();
-    settings.reserved_prefixes = {"__qv"};
-    qv::check::Diags diags(&qv::check::rule_names());
-    diags.tool = "quorvelin-run";
-    if (!qv::check::check_files(o.files, settings, diags, error)) {
-      tool_error(error);
-      return 4;
-    }
-    diags.print(2);
-    check_failed = diags.has_errors();
-  }
-
+  // Read once: the checker and the translation see the same bytes.
   std::vector<qv::run::Source> srcs;
   if (!qv::run::read_sources(o.files, srcs, error)) {
     tool_error(error);
     return 4;
   }
+
+  bool check_failed = false;
+  if (o.check) {
+    qv::check::Settings settings;
+    settings.reserved = qv::run::trap_labels();
+    settings.reserved_prefixes = {std::string(qv::run::kLabelPrefix)};
+    qv::check::Diags diags(&qv::check::rule_names());
+    diags.tool = "quorvelin-run";
+    std::vector<std::string> texts;
+    for (const qv::run::Source& src : srcs) texts.push_back(src.text);
+    qv::check::check_texts(o.files, texts, settings, diags);
+    diags.print(2);
+    check_failed = diags.has_errors();
+  }
+
   qv::run::Translation t;
   try {
     qv::run::translate(srcs, t);

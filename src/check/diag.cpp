@@ -1,5 +1,7 @@
 #include "check/diag.h"
 
+#include "emit/out.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,17 +25,6 @@ constexpr uint32_t kTab = 8;
 constexpr std::size_t kShownMax = 240;  // bytes of a source line shown at most
 
 bool printable(unsigned char c) { return c >= 0x20 && c < 0x7f; }
-
-void write_all(int fd, std::string_view s) {
-  while (!s.empty()) {
-    ssize_t r = ::write(fd, s.data(), s.size());
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return;  // standard error is gone: nowhere left to say so
-    }
-    s.remove_prefix(static_cast<std::size_t>(r));
-  }
-}
 
 }  // namespace
 
@@ -208,7 +199,7 @@ void Diags::print(int fd, bool summary) {
     if (d.severity == Severity::error) errors_++;
     if (d.severity == Severity::warning) warnings_++;
     if (o.size() > (64 << 10)) {
-      write_all(fd, o);
+      (void)write_all(fd, o);  // when standard error is gone, there is nowhere to say so
       o.clear();
     }
   }
@@ -234,7 +225,7 @@ void Diags::print(int fd, bool summary) {
       o += count(warnings_, "warning");
     o += " generated.\n";
   }
-  write_all(fd, o);
+  (void)write_all(fd, o);
   if (stopped) errors_ = opt.max_errors + 1;  // there were more
 }
 

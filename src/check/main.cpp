@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "check/check.h"
+#include "emit/out.h"
 #include "version.h"
 
 namespace {
@@ -42,11 +43,7 @@ constexpr const char* kHelp =
     "Exit status: 0 no error (warnings allowed), 1 errors found, 2 usage error or\n"
     "a file that cannot be read.\n";
 
-void say(const std::string& s) {
-  std::string line = s + "\n";
-  ssize_t r = ::write(2, line.data(), line.size());
-  (void)r;
-}
+void say(const std::string& s) { (void)qv::write_all(2, s + "\n"); }
 
 int usage_error(const std::string& what) {
   say("quorvelin-check: " + what);

@@ -60,15 +60,21 @@ void Out::flush() {
     sink_->append(buf_, used);
     return;
   }
-  std::size_t done = 0;
-  while (done < used) {
-    ssize_t r = ::write(fd_, buf_ + done, used - done);
+  if (!write_all(fd_, buf_, used))
+    throw Fatal(std::string("quorvelin: error writing ") + what_ + ": " + std::strerror(errno));
+}
+
+bool write_all(int fd, const char* p, std::size_t n) {
+  while (n) {
+    ssize_t r = ::write(fd, p, n);
     if (r < 0) {
       if (errno == EINTR) continue;
-      throw Fatal(std::string("quorvelin: error writing ") + what_ + ": " + std::strerror(errno));
+      return false;
     }
-    done += static_cast<std::size_t>(r);
+    p += r;
+    n -= static_cast<std::size_t>(r);
   }
+  return true;
 }
 
 }  // namespace qv

@@ -19,6 +19,11 @@
 
 namespace qv {
 
+// Writes all n bytes at p to fd, unbuffered, going on after interruptions;
+// false (errno set) when a write fails.
+bool write_all(int fd, const char* p, std::size_t n);
+inline bool write_all(int fd, std::string_view s) { return write_all(fd, s.data(), s.size()); }
+
 // A template split into literal runs around its conversions (%s, %d, %4d, %3i, ...).
 struct Fmt {
   static constexpr int kMax = 8;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "check/check.h"
+#include "emit/out.h"
 #include "fatal.h"
 #include "run/options.h"
 #include "run/program.h"
@@ -22,6 +23,8 @@
 
 namespace {
 
+using qv::write_all;
+
 using qv::check::Severity;
 
 // Messages of the runner itself ("quorvelin-run: error: ...").
@@ -31,19 +34,6 @@ void tool_error(const std::string& msg, const std::string& note = {}) {
   qv::check::Diag& e = d.add(Severity::error, -1, {}, msg, "");
   if (!note.empty()) e.notes.push_back({{}, note, ""});
   d.print(2, false);
-}
-
-bool write_all(int fd, const std::string& s) {
-  std::size_t done = 0;
-  while (done < s.size()) {
-    ssize_t w = ::write(fd, s.data() + done, s.size() - done);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(w);
-  }
-  return true;
 }
 
 bool write_file(const std::string& path, const std::string& text, std::string& error) {

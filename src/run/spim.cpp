@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "emit/out.h"
 #include "run/trap.h"
 
 namespace qv::run {
@@ -29,19 +30,6 @@ extern "C" void on_signal(int sig) {
   unsigned char b = static_cast<unsigned char>(sig);
   if (g_signal_pipe >= 0) (void)!::write(g_signal_pipe, &b, 1);
   errno = saved;
-}
-
-bool write_all(int fd, const char* p, std::size_t n) {
-  while (n) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
 }
 
 // A file SPIM can open by name: an anonymous memory file when the system has

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "check/check.h"
-#include "check/operands.h"
+#include "check/forms.h"
 #include "emit/emit.h"
 
 namespace {

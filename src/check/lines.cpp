@@ -1,0 +1,344 @@
+// The line loop as the translator runs it: pieces of at most 99 characters,
+// the end-of-file pass, what a cut line does, the line markers, and bytes
+// outside plain text.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+
+#include "check/checker.h"
+#include "input/lines.h"
+#include "input/tokenizer.h"
+
+namespace qv::check {
+
+bool line_marker(std::string_view line, uint32_t& n, std::string& file, bool& has_file) {
+  std::size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) i++;
+  if (line.substr(i, 7) != "//#line") return false;
+  i += 7;
+  if (i >= line.size() || (line[i] != ' ' && line[i] != '\t')) return false;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) i++;
+  uint64_t v = 0;
+  std::size_t d = i;
+  while (i < line.size() && line[i] >= '0' && line[i] <= '9' && v < 0xffffffffu) v = v * 10 + static_cast<uint64_t>(line[i++] - '0');
+  if (i == d || v == 0 || v > 0xffffffffu) return false;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) i++;
+  has_file = false;
+  if (i < line.size() && line[i] == '"') {
+    std::size_t close = line.find('"', i + 1);
+    if (close == std::string_view::npos) return false;
+    file = std::string(line.substr(i + 1, close - i - 1));
+    has_file = true;
+    i = close + 1;
+  }
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' || line[i] == '\n')) i++;
+  if (i != line.size()) return false;
+  n = static_cast<uint32_t>(v);
+  return true;
+}
+
+bool MarkerTrack::see(std::string_view text, uint32_t line, std::string_view file, std::vector<std::string>& names) {
+  uint32_t n;
+  std::string name;
+  bool has_file;
+  if (!line_marker(text, n, name, has_file)) return false;
+  if (!has_file) name = file_ >= 0 ? names[static_cast<std::size_t>(file_)] : std::string(file);
+  auto it = std::find(names.begin(), names.end(), name);
+  if (it == names.end()) it = names.insert(names.end(), name);
+  file_ = static_cast<int32_t>(it - names.begin());
+  n_ = n;
+  at_ = line;
+  return true;
+}
+
+void MarkerTrack::place(Loc& loc) const {
+  if (file_ < 0) return;
+  loc.src_file = file_;
+  loc.src_line = n_ + (loc.line - at_ - 1);
+}
+
+
+namespace {
+
+// Bytes the first look at a piece stops at: the terminator, the comment's
+// slash, quotes, and anything outside printable ASCII but tab and line ends.
+constexpr std::array<bool, 256> make_scan() {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 256; c++) t[c] = c < 0x20 || c >= 0x7f;
+  t['\t'] = t['\n'] = t['\r'] = false;
+  t['/'] = t['"'] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kScan = make_scan();
+
+}  // namespace
+
+void Checker::file(uint32_t index, LineReader& ip) {
+  file_ = index;
+  line_ = 0;
+  cont_ = false;
+  marks_ = MarkerTrack();
+  each_piece(st_, ip, [&](int len, int n) { piece(len, n); });
+  if (cont_) end_line();
+}
+
+void Checker::piece(int len, int n) {
+  const char* b = st_.line.b;
+  piece_ = std::string_view(b, static_cast<std::size_t>(n));
+  bool rest = cont_;
+  if (n == 0) {
+    // The end-of-file pass: a line of blanks, which closes an open class table.
+    if (st_.in_data) {
+      st_.in_data = 0;
+      if (rest) {
+        cut_.bad = true;
+        cut_.what = "the rest closes the open class table";
+      }
+      table_closer_ = {loc(0)};
+      table_closer_.loc.line = 0;
+      closer_is_eof_ = true;
+    }
+    if (rest) end_line();
+    cont_ = false;
+    return;
+  }
+  // Where the tokenizer finds the comment and the quotes, in one look at
+  // the bytes, which also notes the first byte that is not plain text.
+  int end = n;
+  comment_ = -1;
+  first_quote_ = last_quote_ = -1;
+  odd_ = -1;
+  auto look = [&](int k) {  // false: the line ends here
+    unsigned char c = static_cast<unsigned char>(b[k]);
+    if (c == 0) {
+      end = k;
+      return false;
+    }
+    if (c == '/') {
+      if (comment_ < 0 && k + 1 < n && b[k + 1] == '/' && k <= 98) comment_ = k;
+    } else if (c == '"') {
+      if (comment_ < 0) {
+        if (first_quote_ < 0) first_quote_ = k;
+        last_quote_ = k;
+      }
+    } else if (odd_ < 0) {
+      odd_ = k;
+    }
+    return true;
+  };
+  int k = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time, as long as they lie in the buffer; most pieces
+  // hold no byte to look at but their line break.
+  for (; k + 16 <= n || (k < n && k + 16 <= kLinePositions + 1); k += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k));
+    auto is = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    // Below a blank (signed: bytes from 0x80 too), DEL, the slash, the quote;
+    // not the tab, the line break or the carriage return.
+    __m128i odd = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)), is(0x7f));
+    odd = _mm_andnot_si128(_mm_or_si128(_mm_or_si128(is('\t'), is('\n')), is('\r')), odd);
+    uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(odd, _mm_or_si128(is('/'), is('"')))));
+    if (n - k < 16) m &= (1u << (n - k)) - 1;
+    bool more = true;
+    for (; m && more; m &= m - 1) more = look(k + __builtin_ctz(m));
+    if (!more) break;
+  }
+#endif
+  for (; k < n && end == n; k++)
+    if (kScan[static_cast<unsigned char>(b[k])] && !look(k)) break;
+  if (comment_ >= end) comment_ = -1;
+  code_end_ = comment_ >= 0 ? comment_ : end;
+
+  if (!rest) {
+    line_++;
+    base_ = 0;
+    cur_.clear();
+    first_diag_ = prog_.diags.all().size();
+    pieces_ = 0;
+    cut_ = Cut();
+    if (comment_ >= 0 && b[comment_ + 2] == '#')
+      marks_.see(piece_, line_, prog_.diags.file_names[file_], prog_.diags.src_names);
+  } else {
+    base_ = static_cast<uint32_t>(cur_.size());
+  }
+  pieces_++;
+  std::string_view shown(piece_);
+  if (!shown.empty() && shown.back() == '\n') shown.remove_prefix(0), shown.remove_suffix(1);
+  if (!shown.empty() && shown.back() == '\r') shown.remove_suffix(1);
+  cur_.append(shown);
+
+  tokonize(st_, len);
+  check_line(rest);
+
+  bool ends = piece_.back() == '\n';
+  if (!ends && n == LineReader::kPiece) {
+    // The line goes on: the translator reads the rest as a line of its own.
+    cut_.any = true;
+    bool split = b[n - 1] != ' ' && b[n - 1] != '\t' && b[n - 1] != ',';
+    if (comment_ >= 0) {
+      if (!cut_.bad && pieces_ == 1) cut_.in_comment = true;
+    } else {
+      int quotes = 0;
+      for (int i = 0; i < code_end_; i++) quotes += b[i] == '"';
+      if (quotes % 2 == 1) {
+        cut_.bad = true;
+        if (cut_.what.empty()) cut_.what = "the cut falls inside a string literal";
+      }
+      cut_.word_at_cut = split;
+    }
+    cont_ = true;
+  } else {
+    cont_ = false;
+    end_line();
+  }
+}
+
+void Checker::end_line() {
+  // Diagnostics of this line show the whole of it.
+  auto& all = prog_.diags.all();
+  for (std::size_t i = first_diag_; i < all.size(); i++) {
+    Diag& d = all[i];
+    if (d.loc.file == file_ && d.loc.line == line_) d.text = cur_;
+    for (Note& nt : d.notes)
+      if (nt.loc.file == file_ && nt.loc.line == line_) nt.text = cur_;
+  }
+  if (cut_.any) {
+    std::size_t len = cur_.size();
+    if (len == 99) {
+      // Only its line break is left over, read as an empty line.
+      if (cut_.bad)
+        report(Severity::error, line_too_long, 100,
+               "line is exactly 99 characters long: the translator reads its line break as an empty line of its "
+               "own, which closes the open class table");
+    } else {
+      std::string m = "line is " + std::to_string(len) +
+                      " characters long: the translator reads 99 at a time and takes the rest (from column 100) as "
+                      "a line of its own";
+      if (cut_.bad)
+        report(Severity::error, line_too_long, 100, m + "; " + cut_.what);
+      else if (cut_.in_comment)
+        report(Severity::warning, line_too_long, 100, m + "; only the comment is cut, and its rest writes nothing");
+      else
+        report(Severity::warning, line_too_long, 100, m + "; the rest writes nothing");
+    }
+    auto& list = prog_.diags.all();
+    if (!list.empty() && list.back().loc.line == line_ && list.back().loc.file == file_) list.back().text = cur_;
+  }
+  cut_ = Cut();
+}
+
+void Checker::check_line(bool rest) {
+  bool table_open = st_.in_data == 1;
+  bool labelled = st_.found_lbl == 1;
+  std::string_view op = st_.opcode.sv();
+
+  if (rest) {
+    // What the rest of a cut line does decides whether the cut matters.
+    std::string_view p = piece_;
+    bool starts_word = !p.empty() && p[0] != ' ' && p[0] != '\t' && p[0] != ',' && p[0] != '\n' && p[0] != '\r';
+    bool translated = labelled || find_row(op) || (!op.empty() && op[0] == 'L');
+    if (translated) {
+      cut_.bad = true;
+      cut_.what = cut_.in_comment ? "the rest of the comment is translated as " + quoted(op.empty() ? st_.lbl.sv() : op)
+                                  : "the rest is translated as " + quoted(op.empty() ? st_.lbl.sv() : op);
+    } else if (table_open && op != "mth") {
+      cut_.bad = true;
+      cut_.what = "the rest closes the open class table";
+    } else if (cut_.word_at_cut && starts_word && !cut_.in_comment && cut_.what.empty()) {
+      cut_.bad = true;
+      cut_.what = "the cut splits a word of the instruction in two";
+    }
+  }
+
+  if (odd_ >= 0) check_bytes();
+  if (labelled) check_label(table_open);
+  st_.found_lbl = 0;
+
+  if (table_open && op != "mth") {
+    // This line closes the class table, as the dispatcher does.
+    st_.in_data = 0;
+    table_closer_ = site(1);
+    closer_is_eof_ = false;
+  }
+
+  if (op.empty()) return;
+  if (op[0] == 'L') {
+    std::string m = "the line begins with " + quoted(op) +
+                    ", which the translator passes through as it stands; SPIM rejects it";
+    if (!labelled) m += "; did you mean " + quoted(std::string(op) + ":") + "?";
+    report(Severity::error, pass_through, col_of(st_.opcode), m);
+    rr_ = rr_unknown;
+    return;
+  }
+  const OpcodeRow* row = find_row(op);
+  if (!row) {
+    if (rest) return;
+    std::string m = "unknown opcode " + quoted(op) + ": the translator writes nothing for this line";
+    std::string low(op);
+    for (char& c : low) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    int best = 3;
+    std::string_view pick;
+    std::size_t best_prefix = 0;
+    for (const OpcodeRow& r : opcode_table) {
+      std::string_view mn = r.mnemonic;
+      int d = distance(low, mn);
+      std::size_t pre = 0;
+      while (pre < low.size() && pre < mn.size() && low[pre] == mn[pre]) pre++;
+      if (d < best || (d == best && pre > best_prefix)) {
+        best = d;
+        pick = mn;
+        best_prefix = pre;
+      }
+    }
+    if (!pick.empty() && best <= (low.size() <= 3 ? 1 : 2)) m += "; did you mean " + quoted(pick) + "?";
+    report(Severity::error, unknown_opcode, col_of(st_.opcode), m);
+    return;
+  }
+  check_operands(*row);
+  check_result(*row);
+  semantics(*row);
+}
+
+void Checker::check_bytes() {
+  std::string_view p = piece_;
+  int n = static_cast<int>(p.size());
+  auto hex = [](unsigned char c) { return Diags::escape(std::string(1, static_cast<char>(c))); };
+  // Where a form feed or vertical tab still reaches the assembly: in the
+  // label and in the literal (they end the tokens anywhere else).
+  int label_end = -1;
+  for (int k = 0; k < code_end_; k++)
+    if (p[static_cast<std::size_t>(k)] == ':' && (first_quote_ < 0 || k < first_quote_)) {
+      label_end = k;
+      break;
+    }
+  for (int k = 0; k < n; k++) {
+    unsigned char c = static_cast<unsigned char>(p[static_cast<std::size_t>(k)]);
+    if (k >= code_end_) {
+      if (c >= 0x80) {
+        report(Severity::warning, Rule::non_ascii, col_at(k),
+               "byte " + hex(c) + " outside ASCII in a comment (the translator drops the comment)");
+        return;
+      }
+      continue;
+    }
+    if (c >= 0x80) {
+      report(Severity::error, Rule::non_ascii, col_at(k),
+             "byte " + hex(c) + " outside ASCII reaches the assembly; SPIM may hang on it for ever");
+      return;
+    }
+    // Inside the quotes SPIM stores such bytes as they are; a form feed or
+    // vertical tab elsewhere ends the tokens, so only the label carries it.
+    bool quoted = k > first_quote_ && k < last_quote_;
+    bool control = (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\v' && c != '\f') || c == 0x7f;
+    bool feed = (c == '\v' || c == '\f') && k < label_end;
+    if ((control && !quoted) || feed) {
+      report(Severity::error, Rule::non_ascii, col_at(k),
+             "control character " + hex(c) + " reaches the assembly; SPIM rejects it or ignores the rest of the line");
+      return;
+    }
+  }
+}
+
+}  // namespace qv::check

@@ -39,6 +39,8 @@ const std::string_view kFixedLabels[17] = {"main",  "ENDIT", "ENDIT1",  "_var_",
                                              // SPIM's start-up code
                                              "__start", "__eoth"};
 
+const std::string_view kFixedData[9] = {"new_line", "blk", "str2", "lblow", "lbhi", "badipbl", "true", "false", "heap"};
+
 bool internal_label(std::string_view s) {
   if (s.size() < 4 || s.substr(0, 3) != "_ML") return false;
   for (char c : s.substr(3))
@@ -52,7 +54,7 @@ Op op_kind(std::string_view m) {
   static constexpr std::pair<std::string_view, Op> names[] = {
       {"ntr", Op::ntr}, {"rtn", Op::rtn}, {"cal", Op::cal}, {"str", Op::str},   {"cls", Op::cls},
       {"mth", Op::mth}, {"end", Op::end}, {"bra", Op::bra}, {"brf", Op::brf},   {"psh", Op::psh},
-      {"pshf", Op::pshf}, {"cst", Op::cst}, {"mov", Op::mov}, {"alc", Op::alc}, {"gbln", Op::gbln}};
+      {"pshf", Op::pshf}, {"cst", Op::cst}, {"mov", Op::mov}, {"alc", Op::alc}, {"gbln", Op::gbln}, {"valf", Op::valf}};
   for (const auto& [n, k] : names)
     if (n == m) return k;
   return Op::other;
@@ -65,13 +67,9 @@ uint8_t reg_index(const Field& f) {
   return FlowIns::kNone;
 }
 
-// A label operand the translator does not map: names that merely look like
-// registers (ret, rq, fpx) are labels here; only the plain forms are not.
-bool plain_label(std::string_view t) {
-  if (!identifier(t) || spim_word(t)) return false;
-  RegForm r = reg_form(t);
-  return r.kind == RegForm::none || !r.clean;
-}
+bool label_name(std::string_view t) { return identifier(t) && !spim_word(t); }
+
+bool callee_label(std::string_view t) { return label_name(t) && reg_form(t).kind == RegForm::none; }
 
 // What a line means beyond its operands, by the family its opcode belongs to.
 void Checker::semantics(const OpcodeRow& row) {

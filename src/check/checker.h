@@ -29,14 +29,16 @@
 
 namespace qv::check {
 
-// Labels the generated program defines itself.
+// Labels the generated program defines itself, and those of them that are
+// in its data block.
 extern const std::string_view kFixedLabels[17];
+extern const std::string_view kFixedData[9];
 
 // "_ML" and digits: the translator's own internal labels.
 bool internal_label(std::string_view s);
 
 // The opcodes the checker treats apart from the rest.
-enum class Op : uint8_t { other, ntr, rtn, cal, str, cls, mth, end, bra, brf, psh, pshf, cst, mov, alc, gbln };
+enum class Op : uint8_t { other, ntr, rtn, cal, str, cls, mth, end, bra, brf, psh, pshf, cst, mov, alc, gbln, valf };
 Op op_kind(std::string_view m);
 
 // After a backslash: digits that SPIM reads wrongly.
@@ -49,9 +51,11 @@ const char* what_register(long long n);
 // FlowIns::kRR for rr), or FlowIns::kNone.
 uint8_t reg_index(const Field& f);
 
-// A label operand the translator does not map: names that merely look like
-// registers (ret, rq, fpx) are labels here; only the plain forms are not.
-bool plain_label(std::string_view t);
+// A name SPIM takes as a label where the translator writes the operand as
+// it stands (every label operand but cal's, which is mapped).
+bool label_name(std::string_view t);
+// cal's callee is mapped: a name the mapping takes as a register is one.
+bool callee_label(std::string_view t);
 
 class Checker {
  public:
@@ -59,6 +63,8 @@ class Checker {
   Checker(Program& prog) : prog_(prog), out_(&sink_, 4096), err_(&sink_, 4096), st_(out_, err_) {
     for (std::size_t i = 0; i < kinds_.size(); i++) kinds_[i] = op_kind(opcode_table[i].mnemonic);
     for (std::string_view f : kFixedLabels) fix(f);
+    for (std::string_view f : kFixedData) prog_.labels[static_cast<std::size_t>(prog_.id(f))].data = true;
+    find_float_scratch();
     for (const std::string& f : prog_.settings.reserved) fix(f);
   }
 
@@ -78,6 +84,19 @@ class Checker {
   void check_operands(const OpcodeRow& row);
   void check_arg(Arg a, const Field& f, const OpcodeRow& row);
   bool check_register(const Field& f, const OpcodeRow& row, const char* need);
+  bool check_mips_register(const Field& f, const OpcodeRow& row, const char* need);
+  bool check_immediate(const Field& f, const OpcodeRow& row, long long v);
+  // Which of p1..p4 `f` is, or -1.
+  int position(const Field& f) const;
+  // How the template's own use of a MIPS register meets an operand naming it.
+  struct Clash {
+    enum Kind : uint8_t { none, read_after, lost_after, used } kind = none;
+    std::string ins;  // the template's instruction that writes the register
+  };
+  Clash clash(const OpcodeRow& row, const Field& f, long long n);
+  void find_float_scratch();
+  void check_float_scratch(const OpcodeRow& row);
+  std::string render_text(const OpcodeRow& row, std::string_view text);
   void check_number(const Field& f, const OpcodeRow& row, const char* need, long long* v);
   // What the line means beyond its operands, by family.
   void semantics(const OpcodeRow& row);
@@ -103,8 +122,9 @@ class Checker {
     LabelInfo& l = prog_.labels[static_cast<std::size_t>(id)];
     if (!l.call.set()) l.call = site(col);
   }
-  void begin_procedure(int label);
+  void begin_procedure(int label, uint32_t col, int32_t locals);
   void end_procedure();
+  void await_label(int id);
   void flow(FlowIns::Op op, uint8_t a = FlowIns::kNone, uint8_t b = FlowIns::kNone, int64_t x = 0,
             bool is_label = false, uint32_t col = 1);
 
@@ -166,6 +186,13 @@ class Checker {
   // The class table.
   Site table_closer_;
   bool closer_is_eof_ = false;
+  bool closer_is_cut_ = false;  // the rest of a cut line closed it
+
+  // Float registers in straight-line code: which valf set, which a template
+  // has since overwritten (and where), and what each template overwrites.
+  uint32_t float_set_ = 0, float_gone_ = 0;
+  std::array<Site, 32> float_site_;
+  std::array<uint32_t, std::size(opcode_table)> float_scratch_{};
 
   // The result register in straight-line code.
   enum { rr_unknown, rr_result, rr_clobbered } rr_ = rr_unknown;
@@ -179,9 +206,7 @@ class Checker {
 
   bool had_literal_ = false;  // an earlier line set the literal that str would reuse
 
-  Procedure proc_;
-  int rtn_count_ = -1;
-  Site rtn_site_;
+  Procedure proc_;  // the group of procedures being read
 };
 
 }  // namespace qv::check

@@ -1,12 +1,15 @@
-// The data-flow pass over one procedure, in the manner of a bytecode
-// verifier: a forward pass over the procedure's control flow (labels join,
-// bra and brf branch, rtn ends a path) to a fixed point, over a small state:
-// the words pushed and not yet taken by a call, and the constant (a label or
-// a number) each register holds.  Diagnostics come from a last sweep over
-// the final states, so they hold on every path.
+// The data-flow pass over a group of procedures, in the manner of a bytecode
+// verifier.  The group's code is cut into blocks (each label and each ntr
+// begins one); a procedure is the blocks its ntr reaches, a path ending at a
+// rtn or where it would fall into the next ntr.  Over each procedure a
+// forward pass runs to a fixed point (labels join, bra and brf branch) over a
+// small state: the words pushed and not yet taken by a call, the constant (a
+// label or a number) or frame word each register holds, and the heap words
+// allocated on every path.  Diagnostics come from a last sweep over the final
+// states, so they hold on every path.
 #include <algorithm>
 #include <climits>
-#include <unordered_map>
+#include <tuple>
 
 #include "check/program.h"
 
@@ -16,98 +19,258 @@ namespace {
 
 constexpr int64_t kUnknown = INT64_MIN;
 constexpr int64_t kLabelBase = int64_t{1} << 40;  // a label constant: kLabelBase + id
+constexpr int64_t kFrameBase = int64_t{1} << 50;  // a frame word's address: kFrameBase + the var's index
 constexpr int kTop = INT_MIN;                      // pushed words differ between paths
 constexpr int kRegs = 15;
+constexpr int64_t kHeapWords = 1000;
+// The largest frame SPIM's default stack holds: with the main constructor's
+// frame of 31,760 local words the first call stops the run ("Can't expand
+// stack segment"), even with an empty environment.
+constexpr int32_t kMaxLocals = 31760;
 
 struct FState {
   bool reached = false;
   int depth = 0;
+  int32_t push = -1;        // the newest push not yet taken (a node), the older behind it
+  int32_t last_cal = -1;    // the last call on every path, or -1
+  int32_t last_callee = -1; // its callee, when known
+  uint32_t cal_seq = 0;     // when that call ran, against the pushes' seq
+  int64_t heap = 0;         // words allocated on every path since the entry
   int64_t reg[kRegs];
-  int last_cal = -1;              // the last call on every path, or -1
-  int last_callee = -1;           // its callee, when known
-  int first_push = -1;            // the oldest push not yet taken (one path's)
   FState() { std::fill(std::begin(reg), std::end(reg), kUnknown); }
 };
 
-std::string words(int n) { return std::to_string(n) + (n == 1 ? " word" : " words"); }
+// A pushed word not yet taken: the push that made it and the word below it.
+struct Node {
+  int32_t ins, older;
+  uint32_t seq;
+};
+
+struct Block {
+  uint32_t begin, live, end;  // instructions [begin, end); a path leaves at `live` (after bra or rtn)
+  uint32_t succ_at = 0, succ_n = 0;
+  bool falls = false;  // the path runs on into the next block (a label)
+  bool worth = false;  // a call, rtn, alc or sto: the last sweep looks at it
+  bool stores = false; // a push or a call, which store below $sp
+};
+
+std::string words(int64_t n) { return std::to_string(n) + (n == 1 ? " word" : " words"); }
+
+Loc at_col(Loc l, int32_t col) {
+  if (col > 0) l.col = static_cast<uint32_t>(col);
+  return l;
+}
 
 class Flow {
  public:
-  Flow(Program& prog, const Procedure& proc) : prog_(prog), code_(proc.code) {
-    // A state is kept only where a block begins: the entry and each label.
+  Flow(Program& prog, const Procedure& group) : prog_(prog), code_(group.code) {
     auto& at = prog_.label_at;
     if (at.size() < prog_.labels.size()) at.resize(prog_.labels.size(), -1);
-    slot_.push_back(0);
-    for (std::size_t i = 0; i < code_.size(); i++)
-      if (code_[i].op == FlowIns::label) {
-        if (at[static_cast<std::size_t>(code_[i].x)] < 0) at[static_cast<std::size_t>(code_[i].x)] = static_cast<int32_t>(i);
-        if (i) slot_.push_back(i);
+    for (uint32_t i = 0; i < code_.size(); i++) {
+      const FlowIns& c = code_[i];
+      if (i == 0 || c.op == FlowIns::label || c.op == FlowIns::entry) {
+        if (!blocks_.empty()) blocks_.back().end = i;
+        blocks_.push_back({i, i, i});
       }
+      if (c.op == FlowIns::label && at[static_cast<std::size_t>(c.x)] < 0)
+        at[static_cast<std::size_t>(c.x)] = static_cast<int32_t>(blocks_.size() - 1);
+    }
+    if (!blocks_.empty()) blocks_.back().end = static_cast<uint32_t>(code_.size());
+    for (std::size_t b = 0; b < blocks_.size(); b++) link(b);
   }
   ~Flow() {
     for (const FlowIns& c : code_)
       if (c.op == FlowIns::label) prog_.label_at[static_cast<std::size_t>(c.x)] = -1;
   }
 
-  void run() {
-    in_.assign(slot_.size(), FState());
-    in_[0].reached = true;
-    work_.push_back(0);
-    while (!work_.empty()) {
-      std::size_t s = work_.back();
-      work_.pop_back();
-      block(s, false);
+  // What the group's procedures are, their rtn counts, and the checks that
+  // need no state: run once, when the group is read.
+  void shapes() {
+    stamp_.assign(blocks_.size(), 0);
+    told_.assign(code_.size(), false);
+    uint32_t n = 0;
+    for (std::size_t b = 0; b < blocks_.size(); b++)
+      if (is_entry(b)) shape(b, ++n);
+  }
+
+  // Whether a call in the group may go to a procedure not read yet.
+  bool calls_ahead() const {
+    bool call = false, ahead = false;
+    for (const FlowIns& c : code_) {
+      if (c.op == FlowIns::cal) {
+        call = true;
+        if (c.a == FlowIns::kNone && c.is_label && !prog_.labels[static_cast<std::size_t>(c.x)].defined) return true;
+      }
+      if (c.op == FlowIns::cst && c.is_label && !prog_.labels[static_cast<std::size_t>(c.x)].defined) ahead = true;
     }
-    // The last sweep reports; a block without a call, a rtn or an
-    // allocation has nothing to report.
-    std::vector<bool> worth(slot_.size(), false);
-    std::size_t b = 0;
-    for (std::size_t i = 0; i < code_.size(); i++) {
-      FlowIns::Op op = code_[i].op;
-      if (i && op == FlowIns::label) b++;
-      if (op == FlowIns::cal || op == FlowIns::rtn || op == FlowIns::alc) worth[b] = true;
-    }
-    for (b = 0; b < slot_.size(); b++)
-      if (worth[b] && in_[b].reached) block(slot_[b], true);
-    joins();
+    return call && ahead;
+  }
+
+  // The data-flow pass over each procedure of the group; a quiet one only
+  // marks the calls through registers.
+  void states(bool quiet) {
+    quiet_ = quiet;
+    in_.assign(blocks_.size(), FState());
+    told_.assign(code_.size(), false);
+    for (std::size_t b = 0; b < blocks_.size(); b++)
+      if (is_entry(b)) procedure(b);
   }
 
  private:
-  // Runs from a block start to its end; with `report` set, reports as it goes.
-  // The state where the block at instruction i begins.
-  FState& state(std::size_t i) {
-    return in_[static_cast<std::size_t>(std::lower_bound(slot_.begin(), slot_.end(), i) - slot_.begin())];
+  bool is_entry(std::size_t b) const { return b == 0 || code_[blocks_[b].begin].op == FlowIns::entry; }
+
+  // Where a branch goes: its block in this group, or -1 (a path leaves it).
+  int32_t target(const FlowIns& c) const {
+    auto x = static_cast<std::size_t>(c.x);
+    return x < prog_.label_at.size() ? prog_.label_at[x] : -1;
   }
 
-  void block(std::size_t i, bool report) {
-    FState s = state(i);
-    for (std::size_t k = i; k < code_.size(); k++) {
-      const FlowIns& c = code_[k];
-      if (k != i && c.op == FlowIns::label) {
-        flow_to(k, s, k - 1, report);
-        return;
+  void link(std::size_t b) {
+    Block& k = blocks_[b];
+    k.succ_at = static_cast<uint32_t>(succ_.size());
+    uint32_t i = k.begin;
+    bool ended = false;  // by a bra or a rtn
+    for (; i < k.end && !ended; i++) {
+      FlowIns::Op op = code_[i].op;
+      if (op == FlowIns::cal || op == FlowIns::rtn || op == FlowIns::alc || op == FlowIns::sto) k.worth = true;
+      if (op == FlowIns::cal || op == FlowIns::psh) k.stores = true;
+      if (op == FlowIns::bra || op == FlowIns::brf) {
+        int32_t t = target(code_[i]);
+        if (t >= 0) succ_.push_back(static_cast<uint32_t>(t));
       }
+      ended = op == FlowIns::bra || op == FlowIns::rtn;
+    }
+    k.live = i;
+    k.falls = !ended && k.end < code_.size() && code_[k.end].op == FlowIns::label;
+    if (k.falls) succ_.push_back(static_cast<uint32_t>(b + 1));
+    k.succ_n = static_cast<uint32_t>(succ_.size()) - k.succ_at;
+  }
+
+  // The blocks the entry at block e reaches, in code order.
+  void reach(std::size_t e, uint32_t mark) {
+    region_.clear();
+    todo_.clear();
+    todo_.push_back(static_cast<uint32_t>(e));
+    stamp_[e] = mark;
+    while (!todo_.empty()) {
+      uint32_t b = todo_.back();
+      todo_.pop_back();
+      region_.push_back(b);
+      const Block& k = blocks_[b];
+      for (uint32_t s = k.succ_at; s < k.succ_at + k.succ_n; s++)
+        if (stamp_[succ_[s]] != mark) {
+          stamp_[succ_[s]] = mark;
+          todo_.push_back(succ_[s]);
+        }
+    }
+    std::sort(region_.begin(), region_.end());
+  }
+
+  void shape(std::size_t e, uint32_t mark) {
+    reach(e, mark);
+    const FlowIns* ntr = code_[blocks_[e].begin].op == FlowIns::entry ? &code_[blocks_[e].begin] : nullptr;
+    const FlowIns* first = nullptr;  // the first rtn that says how many words it removes
+    const FlowIns* store = nullptr;  // the first push or call
+    for (uint32_t b : region_) {
+      const Block& k = blocks_[b];
+      for (uint32_t i = k.begin; i < k.live; i++) {
+        const FlowIns& c = code_[i];
+        if ((c.op == FlowIns::psh || c.op == FlowIns::cal) && !store) store = &c;
+        if (c.op != FlowIns::rtn || c.x < 0) continue;
+        if (!first) {
+          first = &c;
+        } else if (c.x != first->x && !told_[i]) {
+          told_[i] = true;
+          Diag* d = prog_.report(Severity::error, argument_count, at_col(c.loc, c.n),
+                                 "this rtn removes " + words(c.x) + ", but an earlier rtn of the same procedure removes " +
+                                     std::to_string(first->x) + ": no caller can push the right number for both",
+                                 std::string());
+          if (d) d->notes.push_back({at_col(first->loc, first->n), "the earlier rtn is here", std::string()});
+        }
+      }
+    }
+    if (!ntr) return;
+    if (first && ntr->x >= 0) {
+      LabelInfo& l = prog_.labels[static_cast<std::size_t>(ntr->x)];
+      if (l.count < 0) {
+        l.count = static_cast<int>(first->x);
+        l.count_site = {at_col(first->loc, first->n)};
+      }
+    }
+    if (store && ntr->n != FlowIns::kNoCount && (ntr->n < 0 || ntr->n >= kMaxLocals)) frame(*ntr, *store);
+  }
+
+  // A frame whose local words push $sp where the next push or call breaks it.
+  void frame(const FlowIns& ntr, const FlowIns& store) {
+    std::string m;
+    if (ntr.n < 0)
+      m = "a negative number of local words: the entry leaves $sp " + words(-static_cast<int64_t>(ntr.n)) +
+          " above its frame, so the next push or call overwrites the saved frame pointer and return address; the rtn "
+          "then returns to a wrong frame or address (in SPIM, endless exceptions)";
+    else
+      m = std::to_string(ntr.n) + " local words need more than SPIM's default stack can grow to: the first push or call "
+          "below them stops the run with \"Can't expand stack segment\" (quorvelin-run --stack raises the limit)";
+    Diag* d = prog_.report(Severity::error, argument_count, ntr.loc, m, std::string());
+    if (d) d->notes.push_back({store.loc, store.op == FlowIns::psh ? "the first push is here" : "the first call is here", std::string()});
+  }
+
+  void procedure(std::size_t e) {
+    nodes_.clear();
+    work_.clear();
+    touched_.clear();
+    conflicts_.clear();
+    seq_ = 0;
+    FState& s0 = in_[e];
+    s0 = FState();
+    s0.reached = true;
+    touched_.push_back(static_cast<uint32_t>(e));
+    work_.push_back(static_cast<uint32_t>(e));
+    while (!work_.empty()) {
+      uint32_t b = work_.back();
+      work_.pop_back();
+      block(b, false);
+    }
+    // The last sweep reports, in code order.
+    std::sort(touched_.begin(), touched_.end());
+    for (uint32_t b : touched_)
+      if (blocks_[b].worth) block(b, true);
+    joins();
+    for (uint32_t b : touched_) in_[b] = FState();
+  }
+
+  bool tell(bool report) const { return report && !quiet_; }
+
+  // Runs one block from the state where it begins; with `report` set,
+  // reports as it goes instead of passing states on.
+  void block(uint32_t b, bool report) {
+    const Block& k = blocks_[b];
+    FState s = in_[b];
+    for (uint32_t i = k.begin; i < k.live; i++) {
+      const FlowIns& c = code_[i];
       switch (c.op) {
         case FlowIns::label:
+        case FlowIns::entry:
           break;
         case FlowIns::psh:
           if (s.depth != kTop) {
-            if (s.depth++ == 0) s.first_push = static_cast<int>(k);
+            nodes_.push_back({static_cast<int32_t>(i), s.push, ++seq_});
+            s.push = static_cast<int32_t>(nodes_.size() - 1);
+            s.depth++;
           }
           break;
         case FlowIns::cal:
-          call(s, k, report);
+          call(s, i, report);
           s.reg[FlowIns::kRR] = kUnknown;
           break;
         case FlowIns::rtn:
-          if (report && s.depth != kTop && s.depth > 0) left_at_rtn(s, k);
+          if (tell(report) && s.depth != kTop && s.depth > 0) left_at_rtn(s, i);
           return;
         case FlowIns::bra:
-          branch(c, s, k, report);
-          return;
-        case FlowIns::brf:
-          branch(c, s, k, report);
+        case FlowIns::brf: {
+          int32_t t = target(c);
+          if (t >= 0 && !report) flow_to(static_cast<uint32_t>(t), s, i);
           break;
+        }
         case FlowIns::cst:
           if (c.a < kRegs) s.reg[c.a] = c.is_label ? kLabelBase + c.x : c.x;
           break;
@@ -117,39 +280,35 @@ class Flow {
         case FlowIns::kill:
           if (c.a < kRegs) s.reg[c.a] = kUnknown;
           break;
+        case FlowIns::var:
+          if (c.a < kRegs) s.reg[c.a] = kFrameBase + i;
+          break;
+        case FlowIns::sto:
+          if (tell(report) && c.a < kRegs && s.reg[c.a] >= kFrameBase) over_link(static_cast<uint32_t>(s.reg[c.a] - kFrameBase), c);
+          break;
         case FlowIns::alc:
-          if (report && c.a < kRegs && s.reg[c.a] != kUnknown && s.reg[c.a] < kLabelBase && s.reg[c.a] > 1000) {
-            prog_.report(Severity::error, heap_size, c.loc,
-                         "this allocation takes " + std::to_string(s.reg[c.a]) +
-                             " words, more than the whole heap of 1000; it overwrites the stack below it",
-                         std::string());
-          }
+          alloc(s, c, report);
           break;
       }
     }
+    if (k.falls && !report) flow_to(b + 1, s, k.end - 1);
   }
 
-  void branch(const FlowIns& c, FState& s, std::size_t k, bool report) {
-    int32_t t = static_cast<std::size_t>(c.x) < prog_.label_at.size() ? prog_.label_at[static_cast<std::size_t>(c.x)] : -1;
-    if (t < 0) return;  // a label outside this procedure
-    flow_to(static_cast<std::size_t>(t), s, k, report);
-  }
-
-  // Joins s into the state at label node t, coming from node `from`.
-  void flow_to(std::size_t t, const FState& s, std::size_t from, bool report) {
-    if (report) return;
-    FState& d = state(t);
+  // Joins s into the state where block t begins, coming from instruction `from`.
+  void flow_to(uint32_t t, const FState& s, uint32_t from) {
+    FState& d = in_[t];
     if (!d.reached) {
       d = s;
+      touched_.push_back(t);
       work_.push_back(t);
       return;
     }
     bool changed = false;
-    if (d.depth != s.depth && d.depth != kTop && s.depth != kTop && !conflicts_.count(t))
-      conflicts_.emplace(t, Conflict{d.depth, s.depth, from});
     if (d.depth != s.depth && d.depth != kTop) {
+      if (s.depth != kTop && std::none_of(conflicts_.begin(), conflicts_.end(), [t](const Conflict& c) { return c.block == t; }))
+        conflicts_.push_back(conflict(t, d, s, from));
       d.depth = kTop;
-      d.first_push = -1;
+      d.push = -1;
       changed = true;
     }
     for (int r = 0; r < kRegs; r++)
@@ -162,112 +321,234 @@ class Flow {
       d.last_callee = -1;
       changed = true;
     }
+    if (s.heap < d.heap) {
+      d.heap = s.heap;
+      changed = true;
+    }
     if (changed) work_.push_back(t);
   }
 
-  void call(FState& s, std::size_t k, bool report) {
-    const FlowIns& c = code_[k];
+  void call(FState& s, uint32_t i, bool report) {
+    const FlowIns& c = code_[i];
     int callee = -1;
     if (c.a == FlowIns::kNone && c.is_label) {
       callee = static_cast<int>(c.x);
-    } else if (c.a < kRegs && s.reg[c.a] >= kLabelBase) {
+    } else if (c.a < kRegs && s.reg[c.a] >= kLabelBase && s.reg[c.a] < kFrameBase) {
       callee = static_cast<int>(s.reg[c.a] - kLabelBase);
       // Checked at the end, when every label's segment is known.
       LabelInfo& l = prog_.labels[static_cast<std::size_t>(callee)];
       if (report && !l.reg_call.set()) l.reg_call = {c.loc};
     }
-    s.last_cal = static_cast<int>(k);
+    s.last_cal = static_cast<int32_t>(i);
     s.last_callee = callee;
-    if (callee < 0 || s.depth == kTop) {
+    s.cal_seq = ++seq_;
+    const LabelInfo* l = callee >= 0 ? &prog_.labels[static_cast<std::size_t>(callee)] : nullptr;
+    if (!l || l->count < 0 || s.depth == kTop) {
       s.depth = kTop;
-      s.first_push = -1;
+      s.push = -1;
       return;
     }
-    const LabelInfo& l = prog_.labels[static_cast<std::size_t>(callee)];
-    if (l.count < 0) {
-      // Not known yet (a procedure further on): checked at the end.
-      if (report) {
-        uint64_t key = static_cast<uint64_t>(callee) << 32 | static_cast<uint32_t>(s.depth);
-        if (prog_.deferred_seen.emplace(key, prog_.deferred.size()).second)
-          prog_.deferred.push_back({callee, s.depth, {c.loc}});
-      }
-      s.depth = kTop;
-      s.first_push = -1;
-      return;
-    }
-    if (s.depth < l.count) {
-      if (report) {
+    if (s.depth < l->count) {
+      if (tell(report)) {
         Diag* d = prog_.report(Severity::error, argument_count, c.loc,
-                               "call to " + quoted(l.name) + " with " + words(s.depth) + " pushed, but its rtn removes " +
-                                   std::to_string(l.count) + ": the callee takes words that belong to its caller",
+                               "call to " + quoted(l->name) + " with " + words(s.depth) + " pushed, but its rtn removes " +
+                                   std::to_string(l->count) + ": the callee takes words that belong to its caller",
                                std::string());
-        if (d && l.count_site.set()) d->notes.push_back({l.count_site.loc, "the rtn of " + quoted(l.name) + " is here", std::string()});
+        if (d && l->count_site.set()) d->notes.push_back({l->count_site.loc, "the rtn of " + quoted(l->name) + " is here", std::string()});
       }
       // Go on as if the call took every word there was.
       s.depth = 0;
-      s.first_push = -1;
+      s.push = -1;
       return;
     }
-    s.depth -= l.count;
-    if (s.depth == 0) s.first_push = -1;
+    s.depth -= l->count;
+    for (int n = 0; n < l->count; n++) s.push = nodes_[static_cast<std::size_t>(s.push)].older;
   }
 
-  void left_at_rtn(const FState& s, std::size_t k) {
-    const FlowIns& r = code_[k];
+  // The oldest of the words above `keep` on the path of s: the first one too many.
+  const Node& surplus(const FState& s, int keep) const {
+    int32_t p = s.push;
+    for (int n = s.depth - keep - 1; n > 0; n--) p = nodes_[static_cast<std::size_t>(p)].older;
+    return nodes_[static_cast<std::size_t>(p)];
+  }
+
+  // Whom to blame for the words above `keep`: the last call, when it ran
+  // after they were pushed and left them, else the first of those pushes.
+  struct Blame {
+    int32_t ins = -1;
+    int32_t callee = -1;
+  };
+  Blame blame(const FState& s, int keep) const {
+    const Node& n = surplus(s, keep);
+    if (s.last_cal >= 0 && n.seq < s.cal_seq) return {s.last_cal, s.last_callee};
+    return {n.ins, -1};
+  }
+
+  // Once per instruction blamed.
+  Diag* blame_report(const Blame& b, std::string message) {
+    if (told_[static_cast<std::size_t>(b.ins)]) return nullptr;
+    told_[static_cast<std::size_t>(b.ins)] = true;
+    return prog_.report(Severity::error, argument_count, code_[static_cast<std::size_t>(b.ins)].loc, std::move(message),
+                        std::string());
+  }
+
+  void callee_note(Diag* d, int32_t callee) {
+    if (!d || callee < 0) return;
+    const LabelInfo& l = prog_.labels[static_cast<std::size_t>(callee)];
+    if (l.count_site.set())
+      d->notes.push_back({l.count_site.loc, "the rtn of " + quoted(l.name) + " removes " + std::to_string(l.count), std::string()});
+  }
+
+  std::string call_to(const Blame& b) const {
+    return b.callee >= 0 ? " to " + quoted(prog_.labels[static_cast<std::size_t>(b.callee)].name) : std::string();
+  }
+
+  void left_at_rtn(const FState& s, uint32_t i) {
+    Blame b = blame(s, 0);
     std::string m = words(s.depth) + " pushed and not taken by any call when the procedure returns: the stack loses " +
                     (s.depth == 1 ? "it" : "them") + " on every pass";
-    Diag* d = nullptr;
-    if (s.last_cal >= 0) {
-      const FlowIns& c = code_[static_cast<std::size_t>(s.last_cal)];
-      std::string callee;
-      if (s.last_callee >= 0) callee = " to " + quoted(prog_.labels[static_cast<std::size_t>(s.last_callee)].name);
-      d = prog_.report(Severity::error, argument_count, c.loc,
-                       "after this call" + callee + ", " + m, std::string());
-      if (d && s.last_callee >= 0) {
-        const LabelInfo& l = prog_.labels[static_cast<std::size_t>(s.last_callee)];
-        if (l.count_site.set())
-          d->notes.push_back({l.count_site.loc, "the rtn of " + quoted(l.name) + " removes " + std::to_string(l.count), std::string()});
-      }
-    } else if (s.first_push >= 0) {
-      const FlowIns& p = code_[static_cast<std::size_t>(s.first_push)];
-      d = prog_.report(Severity::error, argument_count, p.loc, "this push is never taken by a call: " + m, std::string());
-    }
-    if (d) d->notes.push_back({r.loc, "the procedure returns here", std::string()});
+    bool is_call = code_[static_cast<std::size_t>(b.ins)].op == FlowIns::cal;
+    Diag* d = blame_report(b, is_call ? "after this call" + call_to(b) + ", " + m
+                                      : "this push is never taken by a call: " + m);
+    if (is_call) callee_note(d, b.callee);
+    if (d) d->notes.push_back({code_[i].loc, "the procedure returns here", std::string()});
   }
 
-  // Two paths that reach a label with different numbers of pushed words: found
-  // while the pass runs, since the state there then becomes unknown.
-  void joins() {
-    std::vector<std::pair<std::size_t, Conflict>> list(conflicts_.begin(), conflicts_.end());
-    std::sort(list.begin(), list.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
-    for (const auto& [t, c] : list) {
-      const FlowIns& l = code_[t];
-      Diag* d = prog_.report(Severity::error, argument_count, l.loc,
-                             "paths reach " + quoted(prog_.labels[static_cast<std::size_t>(l.x)].name) + " with " +
-                                 words(std::min(c.a, c.b)) + " and " + words(std::max(c.a, c.b)) +
-                                 " pushed: a call after it takes the wrong words on one of them",
-                             std::string());
-      const FlowIns& f = code_[c.from];
-      if (d) d->notes.push_back({f.loc, "one path comes from here with " + words(c.b) + " pushed", std::string()});
-    }
-  }
-
-
+  // Two paths that reach a block with different numbers of pushed words: the
+  // one with more has words too many.  Found while the pass runs, since the
+  // state there then becomes unknown.
   struct Conflict {
-    int a, b;          // the depth there first, and the one that disagreed
-    std::size_t from;  // where the second came from
+    uint32_t block;
+    int more, fewer;  // the words on the two paths
+    Blame who;
+    uint32_t from;    // where the path that disagreed came from
+    int from_words;   // with how many
   };
+
+  Conflict conflict(uint32_t t, const FState& d, const FState& s, uint32_t from) {
+    const FState& big = s.depth > d.depth ? s : d;
+    int fewer = std::min(s.depth, d.depth);
+    return {t, big.depth, fewer, blame(big, fewer), from, s.depth};
+  }
+
+  void joins() {
+    if (quiet_) return;
+    std::sort(conflicts_.begin(), conflicts_.end(), [](const Conflict& x, const Conflict& y) { return x.block < y.block; });
+    for (const Conflict& c : conflicts_) {
+      const FlowIns& l = code_[blocks_[c.block].begin];
+      std::string name = l.op == FlowIns::label ? quoted(prog_.labels[static_cast<std::size_t>(l.x)].name) : "the block";
+      int extra = c.more - c.fewer;
+      bool loop = c.from >= blocks_[c.block].begin && c.more == c.from_words;
+      bool is_call = code_[static_cast<std::size_t>(c.who.ins)].op == FlowIns::cal;
+      std::string effect = loop ? ": each pass leaves " + words(extra) + " more on the stack"
+                                : ", which another path reaches with " + words(c.fewer) +
+                                      ": a call after it takes the wrong words on one of them";
+      std::string what = (loop ? "when the loop goes back to " : "where the path reaches ") + name + effect;
+      std::string before = (loop ? "before the loop goes back to " : "before the path reaches ") + name + effect;
+      Diag* d = is_call ? blame_report(c.who, "after this call" + call_to(c.who) + ", " + words(extra) +
+                                                  (extra == 1 ? " stays" : " stay") + " pushed " + what)
+                        : blame_report(c.who, "this push is not taken by a call " + before);
+      if (is_call) callee_note(d, c.who.callee);
+      if (d && loop)
+        d->notes.push_back({code_[c.from].loc, "the loop goes back here", std::string()});
+      else if (d)
+        d->notes.push_back({l.loc, "the paths meet here", std::string()});
+    }
+  }
+
+  // A sto through the address of a frame's saved frame pointer, return
+  // address or static link, which its rtn and the variable lookups read back.
+  void over_link(uint32_t v, const FlowIns& sto) {
+    if (told_[v]) return;
+    told_[v] = true;
+    const FlowIns& var = code_[v];
+    std::string m;
+    if (var.x == 1)
+      m = "displacement 1 is the frame's saved frame pointer, and a sto overwrites it: the rtn hands the caller that "
+          "value as its frame, and the caller's variables land at wrong addresses (in SPIM, endless exceptions)";
+    else if (var.x == 0)
+      m = "displacement 0 is the frame's return address, and a sto overwrites it: the rtn jumps to the stored value "
+          "(in SPIM, endless 'Bad instruction address' exceptions)";
+    else
+      m = "displacement -1 is the frame's static link, and a sto overwrites it: variables of the enclosing procedures "
+          "are then looked up from the stored value, at wrong addresses";
+    Diag* d = prog_.report(Severity::error, argument_count, var.loc, m, std::string());
+    if (d) d->notes.push_back({sto.loc, "the word is overwritten here", std::string()});
+  }
+
+  void alloc(FState& s, const FlowIns& c, bool report) {
+    int64_t n = kUnknown;
+    if (c.a == FlowIns::kNone)
+      n = c.x;
+    else if (c.a < kRegs && s.reg[c.a] != kUnknown && s.reg[c.a] < kLabelBase)
+      n = s.reg[c.a];
+    if (n == kUnknown) return;
+    if (tell(report) && n > 0) {
+      if (n > kHeapWords)
+        prog_.report(Severity::error, heap_size, c.loc,
+                     "this allocation takes " + std::to_string(n) + " words, more than the whole heap of " +
+                         std::to_string(kHeapWords) + "; it overwrites the stack below it",
+                     std::string());
+      else
+        prog_.heap_uses.push_back({c.loc, s.heap, n});
+    }
+    s.heap = std::clamp<int64_t>(s.heap + n, 0, kHeapWords + 1);
+  }
 
   Program& prog_;
   const std::vector<FlowIns>& code_;
-  std::vector<std::size_t> slot_;  // instruction index of each block start, ascending
+  bool quiet_ = false;  // the group waits for the end: its calls are only marked now
+  std::vector<Block> blocks_;
+  std::vector<uint32_t> succ_;
+  std::vector<uint32_t> stamp_;   // per block, the last procedure that reached it
+  std::vector<uint32_t> region_, todo_;
+  std::vector<bool> told_;        // per instruction, reported already
   std::vector<FState> in_;
-  std::vector<std::size_t> work_;
-  std::unordered_map<std::size_t, Conflict> conflicts_;
+  std::vector<uint32_t> work_, touched_;
+  std::vector<Node> nodes_;
+  uint32_t seq_ = 0;
+  std::vector<Conflict> conflicts_;
 };
 
 }  // namespace
 
-void analyze(Program& prog, const Procedure& proc) { Flow(prog, proc).run(); }
+void analyze(Program& prog, Procedure& group) {
+  bool wait;
+  {
+    Flow f(prog, group);
+    f.shapes();
+    // A group that may call a procedure not read yet has its calls checked
+    // at the end; the calls through registers are marked now, for the
+    // checks of what the labels turn out to be.
+    wait = f.calls_ahead();
+    f.states(wait);
+  }
+  if (wait) prog.waiting.push_back(std::move(group));
+}
+
+void analyze_at_end(Program& prog) {
+  for (Procedure& g : prog.waiting) Flow(prog, g).states(false);
+  prog.waiting.clear();
+  long long main = std::max(0LL, prog.main_words);
+  if (main > kHeapWords) return;  // the end line's own error says it
+  std::sort(prog.heap_uses.begin(), prog.heap_uses.end(), [](const Program::HeapUse& a, const Program::HeapUse& b) {
+    return std::tuple(a.loc.file, a.loc.line, a.loc.col, -a.before) < std::tuple(b.loc.file, b.loc.line, b.loc.col, -b.before);
+  });
+  const Loc* last = nullptr;
+  for (const Program::HeapUse& u : prog.heap_uses) {
+    bool same = last && last->file == u.loc.file && last->line == u.loc.line && last->col == u.loc.col;
+    last = &u.loc;
+    // Only the allocation that first goes past the end: those after it on
+    // the path go past as well.
+    if (same || main + u.before + u.words <= kHeapWords || main + u.before > kHeapWords) continue;
+    prog.report(Severity::error, heap_size, u.loc,
+                "this allocation of " + words(u.words) + " goes past the heap of " + std::to_string(kHeapWords) +
+                    " words: the main object's " + std::to_string(main) + " and the " + std::to_string(u.before) +
+                    " allocated before it on every path leave " + std::to_string(kHeapWords - main - u.before) +
+                    "; its block reaches into the stack, where frames and local words overwrite it",
+                std::string());
+  }
+  prog.heap_uses.clear();
+}
 
 }  // namespace qv::check

@@ -117,6 +117,29 @@ bool float_literal(std::string_view s) {
   return i == s.size();
 }
 
+MipsReg mips_reg(std::string_view s) {
+  MipsReg r;
+  if (s.size() < 2 || s[0] != '$') return r;
+  std::string_view t = s.substr(1);
+  if (std::all_of(t.begin(), t.end(), digit)) {
+    long long v = 0;
+    for (char c : t) v = std::min(v * 10 + (c - '0'), 1000LL);
+    if (v <= 31) r = {MipsReg::gpr, v};
+    return r;
+  }
+  // SPIM's scanner takes "$f" and a digit as a float register whatever
+  // follows, and then rejects what is left.
+  if (t[0] == 'f' && t.size() > 1 && digit(t[1])) {
+    long long v = 0;
+    for (std::size_t i = 1; i < t.size() && digit(t[i]); i++) v = std::min(v * 10 + (t[i] - '0'), 1000LL);
+    return {MipsReg::fpr, v};
+  }
+  for (long long n = 0; n < 32; n++)
+    if (mips_name(n).substr(1) == t) return {MipsReg::gpr, n};
+  if (t == "s8") return {MipsReg::gpr, 30};
+  return r;
+}
+
 // Bytes outside printable ASCII pass here: the rule on such bytes reports them.
 bool identifier(std::string_view s) {
   if (s.empty()) return false;
@@ -124,10 +147,14 @@ bool identifier(std::string_view s) {
     unsigned char c = static_cast<unsigned char>(ch);
     return c >= 0x7f || c < 0x20;
   };
-  char c = s[0];
-  if (!alpha(c) && c != '_' && c != '.' && !high(c)) return false;
-  for (char ch : s)
-    if (!alpha(ch) && !digit(ch) && ch != '_' && ch != '.' && ch != '$' && !high(ch)) return false;
+  bool dollar = s[0] == '$';
+  if (dollar) {
+    if (s.size() == 1 || mips_reg(s).kind != MipsReg::none) return false;
+  } else if (!alpha(s[0]) && s[0] != '_' && s[0] != '.' && !high(s[0])) {
+    return false;
+  }
+  for (char ch : s.substr(1))
+    if (!alpha(ch) && !digit(ch) && ch != '_' && ch != '.' && !(dollar && ch == '$') && !high(ch)) return false;
   return true;
 }
 

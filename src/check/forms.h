@@ -19,6 +19,17 @@ RegForm reg_form(std::string_view s);
 // The MIPS register the mapping turns it into ("$14", "$v0", "$f2", "$").
 std::string becomes(const RegForm& r);
 
+// A register SPIM reads in an operand written with "$", which the mapping
+// leaves as it stands: "$N" with N up to 31 (leading zeros allowed) or a
+// name such as "$t0" (gpr), "$f" and digits (fpr, any number: SPIM rejects
+// those above 31).  Anything else that begins with "$" ("$L1", "$32",
+// "$t10") is a label to SPIM.
+struct MipsReg {
+  enum Kind : uint8_t { none, gpr, fpr } kind = none;
+  long long n = 0;
+};
+MipsReg mips_reg(std::string_view s);
+
 // An integer as SPIM's li takes it: decimal with an optional minus, 0x hex,
 // or a character in single quotes.
 bool int_literal(std::string_view s, long long* value = nullptr);
@@ -27,7 +38,9 @@ bool int_literal(std::string_view s, long long* value = nullptr);
 // an exponent with a lower-case e.
 bool float_literal(std::string_view s);
 
-// A name SPIM takes as a label.
+// A name SPIM takes as a label: a letter, "_" or "." and then letters,
+// digits, "_" and "."; or "$" and then any of those and "$", when that does
+// not read as a register.
 bool identifier(std::string_view s);
 
 // A name SPIM reads as one of its own instruction or directive words, which

@@ -33,15 +33,16 @@ void Checker::check_label(bool table_open) {
     report(Severity::warning, reserved_label, col,
            "white space between the label " + quoted(name) + " and its colon; SPIM accepts it");
   }
-  if (table_open) {
-    Diag* d = report(Severity::error, class_table, col,
-                     "label " + quoted(name) +
-                         " on the line that ends a class table lands in the data segment; a branch to it runs away");
-    (void)d;
+  int id = define(name, col, false);
+  // The label's nop comes before the line that closes the table, so it lands
+  // in the data segment: harmless unless something branches to it.
+  if (table_open && id >= 0) {
+    LabelInfo& l = prog_.labels[static_cast<std::size_t>(id)];
+    if (l.def.loc.line == line_ && l.def.loc.file == file_) l.data = l.after_table = true;
   }
-  define(name, col, false);
   flow(FlowIns::label, FlowIns::kNone, FlowIns::kNone, prog_.id(name), true, col);
   rr_ = rr_unknown;
+  float_set_ = float_gone_ = 0;
 }
 
 int Checker::define(std::string_view name, uint32_t col, bool proc) {
@@ -101,6 +102,10 @@ void Checker::labels_at_end() {
     std::string m = "label " + quoted(l.name) + " is used but defined nowhere";
     if (l.uses > 1) m += " (used " + std::to_string(l.uses) + " times)";
     m += ": SPIM reports it as undefined and stops when it is reached";
+    RegForm r = reg_form(l.name);
+    if (r.kind != RegForm::none && r.clean)
+      m += " (this operand is never mapped, so " + quoted(l.name) +
+           " here is a label, not a register)";
     if (defined.size() <= 20000 && suggested++ < 20) {
       int best = static_cast<int>(l.name.size() / 3) + 1;
       if (best > 3) best = 3;
@@ -117,20 +122,34 @@ void Checker::labels_at_end() {
     }
     if (Diag* d = p.report(Severity::error, undefined_label, l.use.loc, m, std::string())) (void)d;
   }
-  // Calls to a string or a class table: straight to the label, SPIM cannot
-  // assemble the jump; through a register that holds its address, the jump
-  // lands on data.
+  // Jumps to data: a call straight to the label SPIM cannot assemble; a
+  // branch, or a call through a register that holds its address, lands on
+  // data and runs its words as instructions.
   for (const LabelInfo& l : p.labels) {
     if (!l.data) continue;
-    const std::string what = quoted(l.name) + ", a label in the data segment (a string or a class table)";
+    const std::string what =
+        quoted(l.name) + (l.after_table ? ", a label that the end of a class table left in the data segment"
+                          : l.fixed ? ", a label of the generated program's data block"
+                                    : ", a label in the data segment (a string or a class table)");
+    if (l.branch.set()) {
+      Diag* d = p.report(Severity::error, operand_kind, l.branch.loc,
+                         "branch to " + what + ": the jump lands on data and runs its words as instructions",
+                         std::string());
+      if (d && l.def.set()) d->notes.push_back({l.def.loc, quoted(l.name) + " is defined here", std::string()});
+    } else if (l.after_table) {
+      p.report(Severity::warning, class_table, l.def.loc,
+               "label " + quoted(l.name) +
+                   " on the line that ends a class table lands in the data segment; a branch to it would run away",
+               std::string());
+    }
     for (const Site* at : {&l.call, &l.reg_call}) {
       if (!at->set()) continue;
       std::string m = at == &l.call ? "call to " + what +
                                           ": SPIM rejects the jump (\"Target of jump differs in high-order 4 bits\")"
                                     : "this call goes through a register that holds the address of " + what +
                                           ": the jump lands on data and the run stops there";
-      if (Diag* d = p.report(Severity::error, operand_kind, at->loc, m, std::string()))
-        d->notes.push_back({l.def.loc, quoted(l.name) + " is defined here", std::string()});
+      Diag* d = p.report(Severity::error, operand_kind, at->loc, m, std::string());
+      if (d && l.def.set()) d->notes.push_back({l.def.loc, quoted(l.name) + " is defined here", std::string()});
     }
   }
 }

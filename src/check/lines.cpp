@@ -62,16 +62,14 @@ void MarkerTrack::place(Loc& loc) const {
 
 namespace {
 
-// Bytes the first look at a piece stops at: the terminator, the comment's
-// slash, quotes, and anything outside printable ASCII but tab and line ends.
-constexpr std::array<bool, 256> make_scan() {
+// Bytes outside printable ASCII but tab and line ends.
+constexpr std::array<bool, 256> make_odd() {
   std::array<bool, 256> t{};
   for (int c = 0; c < 256; c++) t[c] = c < 0x20 || c >= 0x7f;
   t['\t'] = t['\n'] = t['\r'] = false;
-  t['/'] = t['"'] = true;
   return t;
 }
-constexpr std::array<bool, 256> kScan = make_scan();
+constexpr std::array<bool, 256> kOdd = make_odd();
 
 }  // namespace
 
@@ -92,10 +90,6 @@ void Checker::piece(int len, int n) {
     // The end-of-file pass: a line of blanks, which closes an open class table.
     if (st_.in_data) {
       st_.in_data = 0;
-      if (rest) {
-        cut_.bad = true;
-        cut_.what = "the rest closes the open class table";
-      }
       table_closer_ = {loc(0)};
       table_closer_.loc.line = 0;
       closer_is_eof_ = true;
@@ -104,51 +98,44 @@ void Checker::piece(int len, int n) {
     cont_ = false;
     return;
   }
-  // Where the tokenizer finds the comment and the quotes, in one look at
-  // the bytes, which also notes the first byte that is not plain text.
-  int end = n;
-  comment_ = -1;
-  first_quote_ = last_quote_ = -1;
+  // The comment, the label's colon and the quotes where the tokenizer finds
+  // them; then one look at the bytes for the first that is not plain text.
+  char* w = st_.line.b;
+  w[n] = '\0';
+  LineShape shape = line_shape(b);
+  comment_ = shape.comment ? shape.end : -1;
+  first_quote_ = shape.first_quote;
+  last_quote_ = shape.last_quote;
+  // A terminator inside the piece ends it, as it ends a C string.
+  int end = shape.end;
+  if (shape.comment)
+    while (end < n && b[end]) end++;
   odd_ = -1;
-  auto look = [&](int k) {  // false: the line ends here
-    unsigned char c = static_cast<unsigned char>(b[k]);
-    if (c == 0) {
-      end = k;
-      return false;
-    }
-    if (c == '/') {
-      if (comment_ < 0 && k + 1 < n && b[k + 1] == '/' && k <= 98) comment_ = k;
-    } else if (c == '"') {
-      if (comment_ < 0) {
-        if (first_quote_ < 0) first_quote_ = k;
-        last_quote_ = k;
-      }
-    } else if (odd_ < 0) {
-      odd_ = k;
-    }
-    return true;
-  };
   int k = 0;
 #if defined(__SSE2__)
   // Sixteen bytes at a time, as long as they lie in the buffer; most pieces
-  // hold no byte to look at but their line break.
-  for (; k + 16 <= n || (k < n && k + 16 <= kLinePositions + 1); k += 16) {
+  // hold none to look at.
+  for (; k < end && k + 16 <= kLinePositions + 1; k += 16) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k));
     auto is = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-    // Below a blank (signed: bytes from 0x80 too), DEL, the slash, the quote;
-    // not the tab, the line break or the carriage return.
+    // Below a blank (signed: bytes from 0x80 too) and DEL; not the tab, the
+    // line break or the carriage return.
     __m128i odd = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)), is(0x7f));
     odd = _mm_andnot_si128(_mm_or_si128(_mm_or_si128(is('\t'), is('\n')), is('\r')), odd);
-    uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(odd, _mm_or_si128(is('/'), is('"')))));
-    if (n - k < 16) m &= (1u << (n - k)) - 1;
-    bool more = true;
-    for (; m && more; m &= m - 1) more = look(k + __builtin_ctz(m));
-    if (!more) break;
+    uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(odd));
+    if (end - k < 16) m &= (1u << (end - k)) - 1;
+    if (m) {
+      odd_ = k + __builtin_ctz(m);
+      break;
+    }
   }
+  if (odd_ < 0)
 #endif
-  for (; k < n && end == n; k++)
-    if (kScan[static_cast<unsigned char>(b[k])] && !look(k)) break;
-  if (comment_ >= end) comment_ = -1;
+    for (; k < end; k++)
+      if (kOdd[static_cast<unsigned char>(b[k])]) {
+        odd_ = k;
+        break;
+      }
   code_end_ = comment_ >= 0 ? comment_ : end;
 
   if (!rest) {
@@ -204,25 +191,17 @@ void Checker::end_line() {
     for (Note& nt : d.notes)
       if (nt.loc.file == file_ && nt.loc.line == line_) nt.text = cur_;
   }
-  if (cut_.any) {
-    std::size_t len = cur_.size();
-    if (len == 99) {
-      // Only its line break is left over, read as an empty line.
-      if (cut_.bad)
-        report(Severity::error, line_too_long, 100,
-               "line is exactly 99 characters long: the translator reads its line break as an empty line of its "
-               "own, which closes the open class table");
-    } else {
-      std::string m = "line is " + std::to_string(len) +
-                      " characters long: the translator reads 99 at a time and takes the rest (from column 100) as "
-                      "a line of its own";
-      if (cut_.bad)
-        report(Severity::error, line_too_long, 100, m + "; " + cut_.what);
-      else if (cut_.in_comment)
-        report(Severity::warning, line_too_long, 100, m + "; only the comment is cut, and its rest writes nothing");
-      else
-        report(Severity::warning, line_too_long, 100, m + "; the rest writes nothing");
-    }
+  // A cut matters only where the rest does something: it is translated, or
+  // it splits a word or a literal.  A rest that is only the line break (a
+  // line of 99 characters, or of 98 and a carriage return) or only a
+  // comment's tail writes nothing; one that closes a class table is shown
+  // at the mth it then leaves outside the table.
+  if (cut_.any && cut_.bad) {
+    report(Severity::error, line_too_long, 100,
+           "line is " + std::to_string(cur_.size()) +
+               " characters long: the translator reads 99 at a time and takes the rest (from column 100) as a line "
+               "of its own; " +
+               cut_.what);
     auto& list = prog_.diags.all();
     if (!list.empty() && list.back().loc.line == line_ && list.back().loc.file == file_) list.back().text = cur_;
   }
@@ -243,9 +222,6 @@ void Checker::check_line(bool rest) {
       cut_.bad = true;
       cut_.what = cut_.in_comment ? "the rest of the comment is translated as " + quoted(op.empty() ? st_.lbl.sv() : op)
                                   : "the rest is translated as " + quoted(op.empty() ? st_.lbl.sv() : op);
-    } else if (table_open && op != "mth") {
-      cut_.bad = true;
-      cut_.what = "the rest closes the open class table";
     } else if (cut_.word_at_cut && starts_word && !cut_.in_comment && cut_.what.empty()) {
       cut_.bad = true;
       cut_.what = "the cut splits a word of the instruction in two";
@@ -259,8 +235,9 @@ void Checker::check_line(bool rest) {
   if (table_open && op != "mth") {
     // This line closes the class table, as the dispatcher does.
     st_.in_data = 0;
-    table_closer_ = site(1);
+    table_closer_ = site(rest ? col_at(0) : 1);
     closer_is_eof_ = false;
+    closer_is_cut_ = rest;
   }
 
   if (op.empty()) return;
@@ -298,6 +275,7 @@ void Checker::check_line(bool rest) {
   }
   check_operands(*row);
   check_result(*row);
+  check_float_scratch(*row);
   semantics(*row);
 }
 

@@ -1,5 +1,7 @@
 // String literals: what str writes between quotes, read as SPIM reads it,
 // and the words dbg writes into a string of its own.
+#include <algorithm>
+
 #include "check/checker.h"
 
 namespace qv::check {
@@ -18,11 +20,15 @@ bool octal_trouble(std::string_view after) {
 void Checker::check_literal(const OpcodeRow&) {
   std::string_view p = piece_;
   bool literal = first_quote_ >= 0 && last_quote_ > first_quote_;
-  // A "//" between quotes starts the comment all the same.
+  // The translator cuts the comment before it looks for quotes, so a "//"
+  // between quotes starts the comment all the same.  It stood inside the
+  // literal when an odd number of quotes comes before it and another after
+  // it; a comment after a whole literal may hold quotes of its own.
   if (comment_ >= 0) {
-    bool before = p.find('"') < static_cast<std::size_t>(comment_);
+    std::string_view code = p.substr(0, static_cast<std::size_t>(comment_));
+    bool open = std::count(code.begin(), code.end(), '"') % 2 == 1;
     bool after = p.find('"', static_cast<std::size_t>(comment_)) != std::string::npos;
-    if (before && after) {
+    if (open && after) {
       report(Severity::error, string_literal, col_at(comment_),
              std::string("'//' inside the literal starts a comment: the translator cuts the line here") +
                  (literal ? "" : ", and str writes the literal of the last earlier line that had one"));
@@ -66,7 +72,7 @@ void Checker::check_literal(const OpcodeRow&) {
 
 void Checker::str_line() {
   const Field& p1 = st_.p1;
-  if (!p1.empty() && plain_label(p1.sv())) mark_data(define(p1.sv(), col_of(p1), false));
+  if (!p1.empty() && label_name(p1.sv())) mark_data(define(p1.sv(), col_of(p1), false));
   if (first_quote_ >= 0 && last_quote_ > first_quote_) had_literal_ = true;
 }
 

@@ -3,6 +3,7 @@
 // with the instruction it lands in; and the result register.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "check/checker.h"
 #include "templates/handlers.h"
@@ -73,19 +74,187 @@ void Checker::check_operands(const OpcodeRow& row) {
   if (k == Op::str) check_literal(row);
 }
 
-std::string Checker::render(const OpcodeRow& row) {
-  // A state of its own over the checker's writers, which nothing else uses.
+std::string Checker::render(const OpcodeRow& row) { return render_text(row, piece_); }
+
+// What the translator writes for `text` as a line of its own, through its own
+// handler, on a state of its own over the checker's writers.
+std::string Checker::render_text(const OpcodeRow& row, std::string_view text) {
   sink_.clear();
   State s(out_, err_);
-  std::memcpy(s.line.b, piece_.data(), piece_.size());
-  s.line.b[piece_.size()] = '\0';
-  tokonize(s, static_cast<int>(piece_.size()));
+  std::size_t n = std::min(text.size(), static_cast<std::size_t>(kLinePositions));
+  std::memcpy(s.line.b, text.data(), n);
+  s.line.b[n] = '\0';
+  tokonize(s, static_cast<int>(n));
   row.handler(s);
   out_.flush();
   err_.flush();
+  std::string out;
+  out.swap(sink_);
+  return out;
+}
+
+namespace {
+
+// One instruction of a template's translation: which general registers it
+// writes and reads.
+struct Ins {
   std::string text;
-  text.swap(sink_);
-  return text;
+  std::vector<long long> writes, reads;
+  uint32_t float_writes = 0;  // bit n: $fn
+};
+
+// Instructions whose first operand is read, not written.
+bool reads_first(std::string_view m) {
+  static constexpr std::string_view kinds[] = {"sw",   "sb",   "sh",   "swc1", "s.s",  "beq",  "bne",  "beqz",
+                                                "bnez", "blt",  "ble",  "bgt",  "bge",  "bltz", "bgez", "blez",
+                                                "bgtz", "b",    "j",    "jr",   "jal",  "jalr", "mtc1", "bc1t",
+                                                "bc1f", "c.eq.s", "c.lt.s", "c.le.s", "syscall", "nop"};
+  for (std::string_view k : kinds)
+    if (k == m) return true;
+  return false;
+}
+
+std::vector<Ins> instructions(std::string_view text) {
+  std::vector<Ins> list;
+  long long v0 = -1;  // the service the next syscall asks for
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t nl = text.find('\n', at);
+    if (nl == std::string_view::npos) nl = text.size();
+    std::string_view l = text.substr(at, nl - at);
+    at = nl + 1;
+    l = l.substr(0, l.find('#'));
+    // Words, with a label at the start left out.
+    std::vector<std::string_view> w;
+    for (std::size_t i = 0; i < l.size();) {
+      while (i < l.size() && (l[i] == ' ' || l[i] == '\t' || l[i] == ',')) i++;
+      std::size_t b = i;
+      while (i < l.size() && l[i] != ' ' && l[i] != '\t' && l[i] != ',') i++;
+      if (i > b) w.push_back(l.substr(b, i - b));
+    }
+    if (!w.empty() && w[0].back() == ':') w.erase(w.begin());
+    if (w.empty() || w[0][0] == '.') continue;
+    Ins ins;
+    for (std::string_view x : w) {
+      if (!ins.text.empty()) ins.text += ' ';
+      ins.text.append(x);
+    }
+    std::string_view m = w[0];
+    for (std::size_t k = 1; k < w.size(); k++) {
+      std::string_view x = w[k];
+      std::size_t open = x.find('(');
+      if (open != std::string_view::npos) x = x.substr(open + 1, x.find(')') - open - 1);
+      MipsReg r = mips_reg(x);
+      bool write = k == 1 && open == std::string_view::npos && !reads_first(m);
+      if (r.kind == MipsReg::fpr) {
+        if ((write || (m == "mtc1" && k == 2)) && r.n < 32) ins.float_writes |= 1u << r.n;
+        continue;
+      }
+      if (r.kind != MipsReg::gpr) continue;
+      (write ? ins.writes : ins.reads).push_back(r.n);
+      if (write && r.n == 2 && m == "li") {
+        long long v;
+        v0 = int_literal(w.size() > 2 ? w[2] : std::string_view(), &v) ? v : -1;
+      }
+    }
+    if (m == "jal" || m == "jalr") ins.writes.push_back(31);
+    if (m == "syscall" && (v0 == 5 || v0 == 12)) ins.writes.push_back(2);
+    if (m == "syscall" && v0 == 6) ins.float_writes |= 1;
+    list.push_back(std::move(ins));
+  }
+  return list;
+}
+
+bool has(const std::vector<long long>& v, long long x) { return std::find(v.begin(), v.end(), x) != v.end(); }
+
+}  // namespace
+
+// The float registers each template writes of its own accord: the row is
+// translated with plain operands (fp31 where it takes a float register, which
+// no template uses itself).
+void Checker::find_float_scratch() {
+  for (std::size_t i = 0; i < std::size(opcode_table); i++) {
+    const OpcodeRow& row = opcode_table[i];
+    std::string text(row.mnemonic);
+    for (int k = 0; k < row.sig.n; k++) {
+      static constexpr const char* plain[] = {"r0", "fp31", "1", "1", "0", "0", "X", "X",
+                                              "1", "1.0", "x", "1", "r1", "1"};
+      text += k ? ", " : " ";
+      text += plain[static_cast<int>(row.sig.arg[k])];
+    }
+    uint32_t m = 0;
+    for (const Ins& ins : instructions(render_text(row, text))) m |= ins.float_writes;
+    float_scratch_[i] = m & ~(1u << 31);
+  }
+}
+
+// Float registers hold what valf put there until a template that uses one
+// as scratch overwrites it; pshf reads them.  Followed in straight-line code,
+// like the result register: a label forgets everything.
+void Checker::check_float_scratch(const OpcodeRow& row) {
+  Op k = kind(row);
+  if (k == Op::ntr) float_set_ = float_gone_ = 0;
+  auto freg = [](const Field& f) -> int {
+    std::string_view t = f.sv();
+    if (t.empty()) return -1;
+    if (t[0] == '$') {
+      MipsReg m = mips_reg(t);
+      return m.kind == MipsReg::fpr && m.n < 32 ? static_cast<int>(m.n) : -1;
+    }
+    RegForm r = reg_form(t);
+    return r.kind == RegForm::flt && r.clean && r.n >= 0 && r.n < 32 ? static_cast<int>(r.n) : -1;
+  };
+  if (k == Op::pshf) {
+    int n = freg(st_.p1);
+    if (n >= 0 && (float_gone_ >> n & 1)) {
+      Diag* d = report(Severity::error, float_register, col_of(st_.p1),
+                       quoted(st_.p1.sv()) + " is read here, but an earlier line's template used $f" +
+                           std::to_string(n) + " as scratch after valf set it: pshf pushes that line's value");
+      note(d, float_site_[static_cast<std::size_t>(n)], "$f" + std::to_string(n) + " is overwritten here");
+    }
+  }
+  uint32_t m = float_scratch_[static_cast<std::size_t>(&row - opcode_table)] & float_set_;
+  for (int n = 0; m; n++, m >>= 1)
+    if ((m & 1) && !(float_gone_ >> n & 1)) {
+      float_gone_ |= 1u << n;
+      float_site_[static_cast<std::size_t>(n)] = site(col_of(st_.opcode));
+    }
+  if (k == Op::valf) {
+    int n = freg(st_.p2);
+    if (n >= 0) {
+      float_set_ |= 1u << n;
+      float_gone_ &= ~(1u << n);
+    }
+  }
+}
+
+// How the template's own use of register n meets the operand `f`: the line
+// is translated with $9 in the operand's place, and the instructions that
+// write n are held against those that read or write the operand.
+Checker::Clash Checker::clash(const OpcodeRow& row, const Field& f, long long n) {
+  std::size_t at = static_cast<std::size_t>(f.p - st_.line.b);
+  if (at > piece_.size()) return {};
+  std::string text(piece_.substr(0, at));
+  text += "$9";
+  text += piece_.substr(std::min(piece_.size(), at + f.n));
+  std::vector<Ins> list = instructions(render_text(row, text));
+  int first_write = -1, last_read = -1, last_set = -1;
+  for (int i = 0; i < static_cast<int>(list.size()); i++) {
+    if (has(list[static_cast<std::size_t>(i)].reads, 9)) last_read = i;
+    if (has(list[static_cast<std::size_t>(i)].writes, 9)) last_set = i;
+  }
+  Clash c;
+  for (int i = 0; i < static_cast<int>(list.size()); i++) {
+    if (!has(list[static_cast<std::size_t>(i)].writes, n)) continue;
+    if (first_write < 0) first_write = i;
+    if (i < last_read) return {Clash::read_after, list[static_cast<std::size_t>(i)].text};
+    if (last_set >= 0 && i > last_set) c = {Clash::lost_after, list[static_cast<std::size_t>(i)].text};
+  }
+  if (c.kind == Clash::none && first_write >= 0) c = {Clash::used, list[static_cast<std::size_t>(first_write)].text};
+  // Shown as the line really translates: the operand back in $9's place.
+  for (std::size_t k = c.ins.find("$9"); k != std::string::npos; k = c.ins.find("$9", k + f.n))
+    if (k + 2 == c.ins.size() || c.ins[k + 2] < '0' || c.ins[k + 2] > '9') c.ins.replace(k, 2, f.sv());
+  return c;
 }
 
 // The first instruction line of the translation that holds `needle`.
@@ -155,15 +324,108 @@ bool Checker::check_register(const Field& f, const OpcodeRow& row, const char* n
     report(Severity::error, float_register, col, m);
     return false;
   }
+  if (t[0] == '$') return check_mips_register(f, row, need);
+  long long v = 0;
+  int pos = position(f);
+  if (pos >= 0 && (row.sig.immediate >> pos & 1) && int_literal(t, &v)) return check_immediate(f, row, v);
   std::string m;
-  if (t[0] == '$')
-    m = "MIPS register " + quoted(t) + " written directly where " + need + " is needed; use r0 to r13 or rr";
-  else if (int_literal(t))
+  if (int_literal(t))
     m = "a number, " + quoted(t) + ", where " + need + " is needed";
   else
     m = quoted(t) + " where " + need + " is needed (r0 to r13, or rr)";
   report(Severity::error, operand_kind, col, m);
   return false;
+}
+
+// A number where the instruction the template writes has an immediate form:
+// SPIM takes any 32-bit value, but two of them do not compute what the line
+// says.
+bool Checker::check_immediate(const Field& f, const OpcodeRow& row, long long v) {
+  uint32_t col = col_of(f);
+  std::string_view t = f.sv();
+  if (v > 0xffffffffLL || v < -0x80000000LL) {
+    report(Severity::error, operand_kind, col,
+           quoted(t) + " does not fit in 32 bits: SPIM keeps only its low 32 bits, without a word");
+    return false;
+  }
+  std::string ins = rendered_line(row, t);
+  std::string_view mnemonic = std::string_view(ins).substr(0, ins.find(' '));
+  if ((mnemonic == "div" || mnemonic == "rem") && (v & 0xffffffffLL) == 0) {
+    report(Severity::error, operand_kind, col,
+           "division by the constant " + std::string(t) + ": SPIM reports it when it loads " + quoted(ins) +
+               " and the line computes nothing");
+    return false;
+  }
+  // ble and bgt compare with the number plus one, which wraps for the
+  // largest positive word.
+  if ((mnemonic == "ble" || mnemonic == "bgt") && (v & 0xffffffffLL) == 0x7fffffffLL) {
+    report(Severity::error, operand_kind, col,
+           quoted(t) + " is the largest word: SPIM compares with it plus one in " + quoted(ins) +
+               ", which wraps, and the result is wrong");
+    return false;
+  }
+  return true;
+}
+
+int Checker::position(const Field& f) const {
+  const Field* fs[4] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4};
+  for (int i = 0; i < 4; i++)
+    if (fs[i] == &f) return i;
+  return -1;
+}
+
+// A MIPS register written as SPIM reads it ("$10", "$t0"), which the mapping
+// leaves alone.  $9..$22 are r0..r13 and $v0 is rr; the others work where
+// the template does not use them itself.
+bool Checker::check_mips_register(const Field& f, const OpcodeRow& row, const char* need) {
+  std::string_view t = f.sv();
+  uint32_t col = col_of(f);
+  MipsReg m = mips_reg(t);
+  if (m.kind == MipsReg::fpr) {
+    report(Severity::error, float_register, col, "float register " + quoted(t) + " where " + need + " is needed");
+    return false;
+  }
+  if (m.kind == MipsReg::none) {
+    report(Severity::error, operand_kind, col,
+           quoted(t) + " is not a MIPS register where " + need + " is needed: SPIM rejects the line");
+    return false;
+  }
+  int pos = position(f);
+  bool written = pos >= 0 && (row.sig.writes >> pos & 1);
+  bool read = pos < 0 || !(row.sig.write_only >> pos & 1);
+  std::string name = quoted(t) + (t.substr(1) == mips_name(m.n).substr(1) ? std::string()
+                                                                               : " (" + std::string(mips_name(m.n)) + ")");
+  if (m.n == 1) {
+    report(Severity::error, operand_kind, col, name + " is reserved for the assembler: SPIM rejects the line");
+    return false;
+  }
+  if (m.n == 26 || m.n == 27) {
+    report(Severity::error, register_range, col, name + " belongs to the exception handler and may change at any moment");
+    return false;
+  }
+  if (written && m.n == 0) {
+    report(Severity::warning, operand_kind, col, name + " always reads as 0: what the line writes there is lost");
+  } else if (written && m.n >= 29) {
+    report(Severity::warning, operand_kind, col,
+           "the line writes " + name + ", " + what_register(m.n) + ", which the templates rely on");
+  }
+  if (pos < 0 || (m.n >= 9 && m.n <= 22)) return true;
+  Clash c = clash(row, f, m.n);
+  if (c.kind == Clash::read_after && read) {
+    report(Severity::error, operand_kind, col,
+           "the template overwrites " + name + " in " + quoted(c.ins) + " before it reads the operand");
+    return false;
+  }
+  if (c.kind == Clash::lost_after && written) {
+    report(Severity::error, operand_kind, col,
+           "the template overwrites " + name + " in " + quoted(c.ins) + " after it puts the result there: the result is lost");
+    return false;
+  }
+  if (c.kind != Clash::none && !written) {
+    report(Severity::warning, operand_kind, col,
+           "the template uses " + name + " itself (" + quoted(c.ins) + "): it no longer holds its value after this line");
+  }
+  return true;
 }
 
 void Checker::check_number(const Field& f, const OpcodeRow& row, const char* need, long long* v) {
@@ -197,6 +459,19 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
       check_register(f, row, "a general register");
       return;
     case Arg::freg: {
+      if (t[0] == '$') {
+        MipsReg m = mips_reg(t);
+        if (m.kind == MipsReg::fpr && m.n <= 31) return;
+        if (m.kind == MipsReg::fpr)
+          report(Severity::error, register_range, col, quoted(t) + " is not a float register: SPIM rejects the line");
+        else if (m.kind == MipsReg::gpr)
+          report(Severity::error, operand_kind, col,
+                 "general register " + quoted(t) + " where a float register is needed: SPIM takes it as $f" +
+                     std::to_string(m.n));
+        else
+          report(Severity::error, operand_kind, col, quoted(t) + " is not a float register: SPIM rejects the line");
+        return;
+      }
       RegForm r = reg_form(t);
       if (r.kind == RegForm::flt && r.clean && r.n <= 31) return;
       if (r.kind == RegForm::flt && r.clean)
@@ -241,26 +516,42 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
                    " words, more than the whole heap of 1000; it overwrites the stack below it");
       return;
     case Arg::label:
-    case Arg::def:
-      if (plain_label(t)) return;
+    case Arg::def: {
+      // A class table's words may be numbers (a root class's superclass 0,
+      // an empty method slot): SPIM takes ".word 0".
+      int pos = position(f);
+      long long v;
+      if (pos >= 0 && (row.sig.immediate >> pos & 1) && int_literal(t, &v)) {
+        if (v > 0xffffffffLL || v < -0x80000000LL)
+          report(Severity::error, operand_kind, col,
+                 quoted(t) + " does not fit in a word: SPIM keeps only its low 32 bits, without a word");
+        return;
+      }
+      if (label_name(t)) {
+        Op k = kind(row);
+        if (k == Op::bra || k == Op::brf) {
+          LabelInfo& l = prog_.labels[static_cast<std::size_t>(prog_.id(t))];
+          if (!l.branch.set()) l.branch = site(col);
+        }
+        return;
+      }
       if (int_literal(t))
         report(Severity::error, operand_kind, col, "a number, " + quoted(t) + ", where a label is needed");
-      else if (reg_form(t).kind != RegForm::none && reg_form(t).clean)
-        report(Severity::error, operand_kind, col, "register " + quoted(t) + " where a label is needed");
+      else if (mips_reg(t).kind != MipsReg::none)
+        report(Severity::error, operand_kind, col, "register " + quoted(t) + " where a label is needed: SPIM rejects the line");
       else if (spim_word(t))
         report(Severity::error, reserved_label, col, quoted(t) + " is an instruction or directive name in SPIM and cannot be a label");
       else
         report(Severity::error, operand_kind, col, quoted(t) + " is not a name SPIM takes as a label");
       return;
+    }
     case Arg::value: {
-      RegForm r = reg_form(t);
-      if (r.kind == RegForm::flt && r.clean) {
-        report(Severity::error, float_register, col, "float register " + quoted(t) + " where a number or a label is needed");
-        return;
-      }
-      if (r.kind != RegForm::none && r.clean) {
+      // cst never maps its first operand: "r5" or "fp2" there is a label
+      // (the report of a label defined nowhere says so).
+      long long v;
+      if (!cst_loads_address(t) && int_literal(t, &v) && (v > 0xffffffffLL || v < -0x80000000LL)) {
         report(Severity::error, operand_kind, col,
-               "register " + quoted(t) + " where a number or a label is needed: the translator loads the address of a label named " + quoted(t));
+               quoted(t) + " does not fit in 32 bits: SPIM keeps only its low 32 bits, without a word");
         return;
       }
       if (cst_loads_address(t)) {
@@ -299,7 +590,7 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
       return;
     case Arg::callee: {
       RegForm r = reg_form(t);
-      if (r.kind != RegForm::none || t[0] == '$') {
+      if (r.kind != RegForm::none || mips_reg(t).kind != MipsReg::none) {
         check_register(f, row, "a register holding the procedure's address");
         return;
       }

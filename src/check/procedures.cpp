@@ -1,6 +1,8 @@
 // What each line means to the data-flow pass: procedure entries, returns,
 // calls, branches and labels, pushes, and what each register comes to hold.
 // The pass itself is in flow.cpp.
+#include <algorithm>
+
 #include "check/checker.h"
 #include "templates/handlers.h"
 
@@ -14,19 +16,38 @@ void Checker::flow(FlowIns::Op op, uint8_t a, uint8_t b, int64_t x, bool is_labe
   i.x = x;
   i.is_label = is_label;
   i.loc = loc(col);
+  if (op == FlowIns::label) {
+    LabelInfo& l = prog_.labels[static_cast<std::size_t>(x)];
+    if (l.awaited == proc_.number) {
+      l.awaited = 0;
+      proc_.open--;
+    }
+  }
   proc_.code.push_back(i);
 }
 
-void Checker::begin_procedure(int label) {
-  end_procedure();
-  proc_.label = label;
+// A branch to a label not yet defined keeps the group open: the code up to
+// that label may belong to a procedure whose ntr is still ahead of it.
+void Checker::await_label(int id) {
+  LabelInfo& l = prog_.labels[static_cast<std::size_t>(id)];
+  if (l.defined || l.awaited == proc_.number) return;
+  l.awaited = proc_.number;
+  proc_.open++;
+}
+
+void Checker::begin_procedure(int label, uint32_t col, int32_t locals) {
+  if (proc_.open == 0) end_procedure();
+  flow(FlowIns::entry, FlowIns::kNone, FlowIns::kNone, label, true, col);
+  proc_.code.back().n = locals;
 }
 
 void Checker::end_procedure() {
+  // The end line is the one place the main object's size is read.
+  long long words;
+  if (op_kind(st_.opcode.sv()) == Op::end && prog_.main_words < 0 && int_literal(st_.p1.sv(), &words))
+    prog_.main_words = words;
   if (!proc_.code.empty()) analyze(prog_, proc_);
   proc_.clear();
-  rtn_count_ = -1;
-  rtn_site_ = Site();
 }
 
 void Checker::procedure_line(const OpcodeRow& row) {
@@ -35,18 +56,22 @@ void Checker::procedure_line(const OpcodeRow& row) {
   const Field& p2 = st_.p2;
   if (k == Op::ntr) {
     int id = -1;
-    if (!p1.empty() && plain_label(p1.sv())) id = define(p1.sv(), col_of(p1), true);
-    begin_procedure(id);
+    if (!p1.empty() && label_name(p1.sv())) id = define(p1.sv(), col_of(p1), true);
+    long long n;
+    int32_t locals = FlowIns::kNoCount;
+    if (int_literal(p2.sv(), &n)) locals = static_cast<int32_t>(std::clamp<long long>(n, INT32_MIN + 1, INT32_MAX));
+    begin_procedure(id, p2.empty() ? col_of(st_.opcode) : col_of(p2), locals);
     rr_ = rr_unknown;
     return;
   }
   if (k == Op::bra || k == Op::brf) {
     const Field& t = k == Op::bra ? p1 : p2;
-    if (t.empty() || !plain_label(t.sv())) {
+    if (t.empty() || !label_name(t.sv())) {
       if (k == Op::brf) flow(FlowIns::kill, FlowIns::kNone);
       return;
     }
     int id = use(t.sv(), col_of(t));
+    await_label(id);
     flow(k == Op::bra ? FlowIns::bra : FlowIns::brf, FlowIns::kNone, FlowIns::kNone, id, true, col_of(st_.opcode));
     return;
   }
@@ -55,7 +80,7 @@ void Checker::procedure_line(const OpcodeRow& row) {
     return;
   }
   if (k == Op::cal) {
-    if (!p2.empty() && plain_label(p2.sv())) {
+    if (!p2.empty() && callee_label(p2.sv())) {
       int id = use(p2.sv(), col_of(p2));
       mark_call(id, col_of(p2));
       flow(FlowIns::cal, FlowIns::kNone, FlowIns::kNone, id, true, col_of(st_.opcode));
@@ -68,26 +93,9 @@ void Checker::procedure_line(const OpcodeRow& row) {
     long long count = -1;
     bool reg = reg_form(p1.sv()).kind != RegForm::none || p1.at(0) == '$';
     const Field& c = reg ? p2 : p1;
-    if (!c.empty() && int_literal(c.sv(), &count) && count >= 0 && count < (1 << 24)) {
-      if (rtn_count_ < 0) {
-        rtn_count_ = static_cast<int>(count);
-        rtn_site_ = site(col_of(c));
-        if (proc_.label >= 0) {
-          LabelInfo& l = prog_.labels[static_cast<std::size_t>(proc_.label)];
-          if (l.count < 0) {
-            l.count = rtn_count_;
-            l.count_site = rtn_site_;
-          }
-        }
-      } else if (count != rtn_count_) {
-        Diag* d = report(Severity::error, argument_count, col_of(c),
-                         "this rtn removes " + std::to_string(count) +
-                             " words, but an earlier rtn of the same procedure removes " + std::to_string(rtn_count_) +
-                             ": no caller can push the right number for both");
-        note(d, rtn_site_, "the earlier rtn is here");
-      }
-    }
-    flow(FlowIns::rtn, FlowIns::kNone, FlowIns::kNone, 0, false, col_of(st_.opcode));
+    if (c.empty() || !int_literal(c.sv(), &count) || count < 0 || count >= (1 << 24)) count = -1;
+    flow(FlowIns::rtn, FlowIns::kNone, FlowIns::kNone, count, false, col_of(st_.opcode));
+    proc_.code.back().n = c.empty() ? 0 : static_cast<int32_t>(col_of(c));
     return;
   }
   if (k == Op::cst) {
@@ -97,7 +105,7 @@ void Checker::procedure_line(const OpcodeRow& row) {
     std::string_view t = p1.sv();
     if (int_literal(t, &v) && !cst_loads_address(t))
       flow(FlowIns::cst, r, FlowIns::kNone, v, false);
-    else if (cst_loads_address(t) && plain_label(t) && !int_literal(t))
+    else if (cst_loads_address(t) && label_name(t) && !int_literal(t))
       flow(FlowIns::cst, r, FlowIns::kNone, use(t, col_of(p1)), true);
     else
       flow(FlowIns::kill, r);
@@ -112,6 +120,23 @@ void Checker::procedure_line(const OpcodeRow& row) {
     flow(FlowIns::kill, reg_index(p2));
     return;
   }
+  std::string_view m = row.mnemonic;
+  if (m == "var") {
+    // Displacements 1, 0 and -1 address the saved frame pointer, the return
+    // address and the static link, which the rtn reads back.
+    long long dist, disp;
+    if (int_literal(st_.p1.sv(), &dist) && dist >= 0 && int_literal(p2.sv(), &disp) && disp >= -1 && disp <= 1) {
+      flow(FlowIns::kill, FlowIns::kRR);
+      flow(FlowIns::var, reg_index(st_.p3), FlowIns::kNone, disp, false, col_of(p2));
+      return;
+    }
+  } else if (m == "sto") {
+    flow(FlowIns::sto, reg_index(p2), reg_index(p1), 0, false, col_of(st_.opcode));
+    return;
+  } else if (m == "gstr") {
+    // String input takes a block of 25 words from the heap, as alc does.
+    flow(FlowIns::alc, FlowIns::kNone, FlowIns::kNone, 25, false, col_of(st_.opcode));
+  }
   const Sig& e = row.sig;
   const Field* f[4] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4};
   for (int i = 0; i < 4; i++)
@@ -120,18 +145,8 @@ void Checker::procedure_line(const OpcodeRow& row) {
 }
 
 void Checker::procedures_at_end() {
-  Program& p = prog_;
   ends_at_end();
-  // Calls analysed before their callee's word count was known.
-  for (const Program::Deferred& c : p.deferred) {
-    const LabelInfo& l = p.labels[static_cast<std::size_t>(c.callee)];
-    if (l.count < 0 || c.pushed >= l.count) continue;
-    Diag* d = p.report(Severity::error, argument_count, c.at.loc,
-                       "call to " + quoted(l.name) + " with " + std::to_string(c.pushed) + " word" +
-                           (c.pushed == 1 ? "" : "s") + " pushed, but its rtn removes " + std::to_string(l.count),
-                       std::string());
-    if (d) d->notes.push_back({l.count_site.loc, "the rtn of " + quoted(l.name) + " is here", std::string()});
-  }
+  analyze_at_end(prog_);
 }
 
 }  // namespace qv::check

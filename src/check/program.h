@@ -1,13 +1,13 @@
 // What the checker keeps about a program while it reads it: the labels (one
-// entry per distinct name) and the instructions of the procedure being read,
-// for the data-flow pass that runs when the procedure ends.
+// entry per distinct name) and the instructions of the procedures being read,
+// for the data-flow pass that runs when they end.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "check/check.h"
@@ -31,43 +31,57 @@ struct LabelInfo {
   Site use;            // the first use
   uint32_t uses = 0;
   bool proc = false;   // defined by ntr
-  bool data = false;   // defined in the data segment (str, cls)
+  bool data = false;   // defined in the data segment (str, cls, the generated data block)
+  bool after_table = false;  // a line label that the end of a class table left in the data segment
+  Site branch;         // the first bra or brf to it
   Site call;           // the first call straight to it (cal with a label, end's constructor)
   Site reg_call;       // the first call through a register that holds it on every path
   int count = -1;      // words its procedure's rtn lines remove
   Site count_site;     // the first such rtn
+  uint32_t awaited = 0;  // the group whose branches wait for its definition
 };
 
 // One instruction as the data-flow pass sees it.
 struct FlowIns {
   enum Op : uint8_t {
     label,  // a join point: x is the label
+    entry,  // ntr: x = its label or -1, n = local words (kNoCount: not a number)
     psh,    // one word pushed
     cal,    // a = register holding the callee, or x = its label when a = kNone
-    rtn,
+    rtn,    // x = words it removes or -1, n = the column of that number
     bra,    // x = target
     brf,    // x = target
     cst,    // a := x (a label when is_label, else a number)
     mov,    // a := b
     kill,   // a := unknown
-    alc,    // a = register holding the word count
+    alc,    // a = register holding the word count, or x = the count when a = kNone
+    var,    // a := the address of frame word x (-1, 0 or 1: the links a rtn reads)
+    sto,    // stores b through the address in a
   };
   static constexpr uint8_t kNone = 255;
   static constexpr uint8_t kRR = 14;  // the result register
+  static constexpr int32_t kNoCount = INT32_MIN;
 
   Op op = kill;
   uint8_t a = kNone, b = kNone;
   bool is_label = false;
+  int32_t n = 0;
   int64_t x = 0;
   Loc loc;
 };
 
+// The instructions from one ntr on, up to an ntr that no branch before it
+// jumps over.  A compiler of nested procedures writes an inner procedure in
+// the middle of its parent and branches around it, so one group can hold
+// several procedures; each is what its ntr reaches.
 struct Procedure {
-  int label = -1;  // the ntr label, -1 for code before any ntr
   std::vector<FlowIns> code;
+  uint32_t number = 1;  // labels its branches wait for carry it
+  int open = 0;         // labels branched to and not yet defined
   void clear() {
-    label = -1;
     code.clear();
+    open = 0;
+    number++;
   }
 };
 
@@ -133,18 +147,20 @@ struct Program {
   std::vector<LabelInfo> labels;
   LabelTable ids;
 
-  // A call whose callee's word count was not known when its procedure was
-  // analysed: checked at the end.  Keyed by callee and pushed words.
-  struct Deferred {
-    int callee;
-    int pushed;
-    Site at;
-  };
-  std::vector<Deferred> deferred;
-  // Per label, its instruction index in the procedure being analysed (-1
-  // elsewhere); kept here so the pass allocates nothing per procedure.
+  // Groups that call procedures further on: analysed again at the end,
+  // when every procedure's word count is known.
+  std::vector<Procedure> waiting;
+  // Per label, its block in the group being analysed (-1 elsewhere); kept
+  // here so the pass allocates nothing per group.
   std::vector<int32_t> label_at;
-  std::unordered_map<uint64_t, std::size_t> deferred_seen;
+  // Allocations whose words are known, with what every path allocated before
+  // them: held against the heap once the main object's size is known.
+  struct HeapUse {
+    Loc loc;
+    int64_t before, words;
+  };
+  std::vector<HeapUse> heap_uses;
+  long long main_words = -1;  // the end line's first operand
 
   int id(std::string_view name) {
     uint32_t h = LabelTable::hash(name);
@@ -165,9 +181,13 @@ struct Program {
   }
 };
 
-// Runs the data-flow pass over one procedure and reports what holds on every
-// path: calls with too few pushed words, words left pushed at a rtn, paths
-// that join with different counts, and allocations larger than the heap.
-void analyze(Program& prog, const Procedure& proc);
+// Runs the data-flow pass over a group of procedures and reports what holds
+// on every path: calls with too few pushed words, words left pushed at a rtn
+// or where paths join, rtn lines that disagree, frames SPIM cannot hold,
+// stores over the links of a frame, and allocations beyond the heap.  A
+// group that calls a procedure not yet read waits in prog.waiting.
+void analyze(Program& prog, Procedure& group);
+// The waiting groups, once the whole program is read, and the heap.
+void analyze_at_end(Program& prog);
 
 }  // namespace qv::check

@@ -9,13 +9,13 @@ void Checker::table_line(Op k) {
   const Field& p1 = st_.p1;
   const Field& p2 = st_.p2;
   if (k == Op::cls) {
-    if (!p1.empty() && plain_label(p1.sv())) mark_data(define(p1.sv(), col_of(p1), false));
-    if (!p2.empty() && plain_label(p2.sv())) use(p2.sv(), col_of(p2));
+    if (!p1.empty() && label_name(p1.sv())) mark_data(define(p1.sv(), col_of(p1), false));
+    if (!p2.empty() && label_name(p2.sv())) use(p2.sv(), col_of(p2));
     st_.in_data = 1;
     return;
   }
   if (k == Op::mth) {
-    if (!p1.empty() && plain_label(p1.sv())) use(p1.sv(), col_of(p1));
+    if (!p1.empty() && label_name(p1.sv())) use(p1.sv(), col_of(p1));
     if (!st_.in_data) {
       Diag* d = report(Severity::error, class_table, col_of(st_.opcode),
                        "mth with no class table open: its word lands in the code, and the table lacks it");
@@ -25,7 +25,10 @@ void Checker::table_line(Op k) {
         n.message = "the end of this file closed the table";
         d->notes.push_back(n);
       } else {
-        note(d, table_closer_, "this line closed the table (a table ends at the first line that is not mth)");
+        note(d, table_closer_,
+             closer_is_cut_ ? "the rest of this line closed the table: the translator reads 99 characters at a time "
+                              "and takes what follows (here at least the line break) as a line of its own"
+                            : "this line closed the table (a table ends at the first line that is not mth)");
       }
     }
     return;
@@ -43,8 +46,8 @@ void Checker::end_of_program() {
   } else {
     first_end_ = site(col_of(st_.opcode));
   }
-  if (!p2.empty() && plain_label(p2.sv())) use(p2.sv(), col_of(p2));
-  if (!p3.empty() && plain_label(p3.sv())) {
+  if (!p2.empty() && label_name(p2.sv())) use(p2.sv(), col_of(p2));
+  if (!p3.empty() && label_name(p3.sv())) {
     int id = use(p3.sv(), col_of(p3));
     mark_call(id, col_of(p3));
     if (ends_ == 1) {
@@ -72,10 +75,16 @@ void Checker::ends_at_end() {
   if (ctor_ >= 0) {
     const LabelInfo& l = p.labels[static_cast<std::size_t>(ctor_)];
     if (l.count >= 0 && l.count != 1) {
-      Diag* d = p.report(Severity::error, argument_count, ctor_site_.loc,
-                         "the main constructor " + quoted(l.name) + " removes " + std::to_string(l.count) +
-                             " words, but the start-up code pushes exactly one (the main object)",
-                         std::string());
+      // The constructor returns to the exit, so the words it removes matter
+      // only when they carry $sp past the top of memory: the add in its rtn
+      // then traps.  1000 words stay below that in any environment.
+      bool traps = l.count > 1000;
+      std::string m = "the main constructor " + quoted(l.name) + " removes " + std::to_string(l.count) +
+                      " words, but the start-up code pushes exactly one (the main object)";
+      m += traps ? ": its rtn moves $sp past the top of memory, and SPIM stops the exit with an arithmetic overflow"
+                 : "; harmless, since the program exits right after, but a call to it from the program must push " +
+                       std::to_string(l.count);
+      Diag* d = p.report(traps ? Severity::error : Severity::warning, argument_count, ctor_site_.loc, m, std::string());
       if (d) d->notes.push_back({l.count_site.loc, "the rtn of " + quoted(l.name) + " is here", std::string()});
     }
   }

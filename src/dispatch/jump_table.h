@@ -32,12 +32,15 @@ enum class Arg : uint8_t {
 // needs, which of them it writes, and whether it loads $v0 for a system call
 // or a routine of its own.  Written as words: "reg num?" is a register and an
 // optional number; "reg^" a register read and written, "reg>" one written
-// only; a last word "uses-v0" says that $v0 does not survive the template.
+// only; "reg#" a register read where SPIM also takes a number (the
+// instruction the template writes has an immediate form); a last word
+// "uses-v0" says that $v0 does not survive the template.
 struct Sig {
   uint8_t n = 0;           // operands the template reads
   uint8_t required = 0;    // of which the first `required` must be present
   uint8_t writes = 0;      // bit i: operand i+1 is written
   uint8_t write_only = 0;  // bit i: operand i+1 is written and not read
+  uint8_t immediate = 0;   // bit i: operand i+1 may be a number instead
   bool uses_v0 = false;
   Arg arg[4] = {};
 
@@ -58,7 +61,7 @@ struct Sig {
     while (s[i]) {
       while (s[i] == ' ') i++;
       int j = i;
-      while (s[j] && s[j] != ' ' && s[j] != '?' && s[j] != '^' && s[j] != '>') j++;
+      while (s[j] && s[j] != ' ' && s[j] != '?' && s[j] != '^' && s[j] != '>' && s[j] != '#') j++;
       if (is(i, j, "uses-v0")) {
         uses_v0 = true;
         i = j;
@@ -73,9 +76,10 @@ struct Sig {
       }
       if (!found) throw "unknown operand kind";
       bool optional = false;
-      for (; s[j] == '?' || s[j] == '^' || s[j] == '>'; j++) {
+      for (; s[j] == '?' || s[j] == '^' || s[j] == '>' || s[j] == '#'; j++) {
         uint8_t bit = static_cast<uint8_t>(1 << (n - 1));
         if (s[j] == '?') optional = true;
+        if (s[j] == '#') immediate |= bit;
         if (s[j] == '^') writes |= bit;
         if (s[j] == '>') writes |= bit, write_only |= bit;
       }

@@ -38,26 +38,35 @@ inline unsigned char kind_of(char c) { return kind[static_cast<unsigned char>(c)
 // left as it is: the tokens point into it, and reading commas and tabs as
 // blanks, and starting behind the label, gives the tokens that blanking those
 // positions would.
-[[gnu::noinline]] void tokonize_scan(State& st) {
-  char* b = st.line.b;
-
+[[gnu::always_inline]] inline LineShape scan_shape(const char* b) {
+  LineShape sh;
   int end = 0;  // where the line ends for every step below
-  int colon = -1, first_quote = -1, last_quote = -1;
   for (;; end++) {
     while (!special[static_cast<unsigned char>(b[end])]) end++;
     char c = b[end];
     if (c == '\0') break;
     if (c == '/') {
       // The first "//" at positions 0 to 98 ends the line, also inside quotes.
-      if (b[end + 1] == '/' && end <= 98) break;
+      if (b[end + 1] == '/' && end <= 98) {
+        sh.comment = true;
+        break;
+      }
     } else if (c == ':') {
       // The label runs through the first colon, unless a quote comes first.
-      if (colon < 0 && first_quote < 0) colon = end;
+      if (sh.colon < 0 && sh.first_quote < 0) sh.colon = end;
     } else {
-      if (first_quote < 0) first_quote = end;
-      last_quote = end;
+      if (sh.first_quote < 0) sh.first_quote = end;
+      sh.last_quote = end;
     }
   }
+  sh.end = end;
+  return sh;
+}
+
+[[gnu::noinline]] void tokonize_scan(State& st) {
+  char* b = st.line.b;
+  LineShape sh = scan_shape(b);
+  int end = sh.end, colon = sh.colon, first_quote = sh.first_quote, last_quote = sh.last_quote;
 
   if (colon >= 0) {
     st.lbl.set(b, static_cast<uint32_t>(colon + 1));
@@ -199,5 +208,7 @@ void tokonize(State& st, int len) {
   st.line.b[len] = '\0';
   tokonize_scan(st);
 }
+
+LineShape line_shape(const char* b) { return scan_shape(b); }
 
 }  // namespace qv

@@ -12,4 +12,16 @@ namespace qv {
 // C string does.
 void tokonize(State& st, int len);
 
+// Where the tokenizer finds the parts of a terminated line buffer: `end` is
+// where its code ends (the first "//" at positions 0 to 98, or the
+// terminator), `comment` says which; `colon` is the label's colon and the
+// quotes bound the literal (each -1 when absent).  Tools that look at a line
+// the way the translator does ask this rather than scan it themselves.
+struct LineShape {
+  int end = 0;
+  bool comment = false;
+  int colon = -1, first_quote = -1, last_quote = -1;
+};
+LineShape line_shape(const char* b);
+
 }  // namespace qv

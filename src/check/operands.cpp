@@ -238,7 +238,7 @@ Checker::Clash Checker::clash(const OpcodeRow& row, const Field& f, long long n)
   text += "$9";
   text += piece_.substr(std::min(piece_.size(), at + f.n));
   std::vector<Ins> list = instructions(render_text(row, text));
-  int first_write = -1, last_read = -1, last_set = -1;
+  int last_write = -1, last_read = -1, last_set = -1;
   for (int i = 0; i < static_cast<int>(list.size()); i++) {
     if (has(list[static_cast<std::size_t>(i)].reads, 9)) last_read = i;
     if (has(list[static_cast<std::size_t>(i)].writes, 9)) last_set = i;
@@ -246,11 +246,11 @@ Checker::Clash Checker::clash(const OpcodeRow& row, const Field& f, long long n)
   Clash c;
   for (int i = 0; i < static_cast<int>(list.size()); i++) {
     if (!has(list[static_cast<std::size_t>(i)].writes, n)) continue;
-    if (first_write < 0) first_write = i;
+    last_write = i;
     if (i < last_read) return {Clash::read_after, list[static_cast<std::size_t>(i)].text};
     if (last_set >= 0 && i > last_set) c = {Clash::lost_after, list[static_cast<std::size_t>(i)].text};
   }
-  if (c.kind == Clash::none && first_write >= 0) c = {Clash::used, list[static_cast<std::size_t>(first_write)].text};
+  if (c.kind == Clash::none && last_write >= 0) c = {Clash::used, list[static_cast<std::size_t>(last_write)].text};
   // Shown as the line really translates: the operand back in $9's place.
   for (std::size_t k = c.ins.find("$9"); k != std::string::npos; k = c.ins.find("$9", k + f.n))
     if (k + 2 == c.ins.size() || c.ins[k + 2] < '0' || c.ins[k + 2] > '9') c.ins.replace(k, 2, f.sv());

@@ -62,8 +62,13 @@ Op op_kind(std::string_view m) {
 
 uint8_t reg_index(const Field& f) {
   RegForm r = reg_form(f.sv());
-  if (r.kind == RegForm::result) return FlowIns::kRR;
-  if (r.kind == RegForm::general && r.n >= 9 && r.n <= 22) return static_cast<uint8_t>(r.n - 9);
+  long long n = r.kind == RegForm::general ? r.n : -1;
+  if (r.kind == RegForm::result) n = 2;
+  // Written as MIPS writes it: $10 is r1, $v0 is rr.
+  MipsReg m = mips_reg(f.sv());
+  if (m.kind == MipsReg::gpr) n = m.n;
+  if (n == 2) return FlowIns::kRR;
+  if (n >= 9 && n <= 22) return static_cast<uint8_t>(n - 9);
   return FlowIns::kNone;
 }
 

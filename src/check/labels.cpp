@@ -18,7 +18,6 @@ void Checker::check_label(bool table_open) {
   std::size_t e = body.size();
   while (e > 0 && space(body[e - 1])) e--;
   std::string_view name = body.substr(0, e);
-  bool gap = e < body.size();
   if (name.find_first_of(" \t,\r") != std::string_view::npos || name.empty()) {
     std::string m = "the text before the first colon, " + quoted(l.substr(i)) + ", is taken as a label";
     if (name.empty())
@@ -28,10 +27,6 @@ void Checker::check_label(bool table_open) {
     if (l.size() + i < 99 && name.find(' ') != std::string_view::npos) m += " (is a colon standing in an operand?)";
     report(Severity::error, reserved_label, col, m);
     return;
-  }
-  if (gap) {
-    report(Severity::warning, reserved_label, col,
-           "white space between the label " + quoted(name) + " and its colon; SPIM accepts it");
   }
   int id = define(name, col, false);
   // The label's nop comes before the line that closes the table, so it lands

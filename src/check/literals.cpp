@@ -1,7 +1,5 @@
 // String literals: what str writes between quotes, read as SPIM reads it,
 // and the words dbg writes into a string of its own.
-#include <algorithm>
-
 #include "check/checker.h"
 
 namespace qv::check {
@@ -25,8 +23,12 @@ void Checker::check_literal(const OpcodeRow&) {
   // literal when an odd number of quotes comes before it and another after
   // it; a comment after a whole literal may hold quotes of its own.
   if (comment_ >= 0) {
-    std::string_view code = p.substr(0, static_cast<std::size_t>(comment_));
-    bool open = std::count(code.begin(), code.end(), '"') % 2 == 1;
+    // Quotes as SPIM reads them: a backslash takes the character after it.
+    bool open = false;
+    for (int k = 0; k < comment_; k++) {
+      if (open && p[static_cast<std::size_t>(k)] == '\\') k++;
+      else if (p[static_cast<std::size_t>(k)] == '"') open = !open;
+    }
     bool after = p.find('"', static_cast<std::size_t>(comment_)) != std::string::npos;
     if (open && after) {
       report(Severity::error, string_literal, col_at(comment_),

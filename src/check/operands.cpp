@@ -421,10 +421,6 @@ bool Checker::check_mips_register(const Field& f, const OpcodeRow& row, const ch
            "the template overwrites " + name + " in " + quoted(c.ins) + " after it puts the result there: the result is lost");
     return false;
   }
-  if (c.kind != Clash::none && !written) {
-    report(Severity::warning, operand_kind, col,
-           "the template uses " + name + " itself (" + quoted(c.ins) + "): it no longer holds its value after this line");
-  }
   return true;
 }
 
@@ -601,6 +597,9 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
   }
 }
 
+// Operand kinds that the mapping turns into a register the line reads.
+static bool register_arg(Arg a) { return a == Arg::reg || a == Arg::ret || a == Arg::callee; }
+
 void Checker::check_result(const OpcodeRow& row) {
   Op k = kind(row);
   const Field* f[4] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4};
@@ -612,7 +611,7 @@ void Checker::check_result(const OpcodeRow& row) {
   }
   if (rr_ == rr_clobbered) {
     for (int i = 0; i < row.sig.n; i++) {
-      if (f[i]->empty() || (row.sig.write_only >> i & 1) || !is_rr(*f[i])) continue;
+      if (f[i]->empty() || (row.sig.write_only >> i & 1) || !is_rr(*f[i]) || !register_arg(row.sig.arg[i])) continue;
       Diag* d = report(Severity::warning, result_register, col_of(*f[i]),
                        "rr is read here, but the result of the last call is gone: an earlier line loaded $v0 for a system call");
       note(d, rr_site_, "$v0 is overwritten here");
@@ -626,7 +625,7 @@ void Checker::check_result(const OpcodeRow& row) {
   const Sig& e = row.sig;
   bool writes_rr = false;
   for (int i = 0; i < 4; i++)
-    if ((e.writes >> i & 1) && !f[i]->empty() && is_rr(*f[i])) writes_rr = true;
+    if ((e.writes >> i & 1) && !f[i]->empty() && (is_rr(*f[i]) || reg_index(*f[i]) == FlowIns::kRR)) writes_rr = true;
   if (writes_rr) {
     rr_ = rr_unknown;
   } else if (e.uses_v0) {

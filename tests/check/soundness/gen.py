@@ -193,8 +193,7 @@ class Gen:
             # cst loads a value without a letter with li, which takes any of
             # these; the checker takes only those with a letter
             return r.choice(["'a'", "'Z'", "'x'"] if cst else CHAR_LITS)
-        return r.choice(["99999999999", "4294967296", "2147483648", "010", "0777", "-2147483649",
-                         "0", "-0"])
+        return r.choice(["4294967295", "2147483648", "010", "0777", "-2147483648", "0", "-0"])
 
     def flit(self):
         if self.r.random() < 0.1:
@@ -941,6 +940,11 @@ class Gen:
             l.args[0] = r.choice(["1001", "1500", "100000"])
         return True
 
+    def d_wide_constant(self):
+        # SPIM keeps the low 32 bits of a wider constant without a word
+        self.insert(Ln("cst", [self.r.choice(["99999999999", "4294967296", "-2147483649"]), self.reg(False)]))
+        return True
+
     def d_control_in_tokens(self):
         # a carriage return, form feed or vertical tab ends the tokens
         r = self.r
@@ -985,7 +989,7 @@ class Gen:
         ("mth-after-close", d_mth_after_close, 2), ("label-after-table", d_label_after_table, 2),
         ("gbln-rr", d_gbln_rr, 1), ("push-count", d_push_count, 4), ("heap", d_heap, 2),
         ("control-in-tokens", d_control_in_tokens, 2), ("data-target", d_data_target, 2),
-        ("crlf", d_crlf, 1),
+        ("crlf", d_crlf, 1), ("wide-constant", d_wide_constant, 1),
     ]
 
     def inject(self):

@@ -59,8 +59,18 @@ TEST(CheckOperands, LiteralsSpimTakes) {
   EXPECT_EQ(v, 97);
   for (std::string s : {"2.5", "-2.5", "3.", "3.0", "1.5e3", "1.5e-3", "-1.5e+3"}) EXPECT_TRUE(float_literal(s)) << s;
   for (std::string s : {"3", "-3", ".5", "1e3", "1.5E3", "0x10", "1.5e", "+2.5"}) EXPECT_FALSE(float_literal(s)) << s;
-  for (std::string s : {"L1", "_x", ".x", "x.y", "x$y", "Main"}) EXPECT_TRUE(identifier(s)) << s;
-  for (std::string s : {"1abc", "$x", "x-y", "x+y", "a\"b", ""}) EXPECT_FALSE(identifier(s)) << s;
+  // A "$" may begin a label, and then stand inside it, where SPIM does not
+  // read the name as a register; "$f" and a digit is always a register.
+  for (std::string s : {"L1", "_x", ".x", "x.y", "Main", "$L1", "$a$b", "$32", "$032", "$1a", "$t10", "$s9", "$fa", "$$"})
+    EXPECT_TRUE(identifier(s)) << s;
+  for (std::string s : {"1abc", "x$y", "a$", "x-y", "x+y", "a\"b", "", "$", "$5", "$05", "$t0", "$zero", "$s8", "$f2",
+                        "$f1a", "$f99"})
+    EXPECT_FALSE(identifier(s)) << s;
+  EXPECT_EQ(mips_reg("$05").n, 5);
+  EXPECT_EQ(mips_reg("$ra").n, 31);
+  EXPECT_EQ(mips_reg("$s8").n, 30);
+  EXPECT_EQ(mips_reg("$f99").kind, MipsReg::fpr);
+  EXPECT_EQ(mips_reg("$32").kind, MipsReg::none);
   for (std::string s : {"add", "b", "j", "li", "l.s", "nop", "syscall"}) EXPECT_TRUE(spim_word(s)) << s;
   for (std::string s : {"ADD", "true", "heap", "r5", "main", "Loop"}) EXPECT_FALSE(spim_word(s)) << s;
 }

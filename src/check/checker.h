@@ -207,6 +207,10 @@ class Checker {
   bool had_literal_ = false;  // an earlier line set the literal that str would reuse
 
   Procedure proc_;  // the group of procedures being read
+  // The lines whose meaning to the data-flow pass goes beyond their operands.
+  const OpcodeRow* var_row_ = find_row("var");
+  const OpcodeRow* sto_row_ = find_row("sto");
+  const OpcodeRow* gstr_row_ = find_row("gstr");
 };
 
 }  // namespace qv::check

@@ -49,10 +49,26 @@ struct Node {
 struct Block {
   uint32_t begin, live, end;  // instructions [begin, end); a path leaves at `live` (after bra or rtn)
   uint32_t succ_at = 0, succ_n = 0;
+  int32_t rtn = -1;    // the rtn that ends it
+  int32_t store = -1;  // its first push or call, which store below $sp
   bool falls = false;  // the path runs on into the next block (a label)
   bool worth = false;  // a call, rtn, alc or sto: the last sweep looks at it
-  bool stores = false; // a push or a call, which store below $sp
 };
+
+}  // namespace
+
+// The pass's buffers, kept from one group to the next so that it allocates
+// nothing per group once they have grown.
+struct FlowWork {
+  std::vector<Block> blocks;
+  std::vector<uint32_t> succ, stamp, region, todo, work, touched;
+  std::vector<bool> told;
+  std::vector<FState> in;
+  std::vector<Node> nodes;
+  uint32_t mark = 0;  // the procedure last stamped on the blocks it reaches
+};
+
+namespace {
 
 std::string words(int64_t n) { return std::to_string(n) + (n == 1 ? " word" : " words"); }
 
@@ -63,21 +79,70 @@ Loc at_col(Loc l, int32_t col) {
 
 class Flow {
  public:
-  Flow(Program& prog, const Procedure& group) : prog_(prog), code_(group.code) {
+  // Cuts the code into blocks in one pass: what ends each, where its
+  // branches go, and what the later passes look for in it.
+  Flow(Program& prog, const Procedure& group) : prog_(prog), code_(group.code), w_(work(prog)) {
+    blocks_.clear();
+    succ_.clear();
     auto& at = prog_.label_at;
     if (at.size() < prog_.labels.size()) at.resize(prog_.labels.size(), -1);
+    bool ended = false;  // by a bra or a rtn
     for (uint32_t i = 0; i < code_.size(); i++) {
       const FlowIns& c = code_[i];
       if (i == 0 || c.op == FlowIns::label || c.op == FlowIns::entry) {
-        if (!blocks_.empty()) blocks_.back().end = i;
+        if (i) close(i, ended);
+        ended = false;
         blocks_.push_back({i, i, i});
+        blocks_.back().succ_at = static_cast<uint32_t>(succ_.size());
+        if (c.op == FlowIns::label && at[static_cast<std::size_t>(c.x)] < 0)
+          at[static_cast<std::size_t>(c.x)] = static_cast<int32_t>(blocks_.size() - 1);
       }
-      if (c.op == FlowIns::label && at[static_cast<std::size_t>(c.x)] < 0)
-        at[static_cast<std::size_t>(c.x)] = static_cast<int32_t>(blocks_.size() - 1);
+      if (ended) continue;
+      Block& k = blocks_.back();
+      switch (c.op) {
+        case FlowIns::psh:
+        case FlowIns::cal:
+          if (k.store < 0) k.store = static_cast<int32_t>(i);
+          k.worth |= c.op == FlowIns::cal;
+          break;
+        case FlowIns::alc:
+        case FlowIns::sto:
+          k.worth = true;
+          break;
+        case FlowIns::rtn:
+          k.worth = true;
+          k.rtn = static_cast<int32_t>(i);
+          k.live = i + 1;
+          ended = true;
+          break;
+        case FlowIns::bra:
+        case FlowIns::brf:
+          succ_.push_back(static_cast<uint32_t>(c.x));  // the label, for now
+          if (c.op == FlowIns::bra) {
+            k.live = i + 1;
+            ended = true;
+          }
+          break;
+        default:
+          break;
+      }
     }
-    if (!blocks_.empty()) blocks_.back().end = static_cast<uint32_t>(code_.size());
-    for (std::size_t b = 0; b < blocks_.size(); b++) link(b);
+    if (!code_.empty()) close(static_cast<uint32_t>(code_.size()), ended);
+    // The labels are all known now: from labels to blocks.
+    for (uint32_t& t : succ_) {
+      int32_t b = t < at.size() ? at[t] : -1;
+      t = b < 0 ? UINT32_MAX : static_cast<uint32_t>(b);
+    }
   }
+
+  void close(uint32_t end, bool ended) {
+    Block& k = blocks_.back();
+    k.end = end;
+    if (!ended) k.live = end;
+    k.falls = !ended && end < code_.size() && code_[end].op == FlowIns::label;
+    k.succ_n = static_cast<uint32_t>(succ_.size()) - k.succ_at;
+  }
+
   ~Flow() {
     for (const FlowIns& c : code_)
       if (c.op == FlowIns::label) prog_.label_at[static_cast<std::size_t>(c.x)] = -1;
@@ -86,11 +151,10 @@ class Flow {
   // What the group's procedures are, their rtn counts, and the checks that
   // need no state: run once, when the group is read.
   void shapes() {
-    stamp_.assign(blocks_.size(), 0);
+    if (stamp_.size() < blocks_.size()) stamp_.resize(blocks_.size(), 0);
     told_.assign(code_.size(), false);
-    uint32_t n = 0;
     for (std::size_t b = 0; b < blocks_.size(); b++)
-      if (is_entry(b)) shape(b, ++n);
+      if (is_entry(b)) shape(b, ++w_.mark);
   }
 
   // Whether a call in the group may go to a procedure not read yet.
@@ -110,7 +174,8 @@ class Flow {
   // marks the calls through registers.
   void states(bool quiet) {
     quiet_ = quiet;
-    in_.assign(blocks_.size(), FState());
+    // Every state is back to its start after each procedure.
+    if (in_.size() < blocks_.size()) in_.resize(blocks_.size());
     told_.assign(code_.size(), false);
     for (std::size_t b = 0; b < blocks_.size(); b++)
       if (is_entry(b)) procedure(b);
@@ -125,27 +190,6 @@ class Flow {
     return x < prog_.label_at.size() ? prog_.label_at[x] : -1;
   }
 
-  void link(std::size_t b) {
-    Block& k = blocks_[b];
-    k.succ_at = static_cast<uint32_t>(succ_.size());
-    uint32_t i = k.begin;
-    bool ended = false;  // by a bra or a rtn
-    for (; i < k.end && !ended; i++) {
-      FlowIns::Op op = code_[i].op;
-      if (op == FlowIns::cal || op == FlowIns::rtn || op == FlowIns::alc || op == FlowIns::sto) k.worth = true;
-      if (op == FlowIns::cal || op == FlowIns::psh) k.stores = true;
-      if (op == FlowIns::bra || op == FlowIns::brf) {
-        int32_t t = target(code_[i]);
-        if (t >= 0) succ_.push_back(static_cast<uint32_t>(t));
-      }
-      ended = op == FlowIns::bra || op == FlowIns::rtn;
-    }
-    k.live = i;
-    k.falls = !ended && k.end < code_.size() && code_[k.end].op == FlowIns::label;
-    if (k.falls) succ_.push_back(static_cast<uint32_t>(b + 1));
-    k.succ_n = static_cast<uint32_t>(succ_.size()) - k.succ_at;
-  }
-
   // The blocks the entry at block e reaches, in code order.
   void reach(std::size_t e, uint32_t mark) {
     region_.clear();
@@ -157,11 +201,13 @@ class Flow {
       todo_.pop_back();
       region_.push_back(b);
       const Block& k = blocks_[b];
-      for (uint32_t s = k.succ_at; s < k.succ_at + k.succ_n; s++)
-        if (stamp_[succ_[s]] != mark) {
-          stamp_[succ_[s]] = mark;
-          todo_.push_back(succ_[s]);
+      for (uint32_t s = k.succ_at; s <= k.succ_at + k.succ_n; s++) {
+        uint32_t t = s < k.succ_at + k.succ_n ? succ_[s] : k.falls ? b + 1 : UINT32_MAX;
+        if (t != UINT32_MAX && stamp_[t] != mark) {
+          stamp_[t] = mark;
+          todo_.push_back(t);
         }
+      }
     }
     std::sort(region_.begin(), region_.end());
   }
@@ -173,20 +219,19 @@ class Flow {
     const FlowIns* store = nullptr;  // the first push or call
     for (uint32_t b : region_) {
       const Block& k = blocks_[b];
-      for (uint32_t i = k.begin; i < k.live; i++) {
-        const FlowIns& c = code_[i];
-        if ((c.op == FlowIns::psh || c.op == FlowIns::cal) && !store) store = &c;
-        if (c.op != FlowIns::rtn || c.x < 0) continue;
-        if (!first) {
-          first = &c;
-        } else if (c.x != first->x && !told_[i]) {
-          told_[i] = true;
-          Diag* d = prog_.report(Severity::error, argument_count, at_col(c.loc, c.n),
-                                 "this rtn removes " + words(c.x) + ", but an earlier rtn of the same procedure removes " +
-                                     std::to_string(first->x) + ": no caller can push the right number for both",
-                                 std::string());
-          if (d) d->notes.push_back({at_col(first->loc, first->n), "the earlier rtn is here", std::string()});
-        }
+      if (k.store >= 0 && !store) store = &code_[static_cast<std::size_t>(k.store)];
+      if (k.rtn < 0 || code_[static_cast<std::size_t>(k.rtn)].x < 0) continue;
+      auto i = static_cast<std::size_t>(k.rtn);
+      const FlowIns& c = code_[i];
+      if (!first) {
+        first = &c;
+      } else if (c.x != first->x && !told_[i]) {
+        told_[i] = true;
+        Diag* d = prog_.report(Severity::error, argument_count, at_col(c.loc, c.n),
+                               "this rtn removes " + words(c.x) + ", but an earlier rtn of the same procedure removes " +
+                                   std::to_string(first->x) + ": no caller can push the right number for both",
+                               std::string());
+        if (d) d->notes.push_back({at_col(first->loc, first->n), "the earlier rtn is here", std::string()});
       }
     }
     if (!ntr) return;
@@ -365,11 +410,12 @@ class Flow {
     for (int n = 0; n < l->count; n++) s.push = nodes_[static_cast<std::size_t>(s.push)].older;
   }
 
-  // The oldest of the words above `keep` on the path of s: the first one too many.
-  const Node& surplus(const FState& s, int keep) const {
+  // The oldest of the words above `keep` on the path of s: the first one
+  // too many (a node, or -1).
+  int32_t surplus(const FState& s, int keep) const {
     int32_t p = s.push;
-    for (int n = s.depth - keep - 1; n > 0; n--) p = nodes_[static_cast<std::size_t>(p)].older;
-    return nodes_[static_cast<std::size_t>(p)];
+    for (int n = s.depth - keep - 1; n > 0 && p >= 0; n--) p = nodes_[static_cast<std::size_t>(p)].older;
+    return p;
   }
 
   // Whom to blame for the words above `keep`: the last call, when it ran
@@ -379,14 +425,16 @@ class Flow {
     int32_t callee = -1;
   };
   Blame blame(const FState& s, int keep) const {
-    const Node& n = surplus(s, keep);
+    int32_t p = surplus(s, keep);
+    if (p < 0) return {s.last_cal, s.last_callee};
+    const Node& n = nodes_[static_cast<std::size_t>(p)];
     if (s.last_cal >= 0 && n.seq < s.cal_seq) return {s.last_cal, s.last_callee};
     return {n.ins, -1};
   }
 
   // Once per instruction blamed.
   Diag* blame_report(const Blame& b, std::string message) {
-    if (told_[static_cast<std::size_t>(b.ins)]) return nullptr;
+    if (b.ins < 0 || told_[static_cast<std::size_t>(b.ins)]) return nullptr;
     told_[static_cast<std::size_t>(b.ins)] = true;
     return prog_.report(Severity::error, argument_count, code_[static_cast<std::size_t>(b.ins)].loc, std::move(message),
                         std::string());
@@ -407,6 +455,7 @@ class Flow {
     Blame b = blame(s, 0);
     std::string m = words(s.depth) + " pushed and not taken by any call when the procedure returns: the stack loses " +
                     (s.depth == 1 ? "it" : "them") + " on every pass";
+    if (b.ins < 0) return;
     bool is_call = code_[static_cast<std::size_t>(b.ins)].op == FlowIns::cal;
     Diag* d = blame_report(b, is_call ? "after this call" + call_to(b) + ", " + m
                                       : "this push is never taken by a call: " + m);
@@ -439,6 +488,7 @@ class Flow {
       std::string name = l.op == FlowIns::label ? quoted(prog_.labels[static_cast<std::size_t>(l.x)].name) : "the block";
       int extra = c.more - c.fewer;
       bool loop = c.from >= blocks_[c.block].begin && c.more == c.from_words;
+      if (c.who.ins < 0) continue;
       bool is_call = code_[static_cast<std::size_t>(c.who.ins)].op == FlowIns::cal;
       std::string effect = loop ? ": each pass leaves " + words(extra) + " more on the stack"
                                 : ", which another path reaches with " + words(c.fewer) +
@@ -495,17 +545,25 @@ class Flow {
     s.heap = std::clamp<int64_t>(s.heap + n, 0, kHeapWords + 1);
   }
 
+  static FlowWork& work(Program& prog) {
+    if (!prog.flow_work) prog.flow_work = std::make_shared<FlowWork>();
+    return *prog.flow_work;
+  }
+
   Program& prog_;
   const std::vector<FlowIns>& code_;
   bool quiet_ = false;  // the group waits for the end: its calls are only marked now
-  std::vector<Block> blocks_;
-  std::vector<uint32_t> succ_;
-  std::vector<uint32_t> stamp_;   // per block, the last procedure that reached it
-  std::vector<uint32_t> region_, todo_;
-  std::vector<bool> told_;        // per instruction, reported already
-  std::vector<FState> in_;
-  std::vector<uint32_t> work_, touched_;
-  std::vector<Node> nodes_;
+  FlowWork& w_;
+  std::vector<Block>& blocks_ = w_.blocks;
+  std::vector<uint32_t>& succ_ = w_.succ;
+  std::vector<uint32_t>& stamp_ = w_.stamp;  // per block, the last procedure that reached it
+  std::vector<uint32_t>& region_ = w_.region;
+  std::vector<uint32_t>& todo_ = w_.todo;
+  std::vector<bool>& told_ = w_.told;        // per instruction, reported already
+  std::vector<FState>& in_ = w_.in;
+  std::vector<uint32_t>& work_ = w_.work;
+  std::vector<uint32_t>& touched_ = w_.touched;
+  std::vector<Node>& nodes_ = w_.nodes;
   uint32_t seq_ = 0;
   std::vector<Conflict> conflicts_;
 };
@@ -523,14 +581,16 @@ void analyze(Program& prog, Procedure& group) {
     wait = f.calls_ahead();
     f.states(wait);
   }
-  if (wait) prog.waiting.push_back(std::move(group));
+  // A copy, so that the group being read keeps its buffer.
+  if (wait) prog.waiting.push_back(group);
 }
 
 void analyze_at_end(Program& prog) {
   for (Procedure& g : prog.waiting) Flow(prog, g).states(false);
   prog.waiting.clear();
-  long long main = std::max(0LL, prog.main_words);
-  if (main > kHeapWords) return;  // the end line's own error says it
+  // A main object larger than the heap has an error of its own; the
+  // allocations are then held against the heap alone.
+  long long main = prog.main_words >= 0 && prog.main_words <= kHeapWords ? prog.main_words : 0;
   std::sort(prog.heap_uses.begin(), prog.heap_uses.end(), [](const Program::HeapUse& a, const Program::HeapUse& b) {
     return std::tuple(a.loc.file, a.loc.line, a.loc.col, -a.before) < std::tuple(b.loc.file, b.loc.line, b.loc.col, -b.before);
   });
@@ -541,10 +601,11 @@ void analyze_at_end(Program& prog) {
     // Only the allocation that first goes past the end: those after it on
     // the path go past as well.
     if (same || main + u.before + u.words <= kHeapWords || main + u.before > kHeapWords) continue;
+    std::string before = words(main + u.before) + " allocated before it on every path";
+    if (main > 0) before += " (the main object's " + std::to_string(main) + " included)";
     prog.report(Severity::error, heap_size, u.loc,
                 "this allocation of " + words(u.words) + " goes past the heap of " + std::to_string(kHeapWords) +
-                    " words: the main object's " + std::to_string(main) + " and the " + std::to_string(u.before) +
-                    " allocated before it on every path leave " + std::to_string(kHeapWords - main - u.before) +
+                    " words: the " + before + " leave " + std::to_string(kHeapWords - main - u.before) +
                     "; its block reaches into the stack, where frames and local words overwrite it",
                 std::string());
   }

@@ -36,7 +36,6 @@ void Checker::await_label(int id) {
 }
 
 void Checker::begin_procedure(int label, uint32_t col, int32_t locals) {
-  if (proc_.open == 0) end_procedure();
   flow(FlowIns::entry, FlowIns::kNone, FlowIns::kNone, label, true, col);
   proc_.code.back().n = locals;
 }
@@ -55,6 +54,9 @@ void Checker::procedure_line(const OpcodeRow& row) {
   const Field& p1 = st_.p1;
   const Field& p2 = st_.p2;
   if (k == Op::ntr) {
+    // Closed before the new label is defined: a call to it from the group
+    // is then a call to a procedure not read yet.
+    if (proc_.open == 0) end_procedure();
     int id = -1;
     if (!p1.empty() && label_name(p1.sv())) id = define(p1.sv(), col_of(p1), true);
     long long n;
@@ -120,20 +122,22 @@ void Checker::procedure_line(const OpcodeRow& row) {
     flow(FlowIns::kill, reg_index(p2));
     return;
   }
-  std::string_view m = row.mnemonic;
-  if (m == "var") {
+  if (&row == var_row_) {
     // Displacements 1, 0 and -1 address the saved frame pointer, the return
     // address and the static link, which the rtn reads back.
     long long dist, disp;
-    if (int_literal(st_.p1.sv(), &dist) && dist >= 0 && int_literal(p2.sv(), &disp) && disp >= -1 && disp <= 1) {
+    std::string_view d = p2.sv();
+    bool link = !d.empty() && d.size() <= 3 && (d[0] == '-' || d[0] == '0' || d[0] == '1');  // quick test first
+    if (link && int_literal(d, &disp) && disp >= -1 && disp <= 1 && int_literal(st_.p1.sv(), &dist) && dist >= 0) {
       flow(FlowIns::kill, FlowIns::kRR);
       flow(FlowIns::var, reg_index(st_.p3), FlowIns::kNone, disp, false, col_of(p2));
+      proc_.links = true;
       return;
     }
-  } else if (m == "sto") {
-    flow(FlowIns::sto, reg_index(p2), reg_index(p1), 0, false, col_of(st_.opcode));
+  } else if (&row == sto_row_) {
+    if (proc_.links) flow(FlowIns::sto, reg_index(p2), FlowIns::kNone, 0, false, col_of(st_.opcode));
     return;
-  } else if (m == "gstr") {
+  } else if (&row == gstr_row_) {
     // String input takes a block of 25 words from the heap, as alc does.
     flow(FlowIns::alc, FlowIns::kNone, FlowIns::kNone, 25, false, col_of(st_.opcode));
   }

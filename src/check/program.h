@@ -5,7 +5,7 @@
 
 #include <climits>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +21,8 @@ struct Site {
   Loc loc;
   bool set() const { return loc.line != 0; }
 };
+
+struct FlowWork;  // the data-flow pass's buffers (flow.cpp)
 
 struct LabelInfo {
   std::string name;
@@ -56,7 +58,7 @@ struct FlowIns {
     kill,   // a := unknown
     alc,    // a = register holding the word count, or x = the count when a = kNone
     var,    // a := the address of frame word x (-1, 0 or 1: the links a rtn reads)
-    sto,    // stores b through the address in a
+    sto,    // stores through the address in a
   };
   static constexpr uint8_t kNone = 255;
   static constexpr uint8_t kRR = 14;  // the result register
@@ -78,9 +80,11 @@ struct Procedure {
   std::vector<FlowIns> code;
   uint32_t number = 1;  // labels its branches wait for carry it
   int open = 0;         // labels branched to and not yet defined
+  bool links = false;   // a var addresses a frame's links: its stores matter
   void clear() {
     code.clear();
     open = 0;
+    links = false;
     number++;
   }
 };
@@ -161,6 +165,7 @@ struct Program {
   };
   std::vector<HeapUse> heap_uses;
   long long main_words = -1;  // the end line's first operand
+  std::shared_ptr<FlowWork> flow_work;
 
   int id(std::string_view name) {
     uint32_t h = LabelTable::hash(name);

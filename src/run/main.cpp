@@ -17,8 +17,8 @@
 #include "run/options.h"
 #include "run/program.h"
 #include "run/report.h"
-#include "run/spim.h"
-#include "run/trap.h"
+#include "spim/process.h"
+#include "spim/trap.h"
 #include "version.h"
 
 namespace {
@@ -71,16 +71,16 @@ int main(int argc, char** argv) {
 
   // SPIM starts first: it gets going while the program is checked and
   // translated, and is handed the program through a pipe.
-  std::string spim = qv::run::find_program(o.spim);
-  qv::run::SpimJob job;
+  std::string spim = qv::spim::find_program(o.spim);
+  qv::spim::SpimJob job;
   job.spim = spim;
-  job.trap = std::string(qv::run::trap_file());
+  job.trap = std::string(qv::spim::trap_file());
   job.args = o.args;
   job.stack = o.stack;
   job.cpu_limit = o.cpu_limit;
   job.max_output = o.max_output;
-  qv::run::SpimProcess proc;
-  qv::run::SpimRun r;
+  qv::spim::SpimProcess proc;
+  qv::spim::SpimRun r;
   bool started = !spim.empty() && proc.start(job, r);
 
   // Read once: the checker and the translation see the same bytes.
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
   bool check_failed = false;
   if (o.check) {
     qv::check::Settings settings;
-    settings.reserved = qv::run::trap_labels();
+    settings.reserved = qv::spim::trap_labels();
     settings.reserved_prefixes = {std::string(qv::run::kLabelPrefix)};
     qv::check::Diags diags(&qv::check::rule_names());
     diags.tool = "quorvelin-run";

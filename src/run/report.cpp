@@ -10,21 +10,18 @@
 #include <set>
 #include <string_view>
 
-#include "run/trap.h"
+#include "spim/fault.h"
+#include "spim/trap.h"
 
 namespace qv::run {
 
 using check::Diag;
 using check::Loc;
 using check::Severity;
+using spim::hex;
+using spim::mnemonic;
 
 namespace {
-
-std::string hex(uint32_t v) {
-  char b[16];
-  std::snprintf(b, sizeof b, "0x%08x", v);
-  return b;
-}
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -41,14 +38,6 @@ std::vector<std::string_view> lines_of(std::string_view s) {
     s.remove_prefix(nl + 1);
   }
   return v;
-}
-
-// The mnemonic of a MIPS line ("div" of "\t\t\tdiv $9, $9, $10").
-std::string_view mnemonic(std::string_view line) {
-  std::string_view rest = line.substr(std::min<std::size_t>(line.size(), code_column(line) - 1));
-  std::size_t e = 0;
-  while (e < rest.size() && rest[e] != ' ' && rest[e] != '\t' && rest[e] != ',') e++;
-  return rest.substr(0, e);
 }
 
 // Whether `line` (outside its comment and strings) names `sym`.
@@ -70,7 +59,7 @@ bool refers_to(std::string_view line, std::string_view sym) {
 
 bool reserved(std::string_view label) {
   if (label.substr(0, kLabelPrefix.size()) == kLabelPrefix) return true;
-  for (const std::string& l : trap_labels())
+  for (const std::string& l : spim::trap_labels())
     if (l == label) return true;
   return false;
 }
@@ -100,18 +89,6 @@ Reporter::Site Reporter::site_of_line(int32_t plain) const {
   s.plain = plain;
   s.piece = t_.piece_at(a_.plain_starts[plain]);
   return s;
-}
-
-Reporter::Site Reporter::site_of_address(const SpimRun& r, uint32_t addr) const {
-  const std::vector<uint32_t>& tab = r.table;
-  if (tab.empty() || tab.size() != a_.label_line.size()) return {};
-  auto it = std::upper_bound(tab.begin(), tab.end(), addr);
-  if (it == tab.begin()) return {};
-  std::size_t k = static_cast<std::size_t>(it - tab.begin()) - 1;
-  // Past the last instruction line: no line of the program.  One line's
-  // code is a few words at most.
-  if (it == tab.end() && addr - tab[k] >= 32) return {};
-  return site_of_line(static_cast<int32_t>(a_.label_line[k]));
 }
 
 Loc Reporter::no_line() const {
@@ -258,95 +235,67 @@ bool Reporter::load(const std::string& out, const std::string& err) {
 }
 
 void Reporter::exception(const SpimRun& r) {
-  uint32_t cause = r.record[0], epc = r.record[1], bad = r.record[2], ra = r.record[3];
-  uint32_t code = (cause >> 2) & 31;
-  // A jump to where there is no code: the call that made it is 4 bytes
-  // before the return address (when a call made it).
-  if (code == 6 || ((code == 4) && bad == epc)) {
-    Site call = site_of_address(r, ra - 4);
-    std::string_view m = call.plain >= 0 ? mnemonic(a_.plain_line(t_.plain, static_cast<uint32_t>(call.plain))) : "";
-    std::string what = "jump to address " + hex(epc) + ", which holds no code";
-    if (call.piece >= 0 && (m == "jalr" || m == "jal")) {
-      Diag& d = error_at(call, "call of address " + hex(epc) + ", which holds no procedure");
-      asm_note(d, call, "the MIPS instruction that made the call");
-    } else {
-      d_.add(Severity::error, -1, no_line(), what + "; no line of the program is known (a return through a damaged stack frame?)", "");
-    }
-    return;
-  }
-  Site at = site_of_address(r, epc);
-  std::string_view m = at.plain >= 0 ? mnemonic(a_.plain_line(t_.plain, static_cast<uint32_t>(at.plain))) : "";
-  std::string msg;
-  bool store = !m.empty() && m[0] == 's';
-  switch (code) {
-    case 4:
-    case 5:
-      msg = std::string(code == 5 ? "write to" : "read from") + (bad & 3 ? " unaligned address " : " bad address ") + hex(bad);
+  spim::AddressMap map(a_, t_.plain, r.table);
+  spim::Record rec{r.record[0], r.record[1], r.record[2], r.record[3]};
+  spim::Fault f = spim::decode(rec, map);
+  Site at = site_of_line(f.at);
+  switch (f.kind) {
+    case spim::Fault::Kind::bad_call:
+      if (at.piece >= 0) {
+        Diag& d = error_at(at, f.what);
+        asm_note(d, at, "the MIPS instruction that made the call");
+        return;
+      }
+      [[fallthrough]];
+    case spim::Fault::Kind::bad_jump:
+      d_.add(Severity::error, -1, no_line(),
+             "jump to address " + hex(f.epc) +
+                 ", which holds no code; no line of the program is known (a return through a damaged stack frame?)",
+             "");
+      return;
+    case spim::Fault::Kind::at:
       break;
-    case 7:
-      msg = std::string(store ? "write to" : "read from") + " address " + hex(bad) + ", outside the program's memory";
-      if (bad < 4096) msg += " (a null pointer?)";
-      break;
-    case 9:
-      msg = (m == "div" || m == "rem" || m == "divu" || m == "remu") ? "division by zero" : "breakpoint (a break instruction)";
-      break;
-    case 10:
-      msg = "reserved instruction";
-      break;
-    case 12:
-      msg = "arithmetic overflow";
-      break;
-    case 13:
-      msg = "trap";
-      break;
-    default:
-      msg = "exception " + std::to_string(code);
   }
   if (at.piece >= 0) {
-    Diag& d = error_at(at, msg);
+    Diag& d = error_at(at, f.what);
     asm_note(d, at, "the MIPS instruction that failed");
     return;
   }
   // In the program's frame (the run-time routine _var_): name the line that called it.
-  Site from = site_of_address(r, ra - 4);
+  Site from = site_of_line(f.from);
   if (at.plain >= 0 && from.piece >= 0) {
-    Diag& d = error_at(from, msg + " in the run-time routine called here");
+    Diag& d = error_at(from, f.what + " in the run-time routine called here");
     asm_note(d, at, "the MIPS instruction that failed");
     asm_note(d, from, "the call");
     return;
   }
-  Diag& d = d_.add(Severity::error, -1, no_line(), msg + " at address " + hex(epc) + "; no line of the program is known", "");
+  Diag& d = d_.add(Severity::error, -1, no_line(), f.what + " at address " + hex(f.epc) + "; no line of the program is known", "");
   asm_note(d, at, "the MIPS instruction that failed");
 }
 
 void Reporter::spim_message(const std::string& err) {
-  std::vector<std::string_view> el = lines_of(err);
-  for (std::size_t i = 0; i < el.size(); i++) {
-    std::string_view l = trim(el[i]);
-    if (l.empty()) continue;
-    constexpr std::string_view grow = "Can't expand stack segment by ";
-    constexpr std::string_view odd = "Attempt to execute non-instruction at ";
-    constexpr std::string_view sys = "Unknown system call: ";
-    if (l.substr(0, grow.size()) == grow) {
-      std::size_t to = l.find(" to ");
-      std::string size = to == std::string_view::npos ? "" : std::string(trim(l.substr(to + 4)));
-      Diag& d = d_.add(Severity::error, -1, no_line(),
-                       "stack overflow: SPIM's stack limit does not let the stack grow to " + size +
-                           "; no line of the program is known", "");
-      check::Note n;
-      n.loc = no_line();
-      n.message = "raise the limit with --stack BYTES, more than " + size;
-      d.notes.push_back(n);
-      if (i + 1 < el.size() && el[i + 1].substr(0, 10) == "Use -lstac") i++;
-    } else if (l.substr(0, odd.size()) == odd) {
-      uint32_t addr = static_cast<uint32_t>(std::strtoul(std::string(l.substr(odd.size())).c_str(), nullptr, 16));
-      d_.add(Severity::error, -1, no_line(),
-             "execution reached address " + hex(addr) + ", which holds no instruction (ran past the end of the code?)", "");
-    } else if (l.substr(0, sys.size()) == sys) {
-      d_.add(Severity::error, -1, no_line(),
-             "unknown system call " + std::string(l.substr(sys.size())) + "; no line of the program is known", "");
-    } else {
-      d_.add(Severity::error, -1, no_line(), "SPIM: " + std::string(l), "");
+  for (const spim::SpimError& e : spim::spim_errors(err)) {
+    switch (e.kind) {
+      case spim::SpimError::Kind::stack: {
+        Diag& d = d_.add(Severity::error, -1, no_line(),
+                         "stack overflow: SPIM's stack limit does not let the stack grow to " + e.text +
+                             "; no line of the program is known", "");
+        check::Note n;
+        n.loc = no_line();
+        n.message = "raise the limit with --stack BYTES, more than " + e.text;
+        d.notes.push_back(n);
+        break;
+      }
+      case spim::SpimError::Kind::no_instruction:
+        d_.add(Severity::error, -1, no_line(),
+               "execution reached address " + hex(e.addr) + ", which holds no instruction (ran past the end of the code?)", "");
+        break;
+      case spim::SpimError::Kind::syscall:
+        d_.add(Severity::error, -1, no_line(), "unknown system call " + e.text + "; no line of the program is known", "");
+        break;
+      case spim::SpimError::Kind::other:
+        d_.add(Severity::error, -1, no_line(), "SPIM: " + e.text, "");
+        break;
     }
   }
 }

@@ -9,9 +9,11 @@
 #include "check/diag.h"
 #include "run/options.h"
 #include "run/program.h"
-#include "run/spim.h"
+#include "spim/process.h"
 
 namespace qv::run {
+
+using spim::SpimRun;
 
 // How standard input stood when SPIM stopped.
 enum class InputState : uint8_t { unknown, at_end, not_at_end };
@@ -37,7 +39,6 @@ class Reporter {
     int32_t piece = -1;  // its intermediate-code piece, -1: the program's frame
   };
   Site site_of_line(int32_t plain) const;
-  Site site_of_address(const SpimRun& r, uint32_t addr) const;
   check::Loc loc_of(const Site& s) const;
   check::Loc no_line() const;
   std::string text_of(const Site& s) const;

@@ -1,4 +1,4 @@
-#include "run/spim.h"
+#include "spim/process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,9 +15,9 @@
 #include <cstring>
 
 #include "emit/out.h"
-#include "run/trap.h"
+#include "spim/trap.h"
 
-namespace qv::run {
+namespace qv::spim {
 
 namespace {
 
@@ -390,4 +390,4 @@ void SpimProcess::run(const std::string& program, std::size_t labels, const Appr
   m.restore_signals();
 }
 
-}  // namespace qv::run
+}  // namespace qv::spim

@@ -1,6 +1,6 @@
-#include "run/trap.h"
+#include "spim/trap.h"
 
-namespace qv::run {
+namespace qv::spim {
 
 namespace {
 
@@ -74,4 +74,4 @@ std::vector<std::string> trap_labels() {
   return {"__start", "__qv_rec", "__qv_byte", "__qv_quit", "__qvmap", "__qvmapend"};
 }
 
-}  // namespace qv::run
+}  // namespace qv::spim

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace qv::run {
+namespace qv::spim {
 
 struct SpimJob {
   std::string spim;                // the executable
@@ -70,4 +70,4 @@ class SpimProcess {
   Impl* p_;
 };
 
-}  // namespace qv::run
+}  // namespace qv::spim

@@ -13,7 +13,7 @@
 #include <vector>
 #include <string>
 
-namespace qv::run {
+namespace qv::spim {
 
 inline constexpr int kCtlFd = 3;
 inline constexpr int kGoFd = 4;
@@ -25,4 +25,4 @@ std::string_view trap_file();
 // Labels the trap file defines: a program must not define them.
 std::vector<std::string> trap_labels();
 
-}  // namespace qv::run
+}  // namespace qv::spim

@@ -1,0 +1,68 @@
+// What went wrong in a run, and where in the assembly: the trap handler's
+// record and SPIM's own run-time messages, decoded.  quorvelin-run and the
+// debugger both name lines through this.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "emit/marks.h"
+
+namespace qv::spim {
+
+// The first word of a line after its label ("div" of "\t\t\tdiv $9, $9, $10").
+std::string_view mnemonic(std::string_view line);
+
+// The addresses of the marked assembly's labels, as SPIM placed them.
+class AddressMap {
+ public:
+  // `table`: one address per label of `a` (empty when unknown).
+  AddressMap(const MarkedAssembly& a, std::string_view plain, const std::vector<uint32_t>& table)
+      : a_(a), plain_(plain), table_(table) {}
+
+  // The translation's line (0-based) whose code holds `addr`, or -1.
+  int32_t line_of(uint32_t addr) const;
+  // The mnemonic of the translation's line `line` ("" for -1).
+  std::string_view mnemonic_of(int32_t line) const;
+
+ private:
+  const MarkedAssembly& a_;
+  std::string_view plain_;
+  const std::vector<uint32_t>& table_;
+};
+
+// The exception handler's record.
+struct Record {
+  uint32_t cause = 0, epc = 0, bad = 0, ra = 0;
+};
+
+struct Fault {
+  enum class Kind : uint8_t {
+    at,         // an instruction failed: `at` (and `from` when it is in a routine)
+    bad_call,   // a call went to an address without code: `at` is the call
+    bad_jump,   // a jump went there and no call is known
+  };
+  Kind kind = Kind::at;
+  std::string what;  // "division by zero", "call of address 0x00000000, which holds no procedure", ...
+  int32_t at = -1;    // the translation's line, -1: none known
+  int32_t from = -1;  // the line that called the routine holding `at` ($ra - 4)
+  uint32_t epc = 0;
+};
+
+Fault decode(const Record& r, const AddressMap& m);
+
+// One of SPIM's own messages on standard error after the program started.
+struct SpimError {
+  enum class Kind : uint8_t { stack, no_instruction, syscall, other };
+  Kind kind = Kind::other;
+  std::string text;   // stack: the size it could not grow to; syscall: its number; other: the line
+  uint32_t addr = 0;  // no_instruction: where
+};
+
+std::vector<SpimError> spim_errors(std::string_view err);
+
+std::string hex(uint32_t v);
+
+}  // namespace qv::spim

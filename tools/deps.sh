@@ -8,6 +8,8 @@ command -v make >/dev/null || missing+=(make)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 command -v spim >/dev/null || missing+=(spim)
 command -v python3 >/dev/null || missing+=(python3)
+# The language server's JSON library (headers only).
+[ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
 # The man pages are checked with mandoc and looked up with man.
 command -v mandoc >/dev/null || missing+=(mandoc)
 command -v man >/dev/null || missing+=(man-db)

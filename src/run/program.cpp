@@ -64,6 +64,14 @@ int32_t Translation::piece_at(std::size_t offset) const {
   return static_cast<int32_t>(it - pieces.begin() - 1);
 }
 
+std::string_view Translation::procedure_of(int32_t piece) const {
+  if (piece < 0) return {};
+  auto it = std::upper_bound(entries.begin(), entries.end(), static_cast<uint32_t>(piece),
+                             [](uint32_t p, const std::pair<uint32_t, std::string>& e) { return p < e.first; });
+  if (it == entries.begin()) return {};
+  return std::prev(it)->second;
+}
+
 namespace {
 
 class Recorder : public PieceObserver {
@@ -79,6 +87,7 @@ class Recorder : public PieceObserver {
     }
     if (st.opcode == "gbln" || st.opcode == "gchr") t_.input_ops.push_back(idx);
     if (st.opcode == "end") t_.ends.push_back(idx);
+    if (st.opcode == "ntr") t_.entries.emplace_back(idx, std::string(st.p1.sv()));
     if (st.opcode == "gint" || st.opcode == "gflt" || st.opcode == "gbln" || st.opcode == "gchr" ||
         st.opcode == "gstr")
       t_.reads = true;
@@ -104,6 +113,7 @@ void translate(const std::vector<Source>& srcs, Translation& t) {
   t.pieces.clear();
   t.input_ops.clear();
   t.ends.clear();
+  t.entries.clear();
   t.reads = false;
   std::string trace;  // the "floating reg is" lines: the checker reports float registers
   Out out(&t.plain);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "check/diag.h"
@@ -46,10 +47,14 @@ struct Translation {
   std::vector<Piece> pieces;       // in input order, `at` ascending
   std::vector<uint32_t> input_ops; // pieces whose opcode is gbln or gchr
   std::vector<uint32_t> ends;      // pieces whose opcode is end
+  std::vector<std::pair<uint32_t, std::string>> entries;  // pieces whose opcode is ntr, with their labels
   bool reads = false;              // the program reads input (gint, gflt, gbln, gchr, gstr)
 
   // The piece whose output holds byte `offset`, or -1 (the program's header).
   int32_t piece_at(std::size_t offset) const;
+  // The label of the procedure piece `piece` lies in (the last ntr before
+  // it), or "".
+  std::string_view procedure_of(int32_t piece) const;
 };
 
 // Translates the sources as one program, as quorvelin does.  Throws Fatal.

@@ -234,16 +234,46 @@ bool Reporter::load(const std::string& out, const std::string& err) {
   return d_.all().size() == before;
 }
 
+void Reporter::calls(Diag& d, const std::vector<spim::Frame>& frames) {
+  // The calls that led here, up to the main constructor's (made by the
+  // program's end line, which is left out).
+  std::vector<Site> sites;
+  for (const spim::Frame& f : frames) {
+    Site s = site_of_line(f.call);
+    if (s.piece < 0 || std::find(t_.ends.begin(), t_.ends.end(), static_cast<uint32_t>(s.piece)) != t_.ends.end()) break;
+    sites.push_back(s);
+  }
+  constexpr std::size_t kHead = 6, kTail = 3;
+  for (std::size_t i = 0; i < sites.size(); i++) {
+    if (sites.size() > kHead + kTail + 1 && i == kHead) {
+      check::Note n;
+      n.loc = no_line();
+      n.message = std::to_string(sites.size() - kHead - kTail) + " more calls";
+      d.notes.push_back(std::move(n));
+      i = sites.size() - kTail;
+    }
+    check::Note n;
+    n.loc = loc_of(sites[i]);
+    markers_.place(n.loc, d_.src_names);
+    std::string_view q = t_.procedure_of(sites[i].piece);
+    n.message = q.empty() ? "called from here" : "called from here (in '" + std::string(q) + "')";
+    n.text = text_of(sites[i]);
+    d.notes.push_back(std::move(n));
+  }
+}
+
 void Reporter::exception(const SpimRun& r) {
   spim::AddressMap map(a_, t_.plain, r.table);
-  spim::Record rec{r.record[0], r.record[1], r.record[2], r.record[3]};
+  spim::Record rec{r.record[0], r.record[1], r.record[2], r.record[3], r.record[4], r.record[5]};
   spim::Fault f = spim::decode(rec, map);
+  std::vector<spim::Frame> frames = spim::frames_of(rec.fp, r.chain, map);
   Site at = site_of_line(f.at);
   switch (f.kind) {
     case spim::Fault::Kind::bad_call:
       if (at.piece >= 0) {
         Diag& d = error_at(at, f.what);
         asm_note(d, at, "the MIPS instruction that made the call");
+        calls(d, frames);
         return;
       }
       [[fallthrough]];
@@ -259,6 +289,7 @@ void Reporter::exception(const SpimRun& r) {
   if (at.piece >= 0) {
     Diag& d = error_at(at, f.what);
     asm_note(d, at, "the MIPS instruction that failed");
+    calls(d, frames);
     return;
   }
   // In the program's frame (the run-time routine _var_): name the line that called it.
@@ -267,6 +298,7 @@ void Reporter::exception(const SpimRun& r) {
     Diag& d = error_at(from, f.what + " in the run-time routine called here");
     asm_note(d, at, "the MIPS instruction that failed");
     asm_note(d, from, "the call");
+    calls(d, frames);
     return;
   }
   Diag& d = d_.add(Severity::error, -1, no_line(), f.what + " at address " + hex(f.epc) + "; no line of the program is known", "");

@@ -9,6 +9,7 @@
 #include "check/diag.h"
 #include "run/options.h"
 #include "run/program.h"
+#include "spim/fault.h"
 #include "spim/process.h"
 
 namespace qv::run {
@@ -44,6 +45,7 @@ class Reporter {
   std::string text_of(const Site& s) const;
   check::Diag& error_at(const Site& s, std::string msg);
   void asm_note(check::Diag& d, const Site& s, std::string msg, uint32_t col = 0);
+  void calls(check::Diag& d, const std::vector<spim::Frame>& frames);
   void exception(const SpimRun& r);
   void spim_message(const std::string& err);
 

@@ -97,6 +97,20 @@ Fault decode(const Record& r, const AddressMap& m) {
   return f;
 }
 
+std::vector<Frame> frames_of(uint32_t fp, const std::vector<uint32_t>& chain, const AddressMap& m) {
+  std::vector<Frame> v;
+  v.reserve(chain.size() / 2);
+  for (std::size_t i = 0; i + 1 < chain.size(); i += 2) {
+    Frame f;
+    f.fp = fp;
+    f.ra = chain[i + 1];
+    f.call = m.line_of(f.ra - 4);
+    v.push_back(f);
+    fp = chain[i];
+  }
+  return v;
+}
+
 std::vector<SpimError> spim_errors(std::string_view err) {
   std::vector<SpimError> v;
   std::vector<std::string_view> el;

@@ -35,7 +35,7 @@ class AddressMap {
 
 // The exception handler's record.
 struct Record {
-  uint32_t cause = 0, epc = 0, bad = 0, ra = 0;
+  uint32_t cause = 0, epc = 0, bad = 0, ra = 0, fp = 0, sp = 0;
 };
 
 struct Fault {
@@ -52,6 +52,18 @@ struct Fault {
 };
 
 Fault decode(const Record& r, const AddressMap& m);
+
+// One activation record of the chain.
+struct Frame {
+  uint32_t fp = 0;    // its frame pointer
+  uint32_t ra = 0;    // where it returns to
+  int32_t call = -1;  // the translation's line of the call that made it (ra - 4), -1: none known
+};
+
+// The frames from `fp` outward, innermost first, from the words the handler
+// found there (`chain`: per frame the caller's frame pointer and the return
+// address).
+std::vector<Frame> frames_of(uint32_t fp, const std::vector<uint32_t>& chain, const AddressMap& m);
 
 // One of SPIM's own messages on standard error after the program started.
 struct SpimError {

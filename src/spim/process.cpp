@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "emit/out.h"
+#include "spim/os.h"
 #include "spim/trap.h"
 
 namespace qv::spim {
@@ -30,88 +31,6 @@ extern "C" void on_signal(int sig) {
   unsigned char b = static_cast<unsigned char>(sig);
   if (g_signal_pipe >= 0) (void)!::write(g_signal_pipe, &b, 1);
   errno = saved;
-}
-
-// A file SPIM can open by name: an anonymous memory file when the system has
-// them, else a temporary file that is removed afterwards.
-class NamedText {
- public:
-  NamedText() = default;
-  NamedText(const NamedText&) = delete;
-  NamedText& operator=(const NamedText&) = delete;
-  ~NamedText() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!temp_.empty()) ::unlink(temp_.c_str());
-  }
-  // Creates the file with `text`; `slot` is the descriptor it will have in
-  // the child.  Returns false with errno set on failure.
-  bool make(const char* what, const std::string& text, int slot) {
-#ifdef MFD_CLOEXEC
-    static const bool proc = ::access("/proc/self/fd", X_OK) == 0;
-    if (proc) {
-      fd_ = ::memfd_create(what, MFD_CLOEXEC);
-      if (fd_ >= 0) {
-        path_ = "/proc/self/fd/" + std::to_string(slot);
-        slot_ = slot;
-        return write_all(fd_, text.data(), text.size());
-      }
-    }
-#endif
-    const char* dir = std::getenv("TMPDIR");
-    std::string t = std::string(dir && *dir ? dir : "/tmp") + "/quorvelin-run-XXXXXX";
-    std::vector<char> name(t.begin(), t.end());
-    name.push_back('\0');
-    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd_ < 0) return false;
-    temp_ = path_ = name.data();
-    return write_all(fd_, text.data(), text.size());
-  }
-  const std::string& path() const { return path_; }
-  int fd() const { return fd_; }
-  int slot() const { return slot_; }  // -1: opened by path, nothing to pass
-
- private:
-  int fd_ = -1;
-  int slot_ = -1;
-  std::string path_, temp_;
-};
-
-struct Pipe {
-  int r = -1, w = -1;
-  bool open() {
-    int p[2];
-    if (::pipe2(p, O_CLOEXEC) != 0) return false;
-    r = p[0];
-    w = p[1];
-    return true;
-  }
-  void close_r() {
-    if (r >= 0) ::close(r);
-    r = -1;
-  }
-  void close_w() {
-    if (w >= 0) ::close(w);
-    w = -1;
-  }
-  ~Pipe() {
-    close_r();
-    close_w();
-  }
-};
-
-// Appends what `fd` holds now; returns false at end of file or on error.
-bool drain(int fd, std::string& into) {
-  char buf[1 << 16];
-  for (;;) {
-    ssize_t r = ::read(fd, buf, sizeof buf);
-    if (r > 0) {
-      into.append(buf, static_cast<std::size_t>(r));
-      continue;
-    }
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0 && errno == EAGAIN) return true;
-    return false;
-  }
 }
 
 }  // namespace
@@ -191,9 +110,6 @@ bool SpimProcess::start(const SpimJob& job, SpimRun& r) {
   words.push_back("-file");
   words.push_back("/proc/self/fd/6");
   for (const std::string& a : job.args) words.push_back(a);
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
 
   g_signal_pipe = m.sigp.w;
   struct sigaction sa {};
@@ -202,45 +118,9 @@ bool SpimProcess::start(const SpimJob& job, SpimRun& r) {
   sigaction(SIGINT, &sa, &m.old_int);
   sigaction(SIGTERM, &sa, &m.old_term);
 
-  // posix_spawn starts SPIM without copying the runner's memory.  Every
-  // descriptor SPIM gets is first moved above the ones it is given as, so
-  // that no move overwrites another's source.
-  int spawn_error = 0;
-  {
-    int from[6] = {m.out.w, m.err.w, m.ctl.w, m.go.r, m.trap.slot() >= 0 ? m.trap.fd() : -1, m.prog.r};
-    const int to[6] = {1, 2, kCtlFd, kGoFd, 5, 6};
-    int high[6];
-    for (int i = 0; i < 6; i++) high[i] = from[i] < 0 ? -1 : ::fcntl(from[i], F_DUPFD_CLOEXEC, 20);
-    posix_spawn_file_actions_t fa;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawnattr_init(&attr);
-    for (int i = 0; i < 6; i++)
-      if (high[i] >= 0) posix_spawn_file_actions_adddup2(&fa, high[i], to[i]);
-    sigset_t def;
-    sigemptyset(&def);
-    sigaddset(&def, SIGINT);
-    sigaddset(&def, SIGTERM);
-    sigaddset(&def, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attr, &def);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-    // The CPU limit is inherited: set it on the runner for the moment of the
-    // spawn (the runner has used a few milliseconds, SPIM starts from zero).
-    rlimit saved{};
-    bool limited = ::getrlimit(RLIMIT_CPU, &saved) == 0;
-    if (limited) {
-      rlimit lim = saved;
-      lim.rlim_cur = static_cast<rlim_t>(job.cpu_limit);
-      if (saved.rlim_max != RLIM_INFINITY && lim.rlim_cur > saved.rlim_max) lim.rlim_cur = saved.rlim_max;
-      limited = ::setrlimit(RLIMIT_CPU, &lim) == 0;
-    }
-    spawn_error = ::posix_spawn(&m.pid, job.spim.c_str(), &fa, &attr, argv.data(), environ);
-    if (limited) ::setrlimit(RLIMIT_CPU, &saved);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
-    for (int fd : high)
-      if (fd >= 0) ::close(fd);
-  }
+  int from[6] = {m.out.w, m.err.w, m.ctl.w, m.go.r, m.trap.slot() >= 0 ? m.trap.fd() : -1, m.prog.r};
+  const int to[6] = {1, 2, kCtlFd, kGoFd, 5, 6};
+  int spawn_error = spawn(job.spim, words, from, to, 6, job.cpu_limit, m.pid);
   if (spawn_error != 0) {
     r.exec_errno = spawn_error;
     m.pid = -1;
@@ -300,6 +180,14 @@ void SpimProcess::run(const std::string& program, std::size_t labels, const Appr
       if (table_bytes) std::memcpy(r.table.data(), ctlbuf.data() + ctl_used, table_bytes);
       ctl_used += table_bytes;
       table_done = true;
+    }
+    if (table_done) {
+      std::size_t pairs = (ctlbuf.size() - ctl_used) / 8;
+      std::size_t had = r.chain.size();
+      r.chain.resize(had + pairs * 2);
+      if (pairs) std::memcpy(r.chain.data() + had, ctlbuf.data() + ctl_used, pairs * 8);
+      ctlbuf.erase(0, ctl_used + pairs * 8);
+      ctl_used = 0;
     }
   };
 

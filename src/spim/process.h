@@ -36,7 +36,8 @@ struct SpimRun {
   uint64_t out_bytes = 0;
   std::vector<uint32_t> table;     // the label addresses
   bool have_record = false;        // the exception handler reported
-  uint32_t record[4] = {};         // Cause, EPC, BadVAddr, $ra
+  uint32_t record[6] = {};         // Cause, EPC, BadVAddr, $ra, $fp, $sp
+  std::vector<uint32_t> chain;     // per frame from $fp outward: saved $fp, return address
 };
 
 // Decides, given what SPIM printed while loading, whether the program may run.

@@ -7,11 +7,11 @@ namespace {
 // Kept in step with kCtlFd, kGoFd and kTrapStatus.
 constexpr std::string_view kTrap = R"(# quorvelin-run: exception handler and start-up code
 	.kdata
-__qv_rec:	.word 0, 0, 0, 0
+__qv_rec:	.word 0, 0, 0, 0, 0, 0
 	.ktext 0x80000180
-# Any exception ends the run: report Cause, EPC, BadVAddr and $ra to the
-# runner, then the addresses of the program's labels, by which it names the
-# line, and exit.
+# Any exception ends the run: report Cause, EPC, BadVAddr, $ra, $fp and $sp
+# to the runner, then the addresses of the program's labels, by which it
+# names the line, then the frame chain, and exit.
 	mfc0 $k0, $13
 	la $k1, __qv_rec
 	sw $k0, 0($k1)
@@ -20,10 +20,12 @@ __qv_rec:	.word 0, 0, 0, 0
 	mfc0 $k0, $8
 	sw $k0, 8($k1)
 	sw $ra, 12($k1)
+	sw $fp, 16($k1)
+	sw $sp, 20($k1)
 	li $v0, 15
 	li $a0, 3
 	move $a1, $k1
-	li $a2, 16
+	li $a2, 24
 	syscall
 	li $v0, 15
 	li $a0, 3
@@ -31,6 +33,29 @@ __qv_rec:	.word 0, 0, 0, 0
 	la $a2, __qvmapend
 	subu $a2, $a2, $a1
 	syscall
+# The chain: at each frame pointer F the caller's frame pointer and the
+# return address, 8 bytes written as they are.  Only words that a frame was
+# built at are read: aligned, between $sp and the top of the stack, rising;
+# the start-up frame points at itself.
+	move $k0, $fp
+__qv_walk:
+	andi $k1, $k0, 3
+	bnez $k1, __qv_done
+	sltu $k1, $k0, $sp
+	bnez $k1, __qv_done
+	li $k1, 0x7ffffff8
+	sltu $k1, $k1, $k0
+	bnez $k1, __qv_done
+	li $v0, 15
+	li $a0, 3
+	move $a1, $k0
+	li $a2, 8
+	syscall
+	lw $k1, 0($k0)
+	sltu $t0, $k0, $k1
+	move $k0, $k1
+	bnez $t0, __qv_walk
+__qv_done:
 	li $v0, 17
 	li $a0, 86
 	syscall
@@ -71,7 +96,7 @@ __qv_quit:
 std::string_view trap_file() { return kTrap; }
 
 std::vector<std::string> trap_labels() {
-  return {"__start", "__qv_rec", "__qv_byte", "__qv_quit", "__qvmap", "__qvmapend"};
+  return {"__start", "__qv_rec", "__qv_byte", "__qv_quit", "__qv_walk", "__qv_done", "__qvmap", "__qvmapend"};
 }
 
 }  // namespace qv::spim

@@ -3,8 +3,10 @@
 //
 // The control protocol, on two descriptors SPIM inherits:
 //   fd 3 (SPIM -> runner): "R" once the whole program has loaded; after an
-//        exception the record Cause, EPC, BadVAddr, $ra (4 words), then the
-//        label table (4 bytes per label, host order).
+//        exception the record Cause, EPC, BadVAddr, $ra, $fp, $sp (6 words),
+//        then the label table (4 bytes per label), then for each frame of the
+//        chain from $fp outward its saved frame pointer and return address
+//        (2 words); words in host order.
 //   fd 4 (runner -> SPIM): one byte, the go-ahead; end of file instead stops
 //        the program before any of it has run.
 #pragma once

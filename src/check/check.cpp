@@ -65,8 +65,10 @@ uint8_t reg_index(const Field& f) {
   long long n = r.kind == RegForm::general ? r.n : -1;
   if (r.kind == RegForm::result) n = 2;
   // Written as MIPS writes it: $10 is r1, $v0 is rr.
-  MipsReg m = mips_reg(f.sv());
-  if (m.kind == MipsReg::gpr) n = m.n;
+  if (f.at(0) == '$') {
+    MipsReg m = mips_reg(f.sv());
+    if (m.kind == MipsReg::gpr) n = m.n;
+  }
   if (n == 2) return FlowIns::kRR;
   if (n >= 9 && n <= 22) return static_cast<uint8_t>(n - 9);
   return FlowIns::kNone;

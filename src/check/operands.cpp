@@ -193,6 +193,7 @@ void Checker::find_float_scratch() {
 // like the result register: a label forgets everything.
 void Checker::check_float_scratch(const OpcodeRow& row) {
   Op k = kind(row);
+  if (!float_set_ && k != Op::valf) return;  // nothing to follow yet
   if (k == Op::ntr) float_set_ = float_gone_ = 0;
   auto freg = [](const Field& f) -> int {
     std::string_view t = f.sv();
@@ -625,7 +626,7 @@ void Checker::check_result(const OpcodeRow& row) {
   const Sig& e = row.sig;
   bool writes_rr = false;
   for (int i = 0; i < 4; i++)
-    if ((e.writes >> i & 1) && !f[i]->empty() && (is_rr(*f[i]) || reg_index(*f[i]) == FlowIns::kRR)) writes_rr = true;
+    if ((e.writes >> i & 1) && !f[i]->empty() && (is_rr(*f[i]) || (f[i]->at(0) == '$' && reg_index(*f[i]) == FlowIns::kRR))) writes_rr = true;
   if (writes_rr) {
     rr_ = rr_unknown;
   } else if (e.uses_v0) {

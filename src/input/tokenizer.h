@@ -22,6 +22,7 @@ struct LineShape {
   bool comment = false;
   int colon = -1, first_quote = -1, last_quote = -1;
 };
+// `b` is a line buffer: kLinePositions positions and the terminator behind.
 LineShape line_shape(const char* b);
 
 }  // namespace qv

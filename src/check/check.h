@@ -47,6 +47,9 @@ struct Settings {
   std::vector<std::string> reserved;
   // Prefixes of labels it defines in numbers (__qv0, __qv1, ...).
   std::vector<std::string> reserved_prefixes;
+  // SPIM is given a stack limit of its own (-lstack): frames larger than
+  // its default stack are then the user's choice.
+  bool stack_set = false;
   Settings() {
     for (bool& b : on) b = true;
   }

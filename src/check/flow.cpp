@@ -242,7 +242,8 @@ class Flow {
         l.count_site = {at_col(first->loc, first->n)};
       }
     }
-    if (store && ntr->n != FlowIns::kNoCount && (ntr->n < 0 || ntr->n >= kMaxLocals)) frame(*ntr, *store);
+    if (store && ntr->n != FlowIns::kNoCount && (ntr->n < 0 || (ntr->n >= kMaxLocals && !prog_.settings.stack_set)))
+      frame(*ntr, *store);
   }
 
   // A frame whose local words push $sp where the next push or call breaks it.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
     qv::check::Settings settings;
     settings.reserved = qv::spim::trap_labels();
     settings.reserved_prefixes = {std::string(qv::run::kLabelPrefix)};
+    settings.stack_set = o.stack != 0;
     qv::check::Diags diags(&qv::check::rule_names());
     diags.tool = "quorvelin-run";
     std::vector<std::string> texts;
@@ -133,6 +135,21 @@ int main(int argc, char** argv) {
   qv::run::Reporter rep(srcs, t, a, o.asm_out.empty() ? "<assembly>" : o.asm_out);
   proc.run(a.text, a.label_line.size(),
            [&](const std::string& out, const std::string& err) { return rep.load(out, err); }, r);
+  // A stack overflow leaves no frames behind: a program that reads no input
+  // runs again the same way, to where it overflows, to find them.
+  qv::spim::Overflow overflow;
+  if (!r.interrupted && r.have_record == false && !t.reads &&
+      r.run_err.find("Can't expand stack segment") != std::string::npos) {
+    qv::spim::SessionJob again;
+    again.spim = spim;
+    again.trap = std::string(qv::spim::trap_file());
+    again.program = a.text;
+    again.stack = o.stack;
+    again.cpu_limit = o.cpu_limit;
+    again.wall_limit_ms = static_cast<int>(std::min<uint64_t>(uint64_t{o.cpu_limit} * 2000, 1u << 30));
+    std::string why;
+    if (qv::spim::replay_overflow(again, a.label_line.size(), overflow, why)) rep.set_overflow(&overflow);
+  }
   int status = rep.outcome(r, o, qv::run::input_state(0));
   rep.diags().print(2, status == 1);
   if (r.output_closed) {

@@ -234,7 +234,7 @@ bool Reporter::load(const std::string& out, const std::string& err) {
   return d_.all().size() == before;
 }
 
-void Reporter::calls(Diag& d, const std::vector<spim::Frame>& frames) {
+std::vector<Reporter::Site> Reporter::call_sites(const std::vector<spim::Frame>& frames) const {
   // The calls that led here, up to the main constructor's (made by the
   // program's end line, which is left out).
   std::vector<Site> sites;
@@ -243,30 +243,83 @@ void Reporter::calls(Diag& d, const std::vector<spim::Frame>& frames) {
     if (s.piece < 0 || std::find(t_.ends.begin(), t_.ends.end(), static_cast<uint32_t>(s.piece)) != t_.ends.end()) break;
     sites.push_back(s);
   }
+  return sites;
+}
+
+void Reporter::calls(Diag& d, const std::vector<Site>& sites, std::size_t from) {
   constexpr std::size_t kHead = 6, kTail = 3;
-  for (std::size_t i = 0; i < sites.size(); i++) {
-    if (sites.size() > kHead + kTail + 1 && i == kHead) {
-      check::Note n;
-      n.loc = no_line();
-      n.message = std::to_string(sites.size() - kHead - kTail) + " more calls";
-      d.notes.push_back(std::move(n));
-      i = sites.size() - kTail;
+  std::size_t n = sites.size() - std::min(from, sites.size());
+  for (std::size_t k = 0; k < n; k++) {
+    if (n > kHead + kTail + 1 && k == kHead) {
+      check::Note e;
+      e.loc = no_line();
+      e.message = std::to_string(n - kHead - kTail) + " more calls";
+      d.notes.push_back(std::move(e));
+      k = n - kTail;
     }
-    check::Note n;
-    n.loc = loc_of(sites[i]);
-    markers_.place(n.loc, d_.src_names);
-    std::string_view q = t_.procedure_of(sites[i].piece);
-    n.message = q.empty() ? "called from here" : "called from here (in '" + std::string(q) + "')";
-    n.text = text_of(sites[i]);
-    d.notes.push_back(std::move(n));
+    const Site& s = sites[from + k];
+    check::Note note;
+    note.loc = loc_of(s);
+    markers_.place(note.loc, d_.src_names);
+    std::string_view q = t_.procedure_of(s.piece);
+    note.message = q.empty() ? "called from here" : "called from here (in '" + std::string(q) + "')";
+    note.text = text_of(s);
+    d.notes.push_back(std::move(note));
   }
+}
+
+bool Reporter::stack_overflow(const std::string& size) {
+  if (!overflow_) return false;
+  const spim::Overflow& ov = *overflow_;
+  spim::AddressMap map(a_, t_.plain, ov.table);
+  std::vector<Site> sites = call_sites(spim::frames_of(ov.record.fp, ov.chain, map));
+  // Stopped while entering a procedure (the stack grows there): the call
+  // that entered it is the innermost one.  Else the stack grew on a line of
+  // the procedure itself.
+  Site where = site_of_line(map.line_of(ov.pc));
+  if (where.piece < 0) return false;
+  std::string_view op = mnemonic(text_of(where));
+  if (op == "ntr") {
+    Site call = site_of_line(map.line_of(ov.record.ra - 4));
+    if (call.piece < 0) return false;
+    sites.insert(sites.begin(), call);
+    where = call;
+  }
+  // The procedures the calls were made in, those seen more than once (the
+  // recursion), innermost first.
+  std::vector<std::pair<std::string_view, std::size_t>> seen;
+  for (const Site& c : sites) {
+    std::string_view q = t_.procedure_of(c.piece);
+    auto it = std::find_if(seen.begin(), seen.end(), [&](const auto& e) { return e.first == q; });
+    if (it == seen.end())
+      seen.emplace_back(q, 1);
+    else
+      it->second++;
+  }
+  std::string who;
+  std::size_t named = 0;
+  for (const auto& [q, count] : seen) {
+    if (count < 2 || q.empty()) continue;
+    who += (named ? " and '" : "'") + std::string(q) + "'";
+    named++;
+  }
+  std::string msg = "stack overflow " + std::to_string(sites.size()) + " calls deep";
+  if (named) msg += ", in the recursion of " + who;
+  msg += " (SPIM's stack cannot grow to " + size + ")";
+  Diag& d = error_at(where, msg);
+  check::Note n;
+  n.loc = no_line();
+  n.message = "raise the limit with --stack BYTES, more than " + size;
+  d.notes.push_back(n);
+  calls(d, sites, op == "ntr" ? 1 : 0);
+  return true;
 }
 
 void Reporter::exception(const SpimRun& r) {
   spim::AddressMap map(a_, t_.plain, r.table);
   spim::Record rec{r.record[0], r.record[1], r.record[2], r.record[3], r.record[4], r.record[5]};
   spim::Fault f = spim::decode(rec, map);
-  std::vector<spim::Frame> frames = spim::frames_of(rec.fp, r.chain, map);
+  std::vector<Site> frames = call_sites(spim::frames_of(rec.fp, r.chain, map));
   Site at = site_of_line(f.at);
   switch (f.kind) {
     case spim::Fault::Kind::bad_call:
@@ -309,6 +362,7 @@ void Reporter::spim_message(const std::string& err) {
   for (const spim::SpimError& e : spim::spim_errors(err)) {
     switch (e.kind) {
       case spim::SpimError::Kind::stack: {
+        if (stack_overflow(e.text)) break;
         Diag& d = d_.add(Severity::error, -1, no_line(),
                          "stack overflow: SPIM's stack limit does not let the stack grow to " + e.text +
                              "; no line of the program is known", "");
@@ -316,6 +370,12 @@ void Reporter::spim_message(const std::string& err) {
         n.loc = no_line();
         n.message = "raise the limit with --stack BYTES, more than " + e.text;
         d.notes.push_back(n);
+        if (t_.reads) {
+          // The calls are found by running the program again, which needs
+          // the same input again.
+          n.message = "no backtrace: the program reads input, so it is not run a second time";
+          d.notes.push_back(n);
+        }
         break;
       }
       case spim::SpimError::Kind::no_instruction:

@@ -11,6 +11,7 @@
 #include "run/program.h"
 #include "spim/fault.h"
 #include "spim/process.h"
+#include "spim/replay.h"
 
 namespace qv::run {
 
@@ -34,6 +35,9 @@ class Reporter {
 
   check::Diags& diags() { return d_; }
 
+  // What a second run up to a stack overflow found (kept by the caller).
+  void set_overflow(const spim::Overflow* ov) { overflow_ = ov; }
+
  private:
   struct Site {
     int32_t plain = -1;  // the translation's line (0-based), -1: none
@@ -45,7 +49,10 @@ class Reporter {
   std::string text_of(const Site& s) const;
   check::Diag& error_at(const Site& s, std::string msg);
   void asm_note(check::Diag& d, const Site& s, std::string msg, uint32_t col = 0);
-  void calls(check::Diag& d, const std::vector<spim::Frame>& frames);
+  std::vector<Site> call_sites(const std::vector<spim::Frame>& frames) const;
+  // Notes for the calls sites[from...], innermost first, long chains shortened.
+  void calls(check::Diag& d, const std::vector<Site>& sites, std::size_t from = 0);
+  bool stack_overflow(const std::string& size);
   void exception(const SpimRun& r);
   void spim_message(const std::string& err);
 
@@ -55,6 +62,7 @@ class Reporter {
   Markers markers_;
   uint32_t asm_file_;
   check::Diags d_;
+  const spim::Overflow* overflow_ = nullptr;
 };
 
 }  // namespace qv::run

@@ -35,13 +35,20 @@ __qv_rec:	.word 0, 0, 0, 0, 0, 0
 	syscall
 # The chain: at each frame pointer F the caller's frame pointer and the
 # return address, 8 bytes written as they are.  Only words that a frame was
-# built at are read: aligned, between $sp and the top of the stack, rising;
-# the start-up frame points at itself.
+# built at are read: aligned, rising from $fp (which must lie at or above
+# $sp) to the top of the stack; the start-up frame points at itself.  With
+# Cause 0 no exception came here: the runner started the handler by hand
+# after a stack overflow, and $sp no longer holds what it held.
 	move $k0, $fp
-__qv_walk:
 	andi $k1, $k0, 3
 	bnez $k1, __qv_done
+	mfc0 $k1, $13
+	andi $k1, $k1, 0x7c
+	beqz $k1, __qv_walk
 	sltu $k1, $k0, $sp
+	bnez $k1, __qv_done
+__qv_walk:
+	andi $k1, $k0, 3
 	bnez $k1, __qv_done
 	li $k1, 0x7ffffff8
 	sltu $k1, $k1, $k0

@@ -1,0 +1,132 @@
+#include "spim/session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "emit/out.h"
+#include "spim/trap.h"
+
+namespace qv::spim {
+
+namespace {
+
+constexpr std::string_view kPrompt = "(spim) ";
+constexpr std::size_t kKeep = std::size_t{1} << 20;
+
+}  // namespace
+
+SpimSession::~SpimSession() { stop(); }
+
+bool SpimSession::start(const SessionJob& job, std::string& error) {
+  job_ = job;
+  errno = 0;
+  auto fail = [&](const char* what) {
+    error = std::string(what) + ": " + std::strerror(errno ? errno : EIO);
+    return false;
+  };
+  if (!trap_.make("quorvelin-trap.s", job.trap, 5) || !prog_.make("quorvelin-program.s", job.program, 6))
+    return fail("cannot hand SPIM its files");
+  if (!out_.open() || !err_.open() || !ctl_pipe_.open() || !go_.open()) return fail("cannot make pipes");
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return fail("cannot open a pseudo-terminal");
+  char name[128];
+  if (::ptsname_r(master_, name, sizeof name) != 0) return fail("cannot open a pseudo-terminal");
+  int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0) return fail("cannot open a pseudo-terminal");
+  // SPIM leaves the terminal as it finds it: no echo of what is sent, and
+  // no carriage return added to what it prints.
+  termios t{};
+  if (::tcgetattr(slave, &t) == 0) {
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+    t.c_oflag &= ~static_cast<tcflag_t>(ONLCR);
+    ::tcsetattr(slave, TCSANOW, &t);
+  }
+  std::vector<std::string> words = {job.spim, "-quiet", "-exception_file", trap_.path()};
+  if (job.stack) {
+    words.push_back("-lstack");
+    words.push_back(std::to_string(job.stack));
+  }
+  int from[7] = {slave, out_.w, err_.w, ctl_pipe_.w, go_.r, trap_.slot() >= 0 ? trap_.fd() : -1,
+                 prog_.slot() >= 0 ? prog_.fd() : -1};
+  const int to[7] = {0, 1, 2, kCtlFd, kGoFd, 5, 6};
+  int e = spawn(job.spim, words, from, to, 7, job.cpu_limit, pid_);
+  ::close(slave);
+  out_.close_w();
+  err_.close_w();
+  ctl_pipe_.close_w();
+  go_.close_r();
+  if (e != 0) {
+    pid_ = -1;
+    errno = e;
+    return fail("cannot run SPIM");
+  }
+  for (int fd : {out_.r, err_.r, ctl_pipe_.r}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
+  Answer a;
+  if (!wait_prompt(a)) {
+    error = "SPIM did not start" + (a.err.empty() ? std::string() : ": " + a.err);
+    return false;
+  }
+  return true;
+}
+
+bool SpimSession::go() { return write_all(go_.w, "g", 1); }
+
+bool SpimSession::load(Answer& a) { return command("load \"" + prog_.path() + "\"", a); }
+
+bool SpimSession::command(std::string_view cmd, Answer& a) {
+  a.out.clear();
+  a.err.clear();
+  if (pid_ < 0) return false;
+  std::string line(cmd);
+  line.push_back('\n');
+  if (!write_all(master_, line)) return false;
+  return wait_prompt(a);
+}
+
+bool SpimSession::wait_prompt(Answer& a) {
+  char buf[1 << 16];
+  for (;;) {
+    pollfd p[3] = {{out_.r, POLLIN, 0}, {err_open_ ? err_.r : -1, POLLIN, 0}, {ctl_open_ ? ctl_pipe_.r : -1, POLLIN, 0}};
+    int n = ::poll(p, 3, job_.wall_limit_ms);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    if (p[2].revents) ctl_open_ = drain(ctl_pipe_.r, ctl_);
+    if (p[1].revents) err_open_ = drain(err_.r, a.err);
+    if (p[0].revents) {
+      ssize_t got = ::read(out_.r, buf, sizeof buf);
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (got <= 0) return false;  // SPIM went away
+      a.out.append(buf, static_cast<std::size_t>(got));
+      if (a.out.size() > 2 * kKeep) a.out.erase(0, a.out.size() - kKeep);
+      if (a.out.size() >= kPrompt.size() && a.out.compare(a.out.size() - kPrompt.size(), kPrompt.size(), kPrompt) == 0) {
+        a.out.resize(a.out.size() - kPrompt.size());
+        // SPIM wrote these before its prompt.
+        drain(err_.r, a.err);
+        drain(ctl_pipe_.r, ctl_);
+        return true;
+      }
+    }
+  }
+}
+
+void SpimSession::stop() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    int st;
+    while (::waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+  }
+  if (master_ >= 0) ::close(master_);
+  master_ = -1;
+}
+
+}  // namespace qv::spim

@@ -1,0 +1,65 @@
+// SPIM's command mode: one SPIM process that reads commands from a
+// pseudo-terminal and answers on two pipes, with the trap file's control
+// descriptors beside them.  Commands are sent whole, one at a time, and each
+// answer is what SPIM printed before its next prompt.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "spim/os.h"
+
+namespace qv::spim {
+
+struct SessionJob {
+  std::string spim;            // the executable
+  std::string trap;            // the trap file's text
+  std::string program;         // the assembly to load
+  uint64_t stack = 0;          // -lstack; 0: SPIM's default
+  uint32_t cpu_limit = 60;     // seconds of CPU time
+  int wall_limit_ms = -1;      // longest wait for one answer; -1: none
+};
+
+struct Answer {
+  std::string out;  // standard output before the prompt (its tail, past 1 MiB)
+  std::string err;  // standard error
+};
+
+class SpimSession {
+ public:
+  SpimSession() = default;
+  ~SpimSession();
+  SpimSession(const SpimSession&) = delete;
+  SpimSession& operator=(const SpimSession&) = delete;
+
+  // Starts SPIM and waits for its first prompt.  False with `error`.
+  bool start(const SessionJob& job, std::string& error);
+  // The go-ahead the trap file's start-up code waits for: one per `run`.
+  bool go();
+  // `load`s the program.  False when SPIM did not answer; `a` holds what it
+  // printed (assembler messages).
+  bool load(Answer& a);
+  // Sends `cmd` (complete, one line) and reads the answer.  False when SPIM
+  // went away or did not answer in time.
+  bool command(std::string_view cmd, Answer& a);
+  // What the trap file wrote to its control descriptor so far.
+  std::string& control() { return ctl_; }
+  // Ends SPIM.
+  void stop();
+
+ private:
+  bool wait_prompt(Answer& a);
+
+  SessionJob job_;
+  NamedText trap_, prog_;
+  Pipe out_, err_, ctl_pipe_, go_;
+  int master_ = -1;
+  pid_t pid_ = -1;
+  std::string ctl_;
+  bool err_open_ = true, ctl_open_ = true;
+};
+
+}  // namespace qv::spim

@@ -10,6 +10,8 @@ command -v spim >/dev/null || missing+=(spim)
 command -v python3 >/dev/null || missing+=(python3)
 # The language server's JSON library (headers only).
 [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
+# A real client for the language server's tests: Neovim's built-in one.
+command -v nvim >/dev/null || missing+=(neovim)
 # The man pages are checked with mandoc and looked up with man.
 command -v mandoc >/dev/null || missing+=(mandoc)
 command -v man >/dev/null || missing+=(man-db)

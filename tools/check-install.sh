@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks an installed quorvelin: the three commands run from where they were
+# Checks an installed quorvelin: the commands run from where they were
 # installed, the man pages are there, found by man and clean under the linter,
 # and the installed translator's output of the installed factorial example
 # prints in SPIM exactly the example's .out file.
@@ -14,7 +14,7 @@ version=$2
 here=$(cd "$(dirname "$0")/.." && pwd)
 doc=$prefix/share/doc/quorvelin
 man1=$prefix/share/man/man1
-commands=(quorvelin quorvelin-check quorvelin-run)
+commands=(quorvelin quorvelin-check quorvelin-run quorvelin-lsp)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -23,19 +23,20 @@ fail() {
   exit 1
 }
 
-files=(bin/quorvelin bin/quorvelin-check bin/quorvelin-run
+files=(bin/quorvelin bin/quorvelin-check bin/quorvelin-run bin/quorvelin-lsp
   share/man/man1/quorvelin.1 share/man/man1/quorvelin-check.1 share/man/man1/quorvelin-run.1
+  share/man/man1/quorvelin-lsp.1
   share/doc/quorvelin/{README.md,LICENSE,CHANGELOG.md} share/doc/quorvelin/examples/factorial.{ic,out})
 for f in "${files[@]}"; do
   [ -f "$prefix/$f" ] || fail "$prefix/$f is missing"
 done
 echo "installed: the commands, their man pages, README.md, LICENSE, CHANGELOG.md and the examples"
 
-for cmd in quorvelin-check quorvelin-run; do
+for cmd in quorvelin-check quorvelin-run quorvelin-lsp; do
   got=$("$prefix/bin/$cmd" --version) || fail "$cmd --version exited with $?"
   [ "$got" = "$cmd $version" ] || fail "$cmd --version printed '$got', not '$cmd $version'"
 done
-echo "--version: quorvelin-check and quorvelin-run print $version"
+echo "--version: quorvelin-check, quorvelin-run and quorvelin-lsp print $version"
 
 if [ "${QV_EXPECT_STATIC:-0}" = 1 ]; then
   for cmd in "${commands[@]}"; do
@@ -89,4 +90,4 @@ for page in "${commands[@]}"; do
   fi
   [ "$found" = "$file" ] || fail "man -w $page found $found, not $file"
 done
-echo "man: the three pages are clean and man -w finds them"
+echo "man: the pages are clean and man -w finds them"

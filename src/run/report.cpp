@@ -278,8 +278,9 @@ bool Reporter::stack_overflow(const std::string& size) {
   // the procedure itself.
   Site where = site_of_line(map.line_of(ov.pc));
   if (where.piece < 0) return false;
-  std::string_view op = mnemonic(text_of(where));
-  if (op == "ntr") {
+  std::string text = text_of(where);
+  bool entering = mnemonic(text) == "ntr";
+  if (entering) {
     Site call = site_of_line(map.line_of(ov.record.ra - 4));
     if (call.piece < 0) return false;
     sites.insert(sites.begin(), call);
@@ -311,7 +312,7 @@ bool Reporter::stack_overflow(const std::string& size) {
   n.loc = no_line();
   n.message = "raise the limit with --stack BYTES, more than " + size;
   d.notes.push_back(n);
-  calls(d, sites, op == "ntr" ? 1 : 0);
+  calls(d, sites, entering ? 1 : 0);
   return true;
 }
 

@@ -107,7 +107,11 @@ int spawn(const std::string& exe, std::vector<std::string>& words, const int* fr
     if (saved.rlim_max != RLIM_INFINITY && lim.rlim_cur > saved.rlim_max) lim.rlim_cur = saved.rlim_max;
     limited = ::setrlimit(RLIMIT_CPU, &lim) == 0;
   }
-  int e = ::posix_spawn(&pid, exe.c_str(), &fa, &attr, argv.data(), environ);
+  // SPIM copies its environment onto the program's stack: without one the
+  // stack starts at the same place everywhere, and a deep recursion
+  // overflows at the same depth whoever runs it.
+  char* no_env[] = {nullptr};
+  int e = ::posix_spawn(&pid, exe.c_str(), &fa, &attr, argv.data(), no_env);
   if (limited) ::setrlimit(RLIMIT_CPU, &saved);
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);

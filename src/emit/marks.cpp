@@ -58,7 +58,9 @@ std::string_view MarkedAssembly::plain_line(std::string_view plain, uint32_t n) 
   return s;
 }
 
-void mark_faults(std::string_view plain, MarkedAssembly& a) {
+namespace {
+
+void mark(std::string_view plain, MarkedAssembly& a, bool every_line) {
   a.text.clear();
   a.plain_starts.clear();
   a.run_to_plain.clear();
@@ -81,9 +83,16 @@ void mark_faults(std::string_view plain, MarkedAssembly& a) {
       if (starts_word(rest, ".text") || starts_word(rest, ".ktext")) in_text = true;
       if (starts_word(rest, ".data") || starts_word(rest, ".kdata")) in_text = false;
     } else if (!rest.empty() && rest[0] != '#') {
-      code = in_text && !cannot_fault(rest);
+      code = in_text && (every_line || !cannot_fault(rest));
     }
     if (code) {
+      if (every_line) {
+        // SPIM names a label in its commands only when it was declared
+        // global before it was defined.
+        int k = std::snprintf(label, sizeof label, "\t.globl __qv%zu\n", a.label_line.size());
+        a.text.append(label, static_cast<std::size_t>(k));
+        a.run_to_plain.push_back(-1);
+      }
       int k = std::snprintf(label, sizeof label, "__qv%zu:\n", a.label_line.size());
       a.text.append(label, static_cast<std::size_t>(k));
       a.run_to_plain.push_back(-1);
@@ -102,5 +111,11 @@ void mark_faults(std::string_view plain, MarkedAssembly& a) {
   }
   a.text.append("\n__qvmapend:\n");
 }
+
+}  // namespace
+
+void mark_faults(std::string_view plain, MarkedAssembly& a) { mark(plain, a, false); }
+
+void mark_lines(std::string_view plain, MarkedAssembly& a) { mark(plain, a, true); }
 
 }  // namespace qv

@@ -31,6 +31,11 @@ struct MarkedAssembly {
 // Marks the translation `plain` (exactly what the translator writes).
 void mark_faults(std::string_view plain, MarkedAssembly& a);
 
+// The debugger's marking: a label before every instruction line of the text
+// segment, each declared ".globl" just before it so that SPIM's command mode
+// lists it (print_symbols).  Directives take no space either.
+void mark_lines(std::string_view plain, MarkedAssembly& a);
+
 // The first column of an instruction line: past a label and blanks.
 uint32_t code_column(std::string_view line);
 

@@ -1,0 +1,442 @@
+#include "debug/engine.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "spim/trap.h"
+
+namespace qv::debug {
+
+namespace {
+
+// The value of "Reg 31 = 0x0040015c (4194652)", "PC = 0x004000b0 (...)" or
+// "Data seg @ 0x10010000 (268500992) = 0x0020000a (2097162)".
+bool value_after_equals(const std::string& s, uint32_t& v) {
+  std::size_t eq = s.rfind("= 0x");
+  if (eq == std::string::npos) return false;
+  v = static_cast<uint32_t>(std::strtoul(s.c_str() + eq + 2, nullptr, 16));
+  return true;
+}
+
+std::string hex(uint32_t v) { return spim::hex(v); }
+
+constexpr std::string_view kHit = "Breakpoint encountered at 0x";
+constexpr std::size_t kRecord = 24;  // the handler's record: 6 words
+
+}  // namespace
+
+Engine::Engine(const std::vector<run::Source>& srcs, const run::Translation& t, const MarkedAssembly& a)
+    : srcs_(srcs), t_(t), a_(a) {}
+
+bool Engine::command(std::string_view cmd, spim::Answer& a) { return session_.command(cmd, a); }
+
+bool Engine::start(const spim::SessionJob& job, std::string& error) {
+  job_ = job;
+  if (!session_.start(job, error)) return false;
+  spim::Answer a;
+  if (!session_.load(a)) {
+    error = "SPIM did not load the program";
+    return false;
+  }
+  if (!a.err.empty()) {
+    error = "SPIM cannot load the program:\n" + a.err;
+    return false;
+  }
+  if (!command("print_symbols", a)) {
+    error = "SPIM did not list the program's labels";
+    return false;
+  }
+  // "g\t__qv12 at 0x00400128", one a line, in no order.
+  table_.assign(a_.label_line.size(), 0);
+  std::size_t at = 0;
+  while (at < a.out.size()) {
+    std::size_t nl = a.out.find('\n', at);
+    if (nl == std::string::npos) nl = a.out.size();
+    std::string_view l(a.out.data() + at, nl - at);
+    at = nl + 1;
+    std::size_t q = l.find("\t__qv");
+    std::size_t on = l.find(" at 0x");
+    if (q == std::string_view::npos || on == std::string_view::npos) continue;
+    std::string_view num = l.substr(q + 5, on - q - 5);
+    if (num.empty() || num.find_first_not_of("0123456789") != std::string_view::npos) continue;
+    std::size_t k = std::strtoul(std::string(num).c_str(), nullptr, 10);
+    if (k < table_.size()) table_[k] = static_cast<uint32_t>(std::strtoul(std::string(l.substr(on + 4)).c_str(), nullptr, 16));
+  }
+  piece_addr_.assign(t_.pieces.size(), 0);
+  for (std::size_t k = 0; k < table_.size(); k++) {
+    if (!table_[k]) {
+      error = "SPIM did not list the label __qv" + std::to_string(k);
+      return false;
+    }
+    int32_t p = t_.piece_at(a_.plain_starts[a_.label_line[k]]);
+    if (p < 0) continue;  // the program's frame: no line of its own
+    if (!piece_addr_[p]) {
+      piece_addr_[p] = table_[k];
+      starts_[table_[k]] = p;
+    }
+  }
+  return true;
+}
+
+int32_t Engine::piece_of(uint32_t addr) const {
+  spim::AddressMap m(a_, t_.plain, table_);
+  int32_t line = m.line_of(addr);
+  return line < 0 ? -1 : t_.piece_at(a_.plain_starts[line]);
+}
+
+int32_t Engine::resolve(std::string_view spec, bool& moved, std::string& error) const {
+  moved = false;
+  uint32_t file = piece_ >= 0 ? t_.pieces[piece_].file : 0;
+  uint32_t line = 0;
+  auto number = [](std::string_view s, uint32_t& v) {
+    if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    v = static_cast<uint32_t>(std::strtoul(std::string(s).c_str(), nullptr, 10));
+    return true;
+  };
+  std::size_t colon = spec.rfind(':');
+  if (number(spec, line)) {
+  } else if (colon != std::string_view::npos && number(spec.substr(colon + 1), line)) {
+    std::string_view name = spec.substr(0, colon);
+    bool found = false;
+    for (uint32_t f = 0; f < srcs_.size() && !found; f++) {
+      std::string_view n = srcs_[f].name;
+      std::size_t slash = n.rfind('/');
+      if (n == name || (slash != std::string_view::npos && n.substr(slash + 1) == name)) {
+        file = f;
+        found = true;
+      }
+    }
+    if (!found) {
+      error = "no file '" + std::string(name) + "' in the program";
+      return -1;
+    }
+  } else {
+    // A procedure's label, or a label that begins a line.
+    for (const auto& [idx, name] : t_.entries)
+      if (name == spec) return piece_addr_[idx] ? static_cast<int32_t>(idx) : -1;
+    for (uint32_t f = 0; f < srcs_.size() && !line; f++)
+      for (uint32_t l = 1; l <= srcs_[f].lines(); l++) {
+        std::string_view s = srcs_[f].line(l);
+        std::size_t b = s.find_first_not_of(" \t");
+        if (b != std::string_view::npos && s.substr(b, spec.size()) == spec && s.substr(b + spec.size(), 1) == ":") {
+          file = f;
+          line = l;
+          break;
+        }
+      }
+    if (!line) {
+      error = "no label '" + std::string(spec) + "' in the program";
+      return -1;
+    }
+  }
+  for (std::size_t p = 0; p < t_.pieces.size(); p++) {
+    const run::Piece& pc = t_.pieces[p];
+    if (pc.file != file || pc.line < line || !piece_addr_[p]) continue;
+    moved = pc.line != line;
+    return static_cast<int32_t>(p);
+  }
+  error = "no code at or after line " + std::to_string(line) + " of " + srcs_[file].name;
+  return -1;
+}
+
+const Breakpoint* Engine::add_breakpoint(int32_t piece, bool temporary, std::string& error) {
+  Breakpoint b;
+  b.number = next_number_++;
+  b.piece = piece;
+  b.addr = piece_addr_[piece];
+  b.temporary = temporary;
+  bool placed = std::any_of(bps_.begin(), bps_.end(), [&](const Breakpoint& o) { return o.addr == b.addr; });
+  spim::Answer a;
+  if (!placed && (!command("breakpoint " + hex(b.addr), a) || !a.err.empty())) {
+    error = "SPIM refused a breakpoint at " + hex(b.addr) + (a.err.empty() ? "" : ": " + a.err);
+    return nullptr;
+  }
+  bps_.push_back(b);
+  return &bps_.back();
+}
+
+bool Engine::delete_breakpoint(int number) {
+  auto it = std::find_if(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.number == number; });
+  if (it == bps_.end()) return false;
+  uint32_t addr = it->addr;
+  bps_.erase(it);
+  if (std::none_of(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.addr == addr; })) {
+    spim::Answer a;
+    command("delete " + hex(addr), a);
+  }
+  return true;
+}
+
+std::string Engine::take_output() {
+  std::string o;
+  o.swap(output_);
+  return o;
+}
+
+bool Engine::reg(int n, uint32_t& v) {
+  spim::Answer a;
+  return command("print $" + std::to_string(n), a) && value_after_equals(a.out, v);
+}
+
+bool Engine::word(uint32_t addr, uint32_t& v) {
+  spim::Answer a;
+  return command("print " + hex(addr), a) && a.err.empty() && value_after_equals(a.out, v);
+}
+
+bool Engine::refresh_pc() {
+  spim::Answer a;
+  if (!command("print $pc", a) || !value_after_equals(a.out, pc_)) return false;
+  auto it = starts_.find(pc_);
+  piece_ = it != starts_.end() ? it->second : piece_of(pc_);
+  return true;
+}
+
+Stop Engine::run() {
+  if (running_ || !output_.empty() || fault_.have_record) {
+    // A second run starts from a fresh machine, with the breakpoints again.
+    spim::Answer a;
+    if (!command("reinitialize", a) || !session_.load(a)) return Stop::died;
+    std::vector<uint32_t> placed;
+    for (const Breakpoint& b : bps_) {
+      if (std::find(placed.begin(), placed.end(), b.addr) != placed.end()) continue;
+      placed.push_back(b.addr);
+      command("breakpoint " + hex(b.addr), a);
+    }
+  }
+  fault_ = spim::SpimRun{};
+  session_.control().clear();
+  running_ = true;
+  if (!session_.go()) return Stop::died;
+  return resume("run");
+}
+
+Stop Engine::cont() { return resume("continue"); }
+
+Stop Engine::resume(std::string_view cmd) {
+  spim::Answer a;
+  if (!command(cmd, a)) {
+    running_ = false;
+    return Stop::died;
+  }
+  return after_stop(a, false);
+}
+
+Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
+  std::string out = a.out;
+  bool hit = false;
+  if (stepping) {
+    // "[0x00400024]\t0x...  lw ... ; 12: ..." comes first, then what the
+    // instruction printed.
+    if (out.compare(0, 3, "[0x") == 0) {
+      std::size_t nl = out.find('\n');
+      out.erase(0, nl == std::string::npos ? out.size() : nl + 1);
+    }
+  } else {
+    std::size_t h = out.rfind(kHit);
+    if (h != std::string::npos) {
+      hit = true;
+      out.erase(h);
+    }
+  }
+  output_ += out;
+  // The trap handler's report: "R" from the start-up code, then the record.
+  std::string& c = session_.control();
+  std::size_t labels = a_.label_line.size();
+  if (c.size() >= 1 + kRecord) {
+    std::memcpy(fault_.record, c.data() + 1, kRecord);
+    fault_.have_record = true;
+    fault_.loaded = true;
+    fault_.table.resize(labels);
+    if (c.size() >= 1 + kRecord + labels * 4) {
+      if (labels) std::memcpy(fault_.table.data(), c.data() + 1 + kRecord, labels * 4);
+      std::size_t at = 1 + kRecord + labels * 4;
+      fault_.chain.resize((c.size() - at) / 8 * 2);
+      if (!fault_.chain.empty()) std::memcpy(fault_.chain.data(), c.data() + at, fault_.chain.size() * 4);
+    }
+    running_ = false;
+    return Stop::fault;
+  }
+  if (a.err.find("Can't expand stack segment") != std::string::npos) {
+    spim_err_ = a.err;
+    running_ = false;
+    refresh_pc();
+    return Stop::overflow;
+  }
+  if (!a.err.empty()) spim_err_ = a.err;
+  if (!refresh_pc()) {
+    running_ = false;
+    return Stop::died;
+  }
+  if (pc_ == 0) {
+    // An exit prints nothing and leaves PC at 0: service 17 carries its
+    // status in $a0, service 10 means 0.
+    uint32_t v0 = 0, a0 = 0;
+    status_ = reg(2, v0) && v0 == 17 && reg(4, a0) ? static_cast<int>(a0 & 255) : 0;
+    running_ = false;
+    return Stop::exited;
+  }
+  hit_ = 0;
+  if (hit || !stepping) {
+    for (Breakpoint& b : bps_)
+      if (b.addr == pc_ && b.enabled) {
+        b.hits++;
+        if (!hit_) {
+          hit_ = b.number;
+          hit_temporary_ = b.temporary;
+        }
+      }
+    // Temporary ones go once hit.
+    std::vector<int> gone;
+    for (const Breakpoint& b : bps_)
+      if (b.addr == pc_ && b.temporary) gone.push_back(b.number);
+    for (int n : gone) delete_breakpoint(n);
+    if (hit_) return Stop::breakpoint;
+  }
+  return Stop::line;
+}
+
+bool Engine::step_one(Stop& s) {
+  spim::Answer a;
+  if (!command("step 1", a)) {
+    running_ = false;
+    s = Stop::died;
+    return false;
+  }
+  s = after_stop(a, true);
+  // An exception: the trap handler takes over, and ends the run.
+  if (s == Stop::line && pc_ >= 0x80000000u) s = resume("continue");
+  return s == Stop::line || s == Stop::breakpoint;
+}
+
+Stop Engine::step() {
+  if (!running_) return Stop::error;
+  int32_t from = piece_;
+  uint32_t from_pc = pc_;
+  for (uint64_t n = 0; n < 100000000; n++) {
+    Stop s;
+    if (!step_one(s)) return s;
+    auto it = starts_.find(pc_);
+    if (it != starts_.end() && (it->second != from || pc_ == from_pc)) return Stop::line;
+  }
+  return Stop::line;
+}
+
+Stop Engine::next() {
+  if (!running_) return Stop::error;
+  int32_t from = piece_;
+  uint32_t from_pc = pc_;
+  uint32_t fp0 = 0;
+  if (!reg(30, fp0)) return Stop::died;
+  for (uint64_t n = 0; n < 100000000; n++) {
+    Stop s;
+    if (!step_one(s)) return s;
+    auto it = starts_.find(pc_);
+    if (it == starts_.end()) continue;
+    int32_t p = it->second;
+    if (is_entry(p)) {
+      // Entered a procedure: run to its return, to this frame.
+      uint32_t ra = 0;
+      if (!reg(31, ra)) return Stop::died;
+      Stop r = run_to(ra, fp0);
+      if (r != Stop::line) return r;
+      // Back in this frame, right after the call: perhaps at the next line.
+      it = starts_.find(pc_);
+      if (it == starts_.end()) continue;
+      p = it->second;
+    }
+    if (p != from || pc_ == from_pc) return Stop::line;
+  }
+  return Stop::line;
+}
+
+bool Engine::is_entry(int32_t p) const {
+  return p >= 0 && std::find_if(t_.entries.begin(), t_.entries.end(), [&](const auto& e) {
+                     return e.first == static_cast<uint32_t>(p);
+                   }) != t_.entries.end();
+}
+
+Stop Engine::run_to(uint32_t addr, uint32_t fp_want) {
+  spim::Answer a;
+  bool own = std::none_of(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.addr == addr; });
+  if (own && (!command("breakpoint " + hex(addr), a) || !a.err.empty())) return Stop::error;
+  Stop s;
+  for (;;) {
+    s = resume("continue");
+    if (s != Stop::line && s != Stop::breakpoint) break;
+    if (pc_ != addr) break;  // a breakpoint of the user's on the way
+    uint32_t fp = 0;
+    if (!reg(30, fp)) {
+      s = Stop::died;
+      break;
+    }
+    // A deeper call of the same procedure returns there too.
+    if (fp >= fp_want) {
+      s = Stop::line;
+      break;
+    }
+  }
+  if (own && s != Stop::died) command("delete " + hex(addr), a);
+  return s;
+}
+
+Stop Engine::finish() {
+  if (!running_) return Stop::error;
+  uint32_t fp = 0, ra = 0, caller = 0;
+  if (!reg(30, fp)) return Stop::died;
+  if (is_entry(piece_)) {
+    // Not entered yet: the frame is still the caller's.
+    if (!reg(31, ra)) return Stop::died;
+    caller = fp;
+  } else if (!word(fp + 4, ra) || !word(fp, caller)) {
+    return Stop::error;
+  }
+  return run_to(ra, caller);
+}
+
+std::vector<FrameInfo> Engine::backtrace(std::size_t limit) {
+  std::vector<FrameInfo> v;
+  if (!running_ && fault_.have_record) {
+    // After a run-time error: the frames the trap handler reported.
+    spim::AddressMap m(a_, t_.plain, fault_.table);
+    spim::Record r{fault_.record[0], fault_.record[1], fault_.record[2],
+                   fault_.record[3], fault_.record[4], fault_.record[5]};
+    spim::Fault f = spim::decode(r, m);
+    int32_t at = f.at >= 0 ? t_.piece_at(a_.plain_starts[f.at]) : -1;
+    if (at < 0 && f.from >= 0) at = t_.piece_at(a_.plain_starts[f.from]);
+    v.push_back({r.fp, at, procedure_of(at)});
+    for (const spim::Frame& fr : spim::frames_of(r.fp, fault_.chain, m)) {
+      int32_t p = fr.call >= 0 ? t_.piece_at(a_.plain_starts[fr.call]) : -1;
+      if (p < 0 || std::find(t_.ends.begin(), t_.ends.end(), static_cast<uint32_t>(p)) != t_.ends.end()) break;
+      if (v.size() >= limit) break;
+      v.push_back({fr.fp, p, procedure_of(p)});
+    }
+    return v;
+  }
+  if (!running_) return v;
+  uint32_t fp = 0;
+  if (!reg(30, fp)) return v;
+  v.push_back({fp, piece_, procedure_of(piece_)});
+  auto call_frame = [&](uint32_t ra, uint32_t at) {
+    int32_t p = piece_of(ra - 4);
+    if (p < 0 || std::find(t_.ends.begin(), t_.ends.end(), static_cast<uint32_t>(p)) != t_.ends.end()) return false;
+    v.push_back({at, p, procedure_of(p)});
+    return true;
+  };
+  if (is_entry(piece_)) {
+    // Stopped at a procedure's first line: its frame is not built yet, and
+    // the call that entered it is in $ra.
+    uint32_t ra = 0;
+    if (!reg(31, ra) || !call_frame(ra, fp)) return v;
+  }
+  while (v.size() < limit) {
+    uint32_t ra = 0, up = 0;
+    if (!word(fp + 4, ra) || !word(fp, up)) break;
+    if (!call_frame(ra, up)) break;
+    if (up <= fp) break;
+    fp = up;
+  }
+  return v;
+}
+
+}  // namespace qv::debug

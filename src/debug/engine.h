@@ -1,0 +1,121 @@
+// The debugging engine: a program run in SPIM's command mode, stopped and
+// stepped at its intermediate-code lines.  Breakpoints are SPIM's own, at
+// the addresses of the labels the debugger's marking puts before every
+// instruction line; a line is stepped by single instructions up to the next
+// line's first one, and calls are stepped over with a breakpoint at their
+// return address.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "emit/marks.h"
+#include "run/program.h"
+#include "spim/fault.h"
+#include "spim/process.h"
+#include "spim/session.h"
+
+namespace qv::debug {
+
+// How a run, a continue or a step ended.
+enum class Stop : uint8_t {
+  line,        // at the start of a line (a step ended, or a breakpoint)
+  breakpoint,  // at a user's breakpoint: `hit` says which
+  exited,      // the program ended; `status`
+  fault,       // the trap handler reported an exception; `fault_run`
+  overflow,    // SPIM's stack could not grow; `spim_err`
+  died,        // SPIM is gone (a data word executed, or killed)
+  error,       // SPIM did not answer as expected; `why`
+};
+
+struct Breakpoint {
+  int number = 0;
+  int32_t piece = -1;
+  uint32_t addr = 0;
+  bool temporary = false;
+  bool enabled = true;
+  uint32_t hits = 0;
+};
+
+struct FrameInfo {
+  uint32_t fp = 0;
+  int32_t piece = -1;  // frame 0: the current line; others: the call
+  std::string_view procedure;
+};
+
+class Engine {
+ public:
+  Engine(const std::vector<run::Source>& srcs, const run::Translation& t, const MarkedAssembly& a);
+
+  // Starts SPIM, loads the program and learns its label addresses.
+  bool start(const spim::SessionJob& job, std::string& error);
+
+  // The piece whose code begins at or after FILE:LINE (`file` -1: any
+  // file, the first that has the line), or at the label; -1 when none.
+  // `moved` is set when the line had no code and a later one was taken.
+  int32_t resolve(std::string_view spec, bool& moved, std::string& error) const;
+  const Breakpoint* add_breakpoint(int32_t piece, bool temporary, std::string& error);
+  bool delete_breakpoint(int number);
+  const std::vector<Breakpoint>& breakpoints() const { return bps_; }
+
+  Stop run();
+  Stop cont();
+  Stop step();     // to the next line, into calls
+  Stop next();     // to the next line of this procedure (or its caller's)
+  Stop finish();   // until the current procedure returns
+
+  bool running() const { return running_; }
+  uint32_t pc() const { return pc_; }
+  int32_t piece() const { return piece_; }  // the current line's piece, -1: none
+  int hit() const { return hit_; }
+  bool hit_temporary() const { return hit_temporary_; }
+  int status() const { return status_; }
+  const std::string& why() const { return why_; }
+  const spim::SpimRun& fault_run() const { return fault_; }
+  const std::string& spim_err() const { return spim_err_; }
+  // The program's output since the last call (printed by the front end).
+  std::string take_output();
+
+  bool reg(int n, uint32_t& v);
+  bool word(uint32_t addr, uint32_t& v);
+  std::vector<FrameInfo> backtrace(std::size_t limit = 1000);
+
+  std::string_view procedure_of(int32_t piece) const { return t_.procedure_of(piece); }
+  // The piece of an address's line, -1: none.
+  int32_t piece_of(uint32_t addr) const;
+
+ private:
+  bool command(std::string_view cmd, spim::Answer& a);
+  Stop resume(std::string_view cmd);
+  Stop after_stop(const spim::Answer& a, bool stepping);
+  bool refresh_pc();
+  bool step_one(Stop& s);
+  bool is_entry(int32_t piece) const;
+  // Continues until `addr` is reached with the frame pointer at `fp_want`
+  // or above (a deeper call returning there does not count).
+  Stop run_to(uint32_t addr, uint32_t fp_want);
+
+  const std::vector<run::Source>& srcs_;
+  const run::Translation& t_;
+  const MarkedAssembly& a_;
+  spim::SessionJob job_;
+  spim::SpimSession session_;
+  std::vector<uint32_t> table_;               // label addresses, in label order
+  std::vector<uint32_t> piece_addr_;          // per piece: its first instruction, 0: no code
+  std::map<uint32_t, int32_t> starts_;        // line-start address -> piece
+  std::vector<Breakpoint> bps_;
+  int next_number_ = 1;
+  bool running_ = false;
+  uint32_t pc_ = 0;
+  int32_t piece_ = -1;
+  int hit_ = 0;
+  bool hit_temporary_ = false;
+  int status_ = 0;
+  std::string why_, spim_err_, output_;
+  spim::SpimRun fault_;
+};
+
+}  // namespace qv::debug

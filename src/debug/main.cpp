@@ -1,0 +1,514 @@
+// quorvelin-debug: checks, translates and loads an intermediate program in
+// SPIM, and runs it under commands named as gdb names them, stopping and
+// stepping at the intermediate-code line.
+//
+//   quorvelin-debug [--batch] [-x FILE] [--spim PATH] [--stack BYTES] FILE...
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "check/check.h"
+#include "debug/engine.h"
+#include "emit/marks.h"
+#include "emit/out.h"
+#include "fatal.h"
+#include "run/options.h"
+#include "run/program.h"
+#include "run/report.h"
+#include "spim/fault.h"
+#include "spim/process.h"
+#include "spim/trap.h"
+#include "version.h"
+
+namespace {
+
+using qv::debug::Stop;
+
+constexpr const char* kHelp =
+    "Usage: quorvelin-debug [OPTIONS] FILE...\n"
+    "Checks, translates and loads an intermediate program in SPIM and runs it\n"
+    "under the debugger's commands, read from standard input.\n"
+    "\n"
+    "  --batch            no prompt; exit with the program's status (also when\n"
+    "                     standard input is not a terminal)\n"
+    "  -x FILE            run the commands in FILE first\n"
+    "  --spim PATH        the SPIM to run (default: spim on the PATH)\n"
+    "  --stack BYTES      SPIM's stack limit (-lstack)\n"
+    "  --help, --version\n"
+    "\n"
+    "Commands: break/b LOC, tbreak LOC, delete/d [N], info breakpoints,\n"
+    "run/r, continue/c [N], step/s [N], next/n [N], finish,\n"
+    "print/p [/x|/d|/c] EXPR, info registers, backtrace/bt, help, quit/q.\n"
+    "LOC is LINE, FILE:LINE or a label; EXPR is rN, rr, $N or *ADDR.\n";
+
+struct Options {
+  std::vector<std::string> files;
+  std::string script;
+  std::string spim = "spim";
+  uint64_t stack = 0;
+  bool batch = false;
+  bool help = false;
+  bool version = false;
+};
+
+bool parse(int argc, char** argv, Options& o, std::string& error) {
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    auto value = [&](std::string& v) {
+      if (i + 1 >= argc) {
+        error = "option " + a + " needs a value";
+        return false;
+      }
+      v = argv[++i];
+      return true;
+    };
+    if (a == "--batch") {
+      o.batch = true;
+    } else if (a == "--help") {
+      o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
+    } else if (a == "-x") {
+      if (!value(o.script)) return false;
+    } else if (a == "--spim") {
+      if (!value(o.spim)) return false;
+    } else if (a == "--stack") {
+      std::string v;
+      if (!value(v)) return false;
+      char* end = nullptr;
+      o.stack = std::strtoull(v.c_str(), &end, 10);
+      if (v.empty() || *end) {
+        error = "--stack wants a number of bytes";
+        return false;
+      }
+    } else if (a.size() > 1 && a[0] == '-') {
+      error = "unknown option " + a;
+      return false;
+    } else {
+      o.files.push_back(a);
+    }
+  }
+  if (!o.help && !o.version && o.files.empty()) {
+    error = "no input files";
+    return false;
+  }
+  return true;
+}
+
+void tool_error(const std::string& msg) {
+  qv::check::Diags d;
+  d.file_names = {"quorvelin-debug"};
+  d.tool = "quorvelin-debug";
+  d.add(qv::check::Severity::error, -1, {}, msg, "");
+  d.print(2, false);
+}
+
+std::string trim(std::string_view s) {
+  std::size_t b = s.find_first_not_of(" \t\r");
+  if (b == std::string_view::npos) return {};
+  std::size_t e = s.find_last_not_of(" \t\r");
+  return std::string(s.substr(b, e - b + 1));
+}
+
+// One debugging session: the program, the engine and what is shown.
+class Session {
+ public:
+  Session(const std::vector<qv::run::Source>& srcs, const qv::run::Translation& t, const qv::MarkedAssembly& a,
+          qv::debug::Engine& e, qv::Out& out)
+      : srcs_(srcs), t_(t), a_(a), e_(e), o_(out) {}
+
+  // Runs one command line; false at quit.
+  bool execute(const std::string& line);
+  int status() const { return status_; }
+
+ private:
+  void say(std::string_view s) { o_.raw(s); }
+  std::string where(int32_t piece) const;
+  void show_line(int32_t piece);
+  void show_stop(Stop s, bool announce_procedure);
+  void print_expr(std::string_view arg);
+  void info_registers();
+  void backtrace();
+
+  const std::vector<qv::run::Source>& srcs_;
+  const qv::run::Translation& t_;
+  const qv::MarkedAssembly& a_;
+  qv::debug::Engine& e_;
+  qv::Out& o_;
+  int status_ = 0;
+  std::string_view shown_proc_;
+  bool shown_any_ = false;
+};
+
+std::string Session::where(int32_t piece) const {
+  if (piece < 0) return "?";
+  const qv::run::Piece& p = t_.pieces[piece];
+  std::string n = srcs_[p.file].name;
+  std::size_t slash = n.rfind('/');
+  if (slash != std::string::npos) n.erase(0, slash + 1);
+  return n + ":" + std::to_string(p.line);
+}
+
+void Session::show_line(int32_t piece) {
+  if (piece < 0) return;
+  const qv::run::Piece& p = t_.pieces[piece];
+  say(std::to_string(p.line) + "\t" + std::string(srcs_[p.file].line(p.line)) + "\n");
+}
+
+void Session::show_stop(Stop s, bool announce_procedure) {
+  std::string out = e_.take_output();
+  say(out);
+  if (!out.empty() && out.back() != '\n') say("\n");
+  int32_t piece = e_.piece();
+  std::string_view proc = e_.procedure_of(piece);
+  switch (s) {
+    case Stop::breakpoint:
+      say(std::string(e_.hit_temporary() ? "\nTemporary breakpoint " : "\nBreakpoint ") + std::to_string(e_.hit()) + ", " + std::string(proc) + " at " + where(piece) + "\n");
+      show_line(piece);
+      break;
+    case Stop::line:
+      if (announce_procedure || proc != shown_proc_ || !shown_any_) say(std::string(proc) + " at " + where(piece) + "\n");
+      show_line(piece);
+      break;
+    case Stop::exited:
+      status_ = e_.status();
+      say(status_ ? "[program exited with status " + std::to_string(status_) + "]\n" : "[program exited normally]\n");
+      return;
+    case Stop::fault: {
+      o_.flush();
+      qv::run::Reporter rep(srcs_, t_, a_, "<assembly>");
+      qv::run::Options ro;
+      status_ = rep.outcome(e_.fault_run(), ro, qv::run::InputState::unknown);
+      rep.diags().print(1, false);
+      say("[program stopped by a run-time error]\n");
+      return;
+    }
+    case Stop::overflow:
+      status_ = 2;
+      say("[stack overflow at " + where(piece) + ": SPIM's stack cannot grow further]\n");
+      return;
+    case Stop::died:
+      status_ = 2;
+      say("[SPIM stopped: the program executed a word that is not an instruction?]\n");
+      return;
+    case Stop::error:
+      say("The program is not being run.\n");
+      return;
+  }
+  shown_proc_ = proc;
+  shown_any_ = true;
+}
+
+void Session::print_expr(std::string_view arg) {
+  std::string a = trim(arg);
+  char fmt = 'd';
+  if (a.size() >= 2 && a[0] == '/') {
+    fmt = a[1];
+    a = trim(std::string_view(a).substr(2));
+  }
+  uint32_t v = 0;
+  bool ok = false;
+  auto reg_of = [](const std::string& r, int& n) {
+    if (r == "rr") {
+      n = 2;
+      return true;
+    }
+    if (r.size() >= 2 && r[0] == 'r' && r.find_first_not_of("0123456789", 1) == std::string::npos && r.size() <= 3) {
+      int k = std::atoi(r.c_str() + 1);
+      if (k > 13) return false;
+      n = 9 + k;
+      return true;
+    }
+    if (r.size() >= 2 && r[0] == '$' && r.find_first_not_of("0123456789", 1) == std::string::npos && r.size() <= 3) {
+      n = std::atoi(r.c_str() + 1);
+      return n < 32;
+    }
+    return false;
+  };
+  int n = 0;
+  if (!a.empty() && a[0] == '*') {
+    std::string inner = trim(std::string_view(a).substr(1));
+    uint32_t addr = 0;
+    if (reg_of(inner, n)) {
+      ok = e_.reg(n, addr);
+    } else {
+      char* end = nullptr;
+      addr = static_cast<uint32_t>(std::strtoul(inner.c_str(), &end, 0));
+      ok = !inner.empty() && !*end;
+    }
+    if (!ok) {
+      say("Cannot read " + inner + ".\n");
+      return;
+    }
+    if (!e_.word(addr, v)) {
+      say("Cannot read the word at " + qv::spim::hex(addr) + ".\n");
+      return;
+    }
+  } else if (reg_of(a, n)) {
+    if (!e_.reg(n, v)) {
+      say("Cannot read " + a + ".\n");
+      return;
+    }
+  } else {
+    say("No symbol \"" + a + "\": write rN, rr, $N, *ADDR or *rN.\n");
+    return;
+  }
+  char b[32];
+  if (fmt == 'x')
+    std::snprintf(b, sizeof b, "0x%08x", v);
+  else if (fmt == 'c' && v >= 32 && v < 127)
+    std::snprintf(b, sizeof b, "%d '%c'", static_cast<int>(v), static_cast<char>(v));
+  else if (fmt == 'c')
+    std::snprintf(b, sizeof b, "%d '\\%03o'", static_cast<int>(v), static_cast<unsigned>(v & 255));
+  else
+    std::snprintf(b, sizeof b, "%d", static_cast<int32_t>(v));
+  say(a + " = " + b + "\n");
+}
+
+void Session::info_registers() {
+  static constexpr const char* kNames[] = {"t1", "t2", "t3", "t4", "t5", "t6", "t7",
+                                           "s0", "s1", "s2", "s3", "s4", "s5", "s6"};
+  for (int k = 0; k <= 14; k++) {
+    int n = k < 14 ? 9 + k : 2;
+    uint32_t v = 0;
+    if (!e_.reg(n, v)) {
+      say("The program is not being run.\n");
+      return;
+    }
+    char b[96];
+    std::snprintf(b, sizeof b, "%-4s $%-2d %-3s 0x%08x  %d\n", k < 14 ? ("r" + std::to_string(k)).c_str() : "rr", n,
+                  k < 14 ? kNames[k] : "v0", v, static_cast<int32_t>(v));
+    say(b);
+  }
+}
+
+void Session::backtrace() {
+  std::vector<qv::debug::FrameInfo> f = e_.backtrace();
+  if (f.empty()) {
+    say("No stack.\n");
+    return;
+  }
+  for (std::size_t i = 0; i < f.size(); i++)
+    say("#" + std::to_string(i) + "  " + std::string(f[i].procedure) + " at " + where(f[i].piece) + "\n");
+}
+
+bool Session::execute(const std::string& line) {
+  std::string l = trim(line);
+  if (l.empty() || l[0] == '#') return true;
+  std::size_t sp = l.find_first_of(" \t/");
+  std::string cmd = l.substr(0, sp);
+  std::string arg = sp == std::string::npos ? "" : trim(std::string_view(l).substr(sp));
+  auto count = [&]() {
+    int n = arg.empty() ? 1 : std::atoi(arg.c_str());
+    return n < 1 ? 1 : n;
+  };
+  auto need_run = [&]() {
+    if (e_.running()) return true;
+    say("The program is not being run.\n");
+    return false;
+  };
+  if (cmd == "quit" || cmd == "q") return false;
+  if (cmd == "break" || cmd == "b" || cmd == "tbreak") {
+    if (arg.empty()) {
+      say("Argument required (a line, FILE:LINE or a label).\n");
+      return true;
+    }
+    bool moved = false;
+    std::string error;
+    int32_t p = e_.resolve(arg, moved, error);
+    if (p < 0) {
+      say(error + ".\n");
+      return true;
+    }
+    const qv::debug::Breakpoint* b = e_.add_breakpoint(p, cmd == "tbreak", error);
+    if (!b) {
+      say(error + ".\n");
+      return true;
+    }
+    say(std::string(cmd == "tbreak" ? "Temporary breakpoint " : "Breakpoint ") + std::to_string(b->number) + " at " +
+        where(p) + (moved ? " (the next line with code)" : "") + "\n");
+  } else if (cmd == "delete" || cmd == "d") {
+    if (arg.empty()) {
+      std::vector<int> all;
+      for (const auto& b : e_.breakpoints()) all.push_back(b.number);
+      for (int n : all) e_.delete_breakpoint(n);
+    } else if (!e_.delete_breakpoint(std::atoi(arg.c_str()))) {
+      say("No breakpoint number " + arg + ".\n");
+    }
+  } else if (cmd == "info" && (arg == "breakpoints" || arg == "b" || arg == "break")) {
+    if (e_.breakpoints().empty()) {
+      say("No breakpoints.\n");
+      return true;
+    }
+    say("Num  Type        Where\n");
+    for (const auto& b : e_.breakpoints()) {
+      char n[16];
+      std::snprintf(n, sizeof n, "%-4d ", b.number);
+      say(std::string(n) + (b.temporary ? "tbreakpoint " : "breakpoint  ") + where(b.piece) +
+          (b.hits ? ", hit " + std::to_string(b.hits) + (b.hits == 1 ? " time" : " times") : "") + "\n");
+    }
+  } else if (cmd == "info" && (arg == "registers" || arg == "r")) {
+    if (need_run()) info_registers();
+  } else if (cmd == "run" || cmd == "r") {
+    show_stop(e_.run(), true);
+  } else if (cmd == "continue" || cmd == "c") {
+    if (!need_run()) return true;
+    // "continue N" passes the breakpoint it stands at N - 1 more times.
+    int at = e_.hit();
+    Stop s = e_.cont();
+    for (int i = 1; i < count() && s == Stop::breakpoint && e_.hit() == at; i++) s = e_.cont();
+    show_stop(s, true);
+  } else if (cmd == "step" || cmd == "s" || cmd == "next" || cmd == "n") {
+    if (!need_run()) return true;
+    Stop s = Stop::line;
+    bool into = cmd[0] == 's';
+    for (int i = 0; i < count() && e_.running(); i++) {
+      s = into ? e_.step() : e_.next();
+      if (s != Stop::line) break;
+    }
+    show_stop(s, false);
+  } else if (cmd == "finish") {
+    if (!need_run()) return true;
+    std::string_view proc = e_.procedure_of(e_.piece());
+    say("Run till exit from " + std::string(proc) + "\n");
+    Stop s = e_.finish();
+    show_stop(s, true);
+    uint32_t v = 0;
+    if (s == Stop::line && e_.reg(2, v)) say("Value returned: rr = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+  } else if (cmd == "print" || cmd == "p") {
+    if (need_run()) print_expr(arg);
+  } else if (cmd == "backtrace" || cmd == "bt") {
+    backtrace();
+  } else if (cmd == "help" || cmd == "h") {
+    say(std::string_view(kHelp).substr(std::string_view(kHelp).find("Commands:")));
+  } else {
+    say("Undefined command: \"" + cmd + "\".  Try \"help\".\n");
+  }
+  return true;
+}
+
+bool read_line(int fd, std::string& buf, std::string& line) {
+  for (;;) {
+    std::size_t nl = buf.find('\n');
+    if (nl != std::string::npos) {
+      line = buf.substr(0, nl);
+      buf.erase(0, nl + 1);
+      return true;
+    }
+    char b[4096];
+    ssize_t r = ::read(fd, b, sizeof b);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      if (buf.empty()) return false;
+      line.swap(buf);
+      buf.clear();
+      return true;
+    }
+    buf.append(b, static_cast<std::size_t>(r));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  Options o;
+  std::string error;
+  if (!parse(argc, argv, o, error)) {
+    tool_error(error);
+    return 4;
+  }
+  if (o.help) return qv::write_all(1, kHelp) ? 0 : 4;
+  if (o.version) return qv::write_all(1, std::string("quorvelin-debug ") + QV_VERSION + "\n") ? 0 : 4;
+  if (!::isatty(0)) o.batch = true;
+
+  std::vector<qv::run::Source> srcs;
+  if (!qv::run::read_sources(o.files, srcs, error)) {
+    tool_error(error);
+    return 4;
+  }
+  qv::check::Settings settings;
+  settings.reserved = qv::spim::trap_labels();
+  settings.reserved_prefixes = {std::string(qv::run::kLabelPrefix)};
+  settings.stack_set = o.stack != 0;
+  qv::check::Diags diags(&qv::check::rule_names());
+  diags.tool = "quorvelin-debug";
+  std::vector<std::string> texts;
+  for (const qv::run::Source& s : srcs) texts.push_back(s.text);
+  qv::check::check_texts(o.files, texts, settings, diags);
+  diags.print(2);
+  if (diags.has_errors()) return 1;
+
+  qv::run::Translation t;
+  try {
+    qv::run::translate(srcs, t);
+  } catch (const qv::Fatal& e) {
+    tool_error(e.what());
+    return 4;
+  }
+  if (t.reads) {
+    tool_error("the program reads input, which quorvelin-debug does not pass to it yet");
+    return 4;
+  }
+  std::string spim = qv::spim::find_program(o.spim);
+  if (spim.empty()) {
+    tool_error("SPIM is not installed (no '" + o.spim + "' on the PATH)");
+    return 4;
+  }
+  qv::MarkedAssembly a;
+  qv::mark_lines(t.plain, a);
+  qv::spim::SessionJob job;
+  job.spim = spim;
+  job.trap = std::string(qv::spim::trap_file());
+  job.program = a.text;
+  job.stack = o.stack;
+  job.cpu_limit = 600;
+  qv::debug::Engine engine(srcs, t, a);
+  if (!engine.start(job, error)) {
+    tool_error(error);
+    return 4;
+  }
+
+  int status = 0;
+  try {
+    qv::Out out(1, "standard output");
+    Session s(srcs, t, a, engine, out);
+    bool go = true;
+    if (!o.script.empty()) {
+      int fd = ::open(o.script.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) {
+        tool_error("cannot open " + o.script + ": " + std::strerror(errno));
+        return 4;
+      }
+      std::string buf, line;
+      while (go && read_line(fd, buf, line)) {
+        go = s.execute(line);
+        out.flush();
+      }
+      ::close(fd);
+    }
+    std::string buf, line;
+    while (go) {
+      if (!o.batch) {
+        out.raw("(qvdb) ");
+        out.flush();
+      }
+      if (!read_line(0, buf, line)) break;
+      go = s.execute(line);
+      out.flush();
+    }
+    out.flush();
+    status = s.status();
+  } catch (const qv::Fatal& e) {
+    tool_error(e.what());
+    return 4;
+  }
+  return o.batch ? status : 0;
+}

@@ -12,6 +12,10 @@ command -v python3 >/dev/null || missing+=(python3)
 [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
 # A real client for the language server's tests: Neovim's built-in one.
 command -v nvim >/dev/null || missing+=(neovim)
+# The editor support (tools/check-editors.sh): Node.js and npm build and test
+# the VS Code extension.
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 # The man pages are checked with mandoc and looked up with man.
 command -v mandoc >/dev/null || missing+=(mandoc)
 command -v man >/dev/null || missing+=(man-db)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the translator and runs every test: unit, golden and SPIM end-to-end;
-# then builds the Debian package, installs it and runs the installed commands;
-# then the unit, golden and checker tests once more under AddressSanitizer and
+# then the editor support (tools/check-editors.sh); then builds the Debian
+# package, installs it and runs the installed commands; then the unit, golden
+# and checker tests once more under AddressSanitizer and
 # UndefinedBehaviorSanitizer, a quick run of the benchmark, and the fuzzer for
 # a minute on its seed corpus.
 #   bash tools/run-tests.sh
@@ -15,6 +16,9 @@ jobs=$(nproc)
 cmake -S . -B build > /dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== the editor support: the VS Code extension, its grammar and .vsix; the Vim files in Neovim"
+bash tools/check-editors.sh build/quorvelin-lsp
 
 echo "== the Debian package: build it, install it, run the installed commands"
 # QV_PACKAGE_INSTALL=0 builds the package without installing it.

@@ -112,7 +112,10 @@ bool Reader::fill(int timeout_ms) {
 void send(Out& out, const json& message) {
   // Text from the document may be cut in the middle of a character (the
   // reader's pieces are bytes): such bytes become replacement characters.
-  std::string body = message.dump(-1, ' ', false, json::error_handler_t::replace);
+  send_body(out, message.dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
+void send_body(Out& out, std::string_view body) {
   out.raw("Content-Length: ");
   out.number(static_cast<long long>(body.size()), 0);
   out.raw("\r\n\r\n");

@@ -49,5 +49,7 @@ class Reader {
 
 // Writes one message with its header; throws Fatal when the write fails.
 void send(Out& out, const json& message);
+// The same for a message already written as JSON text.
+void send_body(Out& out, std::string_view body);
 
 }  // namespace qv::lsp

@@ -1,10 +1,16 @@
 #include "lsp/server.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "check/check.h"
 #include "check/forms.h"
 #include "lsp/opcodes.h"
+#include "lsp/tokens.h"
 #include "version.h"
 
 namespace qv::lsp {
@@ -42,7 +48,51 @@ std::string uri_path(std::string_view uri) {
       s += uri[i];
     }
   }
-  return s;
+  return std::filesystem::path(s).lexically_normal().string();
+}
+
+// A file: URI for a path, with what a URI cannot hold percent-encoded.
+std::string path_uri(std::string_view path) {
+  std::string u = "file://";
+  static const char* hex = "0123456789ABCDEF";
+  for (unsigned char c : path) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
+      u += static_cast<char>(c);
+    } else {
+      u += '%';
+      u += hex[c >> 4];
+      u += hex[c & 15];
+    }
+  }
+  return u;
+}
+
+// A modification time for a file, -1 when it cannot be read.
+int64_t stamp(const std::string& path) {
+  struct stat sb;
+  if (::stat(path.c_str(), &sb) != 0) return -1;
+  return static_cast<int64_t>(sb.st_mtim.tv_sec) * 1000000000 + sb.st_mtim.tv_nsec;
+}
+
+// Case-insensitive: whether the letters of `query` appear in `name` in order.
+bool fuzzy_match(std::string_view name, std::string_view query) {
+  std::size_t i = 0;
+  for (char c : name)
+    if (i < query.size() && (c | 0x20) == (query[i] | 0x20)) i++;
+  return i == query.size();
+}
+
+// The replacement a checker's message offers: "did you mean 'X'?".
+bool suggestion(std::string_view message, std::string& with) {
+  std::size_t at = message.rfind("did you mean '");
+  if (at == std::string_view::npos) return false;
+  at += 14;
+  std::size_t end = message.find("'?", at);
+  if (end == std::string_view::npos || end == at) return false;
+  with = message.substr(at, end - at);
+  // The message escapes bytes it cannot show as <XX>: such a name is not offered.
+  return with.find_first_of("<> \t") == std::string::npos;
 }
 
 // A fence for a Markdown code block that the text cannot close.
@@ -208,6 +258,27 @@ void Server::handle(const json& msg) {
     return;
   }
   try {
+    if (method == "textDocument/semanticTokens/full") {
+      // Tens of thousands of numbers: written straight, not as a JSON tree.
+      Document* d = doc(params);
+      std::string body = "{\"jsonrpc\":\"2.0\",\"id\":" + id.dump() + ",\"result\":";
+      if (!d) {
+        body += "null}";
+      } else {
+        uint32_t file;
+        const Analysis& a = analysis(program(*d, &file));
+        body += "{\"data\":[";
+        bool first = true;
+        for (uint32_t v : qv::lsp::semantic_tokens(a, file, d->text)) {
+          if (!first) body += ',';
+          first = false;
+          body += std::to_string(v);
+        }
+        body += "]}}";
+      }
+      send_body(out_, body);
+      return;
+    }
     reply(id, request(method, params));
   } catch (const RpcError& e) {
     error(id, e.code, e.message);
@@ -253,12 +324,23 @@ json Server::request(const std::string& method, const json& params) {
   }
   if (method == "textDocument/documentSymbol") return d ? symbols(*d) : json(nullptr);
   if (method == "textDocument/completion") return d ? completion(*d, at()) : json(nullptr);
+  if (method == "textDocument/codeAction") return d ? code_actions(*d, params) : json(nullptr);
+  if (method == "workspace/symbol") return workspace_symbols(params.value("query", std::string()));
   throw RpcError{kMethodNotFound, "unknown method " + method};
 }
 
 json Server::initialize(const json& params) {
   initialized_ = true;
   if (params.is_object()) {
+    // The workspace root: rootUri, or the first workspace folder, or rootPath.
+    if (params.contains("rootUri") && params["rootUri"].is_string())
+      root_ = uri_path(params["rootUri"].get<std::string>());
+    else if (params.contains("workspaceFolders") && params["workspaceFolders"].is_array() &&
+             !params["workspaceFolders"].empty() && params["workspaceFolders"][0].is_object() &&
+             params["workspaceFolders"][0].contains("uri") && params["workspaceFolders"][0]["uri"].is_string())
+      root_ = uri_path(params["workspaceFolders"][0]["uri"].get<std::string>());
+    else if (params.contains("rootPath") && params["rootPath"].is_string())
+      root_ = std::filesystem::path(params["rootPath"].get<std::string>()).lexically_normal().string();
     const json::json_pointer snippets("/capabilities/textDocument/completion/completionItem/snippetSupport");
     snippets_ = params.contains(snippets) && params.at(snippets) == true;
     if (params.contains("initializationOptions") && params["initializationOptions"].is_object()) {
@@ -277,7 +359,12 @@ json Server::initialize(const json& params) {
       {"renameProvider", {{"prepareProvider", true}}},
       {"documentSymbolProvider", true},
       {"completionProvider", json::object()},
+      {"workspaceSymbolProvider", true},
+      {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
+      {"semanticTokensProvider", {{"legend", {{"tokenTypes", token_types()}, {"tokenModifiers", token_modifiers()}}},
+                                  {"full", true}}},
   };
+  load_project();
   return {{"capabilities", caps}, {"serverInfo", {{"name", "quorvelin-lsp"}, {"version", QV_VERSION}}}};
 }
 
@@ -295,8 +382,9 @@ void Server::notification(const std::string& method, const json& params) {
     d.name = uri_path(uri);
     d.text.assign(td.at("text").get<std::string>());
     d.version = td.value("version", int64_t{0});
-    d.analysis.reset();
-    publish(d);
+    load_project();
+    changed(d);
+    publish(program(d));
   } else if (method == "textDocument/didChange") {
     Document* d = doc(params);
     if (!d) return;
@@ -311,26 +399,89 @@ void Server::notification(const std::string& method, const json& params) {
       d->text.replace(from, to, c.at("text").get<std::string>());
     }
     d->version = params.at("textDocument").value("version", d->version);
-    d->analysis.reset();
+    changed(*d);
     d->due = true;
     d->due_at = Clock::now() + debounce;
   } else if (method == "textDocument/didSave") {
     Document* d = doc(params);
     if (!d) return;
-    if (params.contains("text") && params["text"].is_string()) {
-      d->text.assign(params["text"].get<std::string>());
-      d->analysis.reset();
-    }
-    publish(*d);
+    if (params.contains("text") && params["text"].is_string()) d->text.assign(params["text"].get<std::string>());
+    load_project();
+    changed(*d);
+    publish(program(*d));
   } else if (method == "textDocument/didClose") {
     Document* d = doc(params);
     if (!d) return;
-    send(out_, json{{"jsonrpc", "2.0"},
-                    {"method", "textDocument/publishDiagnostics"},
-                    {"params", {{"uri", d->uri}, {"diagnostics", json::array()}}}});
-    docs_.erase(d->uri);
+    Program& p = program(*d);
+    if (&p == &d->own) {
+      send(out_, json{{"jsonrpc", "2.0"},
+                      {"method", "textDocument/publishDiagnostics"},
+                      {"params", {{"uri", d->uri}, {"diagnostics", json::array()}}}});
+      docs_.erase(d->uri);
+    } else {
+      // The file on disk takes the buffer's place in the project.
+      docs_.erase(d->uri);
+      p.fresh = false;
+      publish(p);
+    }
+  } else if (method == "workspace/didChangeWatchedFiles") {
+    if (load_project()) publish(project_);
   }
 }
+
+int Program::index(std::string_view name) const {
+  for (std::size_t i = 0; i < names.size(); i++)
+    if (names[i] == name) return static_cast<int>(i);
+  return -1;
+}
+
+// Reads the project file: one file a line, relative to the workspace root
+// (or absolute), in the order they form the program; blank lines and lines
+// that begin with "#" are skipped.  Without the file there is no project.
+bool Server::load_project() {
+  std::vector<std::string> names;
+  if (!root_.empty()) {
+    std::ifstream f(std::filesystem::path(root_) / kProjectFile);
+    std::string line;
+    while (f && std::getline(f, line)) {
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+      std::size_t i = line.find_first_not_of(" \t");
+      if (i == std::string::npos || line[i] == '#') continue;
+      std::filesystem::path path(line.substr(i));
+      if (path.is_relative()) path = std::filesystem::path(root_) / path;
+      std::string name = path.lexically_normal().string();
+      if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
+    }
+  }
+  if (names == project_.names) return false;
+  project_.names = std::move(names);
+  project_.uris.clear();
+  for (const std::string& n : project_.names) project_.uris.push_back(path_uri(n));
+  project_.disk.assign(project_.names.size(), Text());
+  project_.disk_stamp.assign(project_.names.size(), -1);
+  project_.fresh = false;
+  for (auto& [uri, d] : docs_) d.own.fresh = false;
+  return true;
+}
+
+Program& Server::program(Document& d, uint32_t* file) {
+  int i = project_.index(d.name);
+  if (i >= 0) {
+    if (file) *file = static_cast<uint32_t>(i);
+    project_.uris[static_cast<std::size_t>(i)] = d.uri;  // the client's spelling of it
+    return project_;
+  }
+  if (d.own.names.empty()) {
+    d.own.names = {d.name};
+    d.own.uris = {d.uri};
+    d.own.disk.assign(1, Text());
+    d.own.disk_stamp.assign(1, -1);
+  }
+  if (file) *file = 0;
+  return d.own;
+}
+
+void Server::changed(Document& d) { program(d).fresh = false; }
 
 Document* Server::doc(const json& params) {
   if (!params.is_object() || !params.contains("textDocument")) return nullptr;
@@ -340,9 +491,32 @@ Document* Server::doc(const json& params) {
   return it == docs_.end() ? nullptr : &it->second;
 }
 
-const Analysis& Server::analysis(Document& d) {
-  if (!d.analysis) d.analysis = analyze(d.text.str());
-  return *d.analysis;
+const Analysis& Server::analysis(Program& p) {
+  if (p.fresh) return p.analysis;
+  p.texts.assign(p.names.size(), nullptr);
+  std::vector<std::string_view> views;
+  for (std::size_t i = 0; i < p.names.size(); i++) {
+    auto open = std::find_if(docs_.begin(), docs_.end(), [&](const auto& kv) { return kv.second.name == p.names[i]; });
+    if (open != docs_.end()) {
+      p.texts[i] = &open->second.text;
+    } else {
+      // A file not open is read again when it has changed on disk; one that
+      // cannot be read counts as empty.
+      int64_t now = stamp(p.names[i]);
+      if (now != p.disk_stamp[i]) {
+        std::ifstream f(p.names[i], std::ios::binary);
+        std::ostringstream all;
+        if (f) all << f.rdbuf();
+        p.disk[i].assign(all.str());
+        p.disk_stamp[i] = now;
+      }
+      p.texts[i] = &p.disk[i];
+    }
+    views.push_back(p.texts[i]->str());
+  }
+  p.analysis.build(views);
+  p.fresh = true;
+  return p.analysis;
 }
 
 // ---- Diagnostics ----
@@ -352,20 +526,26 @@ json Server::range(const Text& t, uint32_t from, uint32_t to) const {
   return {{"start", {{"line", a.line}, {"character", a.col}}}, {"end", {{"line", b.line}, {"character", b.col}}}};
 }
 
-json Server::location(const Document& d, const Tok& t) const {
-  return {{"uri", d.uri}, {"range", range(d.text, t.off, t.end())}};
+json Server::location(const Program& p, uint32_t file, const Tok& t) const {
+  return {{"uri", p.uris[file]}, {"range", range(*p.texts[file], t.off, t.end())}};
 }
 
-void Server::publish(Document& d) {
-  d.due = false;
+// Checks the program's files as one program and publishes each file's
+// diagnostics, for open files and the others alike.
+void Server::publish(Program& p) {
+  analysis(p);  // the texts of the files
+  for (auto& [uri, d] : docs_)
+    if (&program(d) == &p) d.due = false;
   check::Settings settings;
   check::Diags diags(&check::rule_names());
   diags.opt.max_errors = 0;
-  check::check_texts({d.name}, {d.text.str()}, settings, diags);
+  std::vector<std::string> texts;
+  for (const Text* t : p.texts) texts.push_back(t->str());
+  check::check_texts(p.names, texts, settings, diags);
   diags.trim();
-  const Text& t = d.text;
   // A 1-based line and byte column of the checker: the range of the word there.
   auto place = [&](const check::Loc& l) {
+    const Text& t = *p.texts[l.file < p.texts.size() ? l.file : 0];
     uint32_t line = l.line ? l.line - 1 : 0;
     uint32_t start = t.line_start(line), end = t.line_end(line);
     uint32_t from = std::min(start + (l.col ? l.col - 1 : 0), end);
@@ -375,7 +555,8 @@ void Server::publish(Document& d) {
     if (to == from && to < end) to++;
     return range(t, from, to);
   };
-  json list = json::array();
+  auto file_of = [&](const check::Loc& l) { return l.file < p.names.size() ? l.file : 0; };
+  std::vector<json> lists(p.names.size(), json::array());
   const auto& names = check::rule_names();
   for (const check::Diag& g : diags.all()) {
     json one = {{"range", place(g.loc)},
@@ -389,29 +570,33 @@ void Server::publish(Document& d) {
         one["message"] = one["message"].get<std::string>() + "\n" + n.message;
         continue;
       }
-      related.push_back({{"location", {{"uri", d.uri}, {"range", place(n.loc)}}}, {"message", n.message}});
+      related.push_back({{"location", {{"uri", p.uris[file_of(n.loc)]}, {"range", place(n.loc)}}}, {"message", n.message}});
     }
     if (!related.empty()) one["relatedInformation"] = std::move(related);
-    list.push_back(std::move(one));
+    lists[file_of(g.loc)].push_back(std::move(one));
   }
-  json params = {{"uri", d.uri}, {"diagnostics", std::move(list)}};
-  params["version"] = d.version;
-  send(out_, json{{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", std::move(params)}});
+  for (std::size_t i = 0; i < p.names.size(); i++) {
+    json params = {{"uri", p.uris[i]}, {"diagnostics", std::move(lists[i])}};
+    auto open = std::find_if(docs_.begin(), docs_.end(), [&](const auto& kv) { return kv.second.name == p.names[i]; });
+    if (open != docs_.end()) params["version"] = open->second.version;
+    send(out_, json{{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", std::move(params)}});
+  }
 }
 
 void Server::publish_due() {
   auto now = Clock::now();
   for (auto& [uri, d] : docs_)
-    if (d.due && d.due_at <= now) publish(d);
+    if (d.due && d.due_at <= now) publish(program(d));
 }
 
 // ---- Hover ----
 
 json Server::hover(Document& d, uint32_t off) {
-  const Analysis& a = analysis(d);
-  const std::string& s = d.text.str();
+  uint32_t file;
+  Program& prog = program(d, &file);
+  const Analysis& a = analysis(prog);
   Tok at;
-  std::string_view name = a.label_at(off, &at);
+  std::string_view name = a.label_at(file, off, &at);
   std::string md;
   json where;
   if (!name.empty()) {
@@ -420,8 +605,10 @@ json Server::hover(Document& d, uint32_t off) {
     if (l.defs.empty()) md = "label `" + std::string(name) + "`: defined nowhere in this program";
     for (const Occurrence& o : l.defs) {
       const Piece& p = a.pieces[o.piece];
+      const std::string& s = prog.texts[o.file]->str();
       if (!md.empty()) md += "\n\n";
       md += std::string(kind_word(o.kind)) + " `" + std::string(name) + "`, defined at line " + std::to_string(p.line + 1);
+      if (o.file != file) md += " of " + std::filesystem::path(prog.names[o.file]).filename().string();
       if (o.kind == LabelKind::string && p.literal.len)
         md += ": " + code_block(s.substr(p.literal.off, p.literal.len), "");
       if (o.kind == LabelKind::table) {
@@ -429,7 +616,7 @@ json Server::hover(Document& d, uint32_t off) {
         std::string methods;
         for (std::size_t k = o.piece + 1; k < a.pieces.size(); k++) {
           const Piece& m = a.pieces[k];
-          if (!m.row || std::string_view(m.row->mnemonic) != "mth") break;
+          if (m.file != o.file || !m.row || std::string_view(m.row->mnemonic) != "mth") break;
           if (m.tok[1].len) methods += (methods.empty() ? "" : ", ") + ("`" + s.substr(m.tok[1].off, m.tok[1].len) + "`");
         }
         md += methods.empty() ? "; no methods" : "; methods " + methods;
@@ -439,7 +626,7 @@ json Server::hover(Document& d, uint32_t off) {
     md += "\n\nused " + std::to_string(l.uses.size()) + (l.uses.size() == 1 ? " time" : " times");
     where = range(d.text, at.off, at.end());
   } else {
-    const Piece* p = a.piece_at(off);
+    const Piece* p = a.piece_at(file, off);
     if (!p) return nullptr;
     if (p->row && p->tok[0].len && off >= p->tok[0].off && off <= p->tok[0].end()) {
       md = code_block(signature_text(*p->row), "") + "\n" + std::string(opcode_summary(p->row->mnemonic));
@@ -449,8 +636,8 @@ json Server::hover(Document& d, uint32_t off) {
       std::string mips;
       uint32_t line = p->line;
       const Piece* first = p;
-      while (first > a.pieces.data() && (first - 1)->line == line) first--;
-      for (const Piece* q = first; q < a.pieces.data() + a.pieces.size() && q->line == line; q++)
+      while (first > a.pieces.data() && (first - 1)->file == file && (first - 1)->line == line) first--;
+      for (const Piece* q = first; q < a.pieces.data() + a.pieces.size() && q->file == file && q->line == line; q++)
         mips.append(a.out, q->out_begin, q->out_end - q->out_begin);
       if (mips.empty()) return nullptr;
       md = code_block(mips, "asm");
@@ -464,63 +651,78 @@ json Server::hover(Document& d, uint32_t off) {
 // ---- Labels: definition, references, highlight, rename ----
 
 json Server::definition(Document& d, uint32_t off) {
-  const Analysis& a = analysis(d);
-  std::string_view name = a.label_at(off);
+  uint32_t file;
+  Program& p = program(d, &file);
+  const Analysis& a = analysis(p);
+  std::string_view name = a.label_at(file, off);
   if (name.empty()) return nullptr;
   json list = json::array();
-  for (const Occurrence& o : a.labels.find(name)->second.defs) list.push_back(location(d, o.at));
+  for (const Occurrence& o : a.labels.find(name)->second.defs) list.push_back(location(p, o.file, o.at));
   return list;
 }
 
 json Server::references(Document& d, uint32_t off, bool with_defs) {
-  const Analysis& a = analysis(d);
-  std::string_view name = a.label_at(off);
+  uint32_t file;
+  Program& p = program(d, &file);
+  const Analysis& a = analysis(p);
+  std::string_view name = a.label_at(file, off);
   if (name.empty()) return nullptr;
   const LabelInfo& l = a.labels.find(name)->second;
   json list = json::array();
   if (with_defs)
-    for (const Occurrence& o : l.defs) list.push_back(location(d, o.at));
-  for (const Occurrence& o : l.uses) list.push_back(location(d, o.at));
+    for (const Occurrence& o : l.defs) list.push_back(location(p, o.file, o.at));
+  for (const Occurrence& o : l.uses) list.push_back(location(p, o.file, o.at));
   return list;
 }
 
 json Server::highlight(Document& d, uint32_t off) {
-  const Analysis& a = analysis(d);
-  std::string_view name = a.label_at(off);
+  uint32_t file;
+  Program& p = program(d, &file);
+  const Analysis& a = analysis(p);
+  std::string_view name = a.label_at(file, off);
   if (name.empty()) return nullptr;
   const LabelInfo& l = a.labels.find(name)->second;
   json list = json::array();
-  for (const Occurrence& o : l.defs) list.push_back({{"range", range(d.text, o.at.off, o.at.end())}, {"kind", 3}});
-  for (const Occurrence& o : l.uses) list.push_back({{"range", range(d.text, o.at.off, o.at.end())}, {"kind", 2}});
+  // Only this document's occurrences.
+  for (const Occurrence& o : l.defs)
+    if (o.file == file) list.push_back({{"range", range(d.text, o.at.off, o.at.end())}, {"kind", 3}});
+  for (const Occurrence& o : l.uses)
+    if (o.file == file) list.push_back({{"range", range(d.text, o.at.off, o.at.end())}, {"kind", 2}});
   return list;
 }
 
 json Server::prepare_rename(Document& d, uint32_t off) {
+  uint32_t file;
+  Program& p = program(d, &file);
   Tok at;
-  std::string_view name = analysis(d).label_at(off, &at);
+  std::string_view name = analysis(p).label_at(file, off, &at);
   if (name.empty()) return nullptr;
   return {{"range", range(d.text, at.off, at.end())}, {"placeholder", std::string(name)}};
 }
 
 json Server::rename(Document& d, uint32_t off, const std::string& name) {
-  const Analysis& a = analysis(d);
-  std::string_view old = a.label_at(off);
+  uint32_t file;
+  Program& p = program(d, &file);
+  const Analysis& a = analysis(p);
+  std::string_view old = a.label_at(file, off);
   if (old.empty()) throw RpcError{kInvalidParams, "there is no label here to rename"};
   if (!check::identifier(name) || check::spim_word(name) || check::reg_form(name).kind != check::RegForm::none)
     throw RpcError{kInvalidParams, "'" + name + "' is not a name SPIM takes as a label"};
   if (name != old && a.labels.count(name) && !a.labels.find(name)->second.defs.empty())
     throw RpcError{kInvalidParams, "the label '" + name + "' is defined already"};
   const LabelInfo& l = a.labels.find(old)->second;
-  json edits = json::array();
+  json changes = json::object();
   for (const auto* list : {&l.defs, &l.uses})
-    for (const Occurrence& o : *list) edits.push_back({{"range", range(d.text, o.at.off, o.at.end())}, {"newText", name}});
-  return {{"changes", {{d.uri, edits}}}};
+    for (const Occurrence& o : *list)
+      changes[p.uris[o.file]].push_back({{"range", range(*p.texts[o.file], o.at.off, o.at.end())}, {"newText", name}});
+  return {{"changes", std::move(changes)}};
 }
 
 // ---- Symbols ----
 
 json Server::symbols(Document& d) {
-  const Analysis& a = analysis(d);
+  uint32_t file;
+  const Analysis& a = analysis(program(d, &file));
   const std::string& s = d.text.str();
   json list = json::array();
   auto word = [&](const Tok& t) { return s.substr(t.off, t.len); };
@@ -536,22 +738,23 @@ json Server::symbols(Document& d) {
     std::string_view m = p.row->mnemonic;
     return m == "ntr" || m == "cls" || m == "end";
   };
-  for (std::size_t i = 0; i < a.pieces.size(); i++) {
+  const std::size_t end = a.files[file].end_piece;
+  for (std::size_t i = a.files[file].first_piece; i < end; i++) {
     const Piece& p = a.pieces[i];
     if (!p.row || !p.tok[1].len) continue;
     std::string_view m = p.row->mnemonic;
     uint32_t from = d.text.line_start(p.line);
     if (m == "ntr") {
       std::size_t k = i + 1;
-      while (k < a.pieces.size() && !starts_block(a.pieces[k])) k++;
-      uint32_t last = k < a.pieces.size() ? a.pieces[k].line : d.text.lines();
-      if (last > p.line + 1 || k == a.pieces.size()) last--;
+      while (k < end && !starts_block(a.pieces[k])) k++;
+      uint32_t last = k < end ? a.pieces[k].line : d.text.lines();
+      if (last > p.line + 1 || k == end) last--;
       last = std::max(last, p.line);
       list.push_back(symbol(p.tok[1], kSymFunction, from, d.text.line_end(last)));
     } else if (m == "cls") {
       json methods = json::array();
       uint32_t last = p.line;
-      for (std::size_t k = i + 1; k < a.pieces.size(); k++) {
+      for (std::size_t k = i + 1; k < end; k++) {
         const Piece& q = a.pieces[k];
         if (!q.row || std::string_view(q.row->mnemonic) != "mth") break;
         last = q.line;
@@ -571,12 +774,59 @@ json Server::symbols(Document& d) {
   return list;
 }
 
+json Server::workspace_symbols(const std::string& query) {
+  json list = json::array();
+  auto add = [&](Program& p) {
+    if (p.names.empty()) return;
+    const Analysis& a = analysis(p);
+    for (const auto& [name, l] : a.labels) {
+      if (!fuzzy_match(name, query)) continue;
+      for (const Occurrence& o : l.defs) {
+        if (o.kind == LabelKind::line) continue;
+        int kind = o.kind == LabelKind::procedure ? kSymFunction : o.kind == LabelKind::table ? kSymClass : kSymString;
+        json one = {{"name", name}, {"kind", kind}, {"location", location(p, o.file, o.at)}};
+        one["containerName"] = std::filesystem::path(p.names[o.file]).filename().string();
+        list.push_back(std::move(one));
+      }
+    }
+  };
+  add(project_);
+  for (auto& [uri, d] : docs_) {
+    Program& p = program(d);
+    if (&p == &d.own) add(p);
+  }
+  return list;
+}
+
+// ---- Code actions ----
+
+// The checker's "did you mean" as a quick fix: the diagnostic's range takes
+// the name it offers.
+json Server::code_actions(Document& d, const json& params) {
+  json actions = json::array();
+  if (!params.contains("context") || !params["context"].is_object() || !params["context"].contains("diagnostics"))
+    return actions;
+  for (const json& g : params["context"]["diagnostics"]) {
+    if (!g.is_object() || !g.contains("message") || !g["message"].is_string() || !g.contains("range")) continue;
+    std::string with;
+    if (!suggestion(g["message"].get_ref<const std::string&>(), with)) continue;
+    json edit = {{"changes", {{d.uri, json::array({{{"range", g["range"]}, {"newText", with}}})}}}};
+    actions.push_back({{"title", "Change to '" + with + "'"},
+                       {"kind", "quickfix"},
+                       {"diagnostics", json::array({g})},
+                       {"isPreferred", true},
+                       {"edit", std::move(edit)}});
+  }
+  return actions;
+}
+
 // ---- Completion ----
 
 json Server::completion(Document& d, uint32_t off) {
-  const Analysis& a = analysis(d);
+  uint32_t file;
+  const Analysis& a = analysis(program(d, &file));
   json items = json::array();
-  const Piece* p = a.piece_at(off);
+  const Piece* p = a.piece_at(file, off);
   // Nothing inside a comment, a literal or a label.
   if (p && (off > p->code_end || (p->colon >= 0 && off <= p->colon) ||
             (p->literal.len && off >= p->literal.off && off <= p->literal.end())))

@@ -315,6 +315,158 @@ def test_robustness():
     check(c.proc.wait(timeout=20) == 1, "end of input: 1")
 
 
+# A program of two files and a third the project does not list.
+HELPER = """ntr Helper, 0
+\tcst 7, rr
+\trtn 1
+"""
+MAIN = """ntr Main, 0
+\tpsh r0
+\tcst Helper, r4
+\tcal -1, r4
+\tpint rr
+\trtn 1
+end 1, Main, Main
+"""
+
+
+def test_project():
+    with tempfile.TemporaryDirectory() as root:
+        files = {"lib/helper.ic": HELPER, "main.ic": MAIN, "alone.ic": "\tcst Helper, r0\n"}
+        for name, text in files.items():
+            os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
+            with open(os.path.join(root, name), "w") as f:
+                f.write(text)
+        with open(os.path.join(root, "quorvelin.project"), "w") as f:
+            f.write("# the program, in order\n\nlib/helper.ic\n  main.ic  \n")
+        uri = {n: "file://" + os.path.join(root, n) for n in files}
+        c = Client(SERVER)
+        c.request("initialize", {"processId": None, "rootUri": "file://" + root, "capabilities": {},
+                                 "initializationOptions": {"debounceMs": 50}})
+        # Opening one file of the project publishes for every file, checked as one program.
+        c.open(uri["main.ic"], MAIN)
+        check(c.diagnostics(uri["lib/helper.ic"]) == [], "the procedure is found in the other file")
+        d = c.at("textDocument/definition", uri["main.ic"], 2, 6)
+        check([(x["uri"], x["range"]["start"]) for x in d] == [(uri["lib/helper.ic"], {"line": 0, "character": 4})],
+              "definition in the other file: %s" % d)
+        refs = c.at("textDocument/references", uri["main.ic"], 2, 6, context={"includeDeclaration": True})
+        check(sorted(r["uri"] for r in refs) == sorted([uri["lib/helper.ic"], uri["main.ic"]]), "references: %s" % refs)
+        edit = c.at("textDocument/rename", uri["main.ic"], 2, 6, newName="Assist")["changes"]
+        check(sorted(edit) == sorted([uri["lib/helper.ic"], uri["main.ic"]]), "a rename edits both files")
+        h = c.at("textDocument/hover", uri["main.ic"], 2, 6)["contents"]["value"]
+        check("defined at line 1 of helper.ic" in h, h)
+        syms = c.request("workspace/symbol", {"query": "hlp"})
+        check([(x["name"], x["location"]["uri"]) for x in syms] == [("Helper", uri["lib/helper.ic"])],
+              "workspace symbols: %s" % syms)
+        check(sorted(x["name"] for x in c.request("workspace/symbol", {"query": ""})) == ["Helper", "Main"],
+              "every procedure of the workspace")
+        # The MIPS of a line of the second file is what the translator writes for it in the whole program.
+        full = subprocess.run([os.path.join(BUILD, "quorvelin"), os.path.join(root, "lib/helper.ic"),
+                               os.path.join(root, "main.ic")], capture_output=True).stdout.decode()
+        check(hover_text(c.at("textDocument/hover", uri["main.ic"], 3, 0)) in full, "hover of a project line")
+        # An open buffer takes the place of the file on disk: the checker sees the procedure renamed there.
+        c.notify("textDocument/didOpen", {"textDocument": {"uri": uri["lib/helper.ic"], "languageId": "qvic",
+                                          "version": 1, "text": HELPER.replace("Helper", "Helped")}})
+        want = checker_report_files(root, ["lib/helper.ic", "main.ic"], {"lib/helper.ic": HELPER.replace("Helper", "Helped")})
+        got = {}
+        for _ in range(2):
+            m = c.wait_for(lambda m: m.get("method") == "textDocument/publishDiagnostics")
+            got[m["params"]["uri"]] = [(d["range"]["start"]["line"], d.get("code")) for d in m["params"]["diagnostics"]]
+        check(got == {uri[n]: want[n] for n in want}, "diagnostics per file:\n%s\n%s" % (got, want))
+        # Closing it puts the disk's text back.
+        c.notify("textDocument/didClose", {"textDocument": {"uri": uri["lib/helper.ic"]}})
+        check(c.diagnostics(uri["main.ic"]) == [] and c.diagnostics(uri["lib/helper.ic"]) == [], "the disk text again")
+        # A file the project does not list is a program of its own.
+        diags = c.open(uri["alone.ic"], files["alone.ic"])
+        check("undefined-label" in [d.get("code") for d in diags], "alone: %s" % diags)
+        check(c.at("textDocument/definition", uri["alone.ic"], 0, 6) == [], "alone sees no other file")
+        c.shutdown()
+
+
+def checker_report_files(root, names, replaced):
+    """quorvelin-check on several files: per file, (0-based line, rule) of each diagnostic."""
+    with tempfile.TemporaryDirectory() as tmp:
+        paths = []
+        for n in names:
+            path = os.path.join(tmp, n.replace("/", "_"))
+            with open(path, "w") as f:
+                f.write(replaced.get(n) or open(os.path.join(root, n)).read())
+            paths.append(path)
+        err = subprocess.run([os.path.join(BUILD, "quorvelin-check")] + paths, capture_output=True).stderr.decode()
+        out = {n: [] for n in names}
+        for line in err.splitlines():
+            m = re.match(r"^(.+?):(\d+):(?:\d+:)? (?:error|warning): .*?(?: \[-W([a-z-]+)\])?$", line)
+            if m and m.group(1) in paths:
+                out[names[paths.index(m.group(1))]].append((int(m.group(2)) - 1, m.group(3)))
+        return out
+
+
+def apply_edits(text, edits):
+    lines = text.split("\n")
+    for e in sorted(edits, key=lambda e: (-e["range"]["start"]["line"], -e["range"]["start"]["character"])):
+        s, t = e["range"]["start"], e["range"]["end"]
+        lines[s["line"]] = lines[s["line"]][:s["character"]] + e["newText"] + lines[s["line"]][t["character"]:]
+    return "\n".join(lines)
+
+
+def decode_tokens(legend, text, data):
+    lines, out, line, col = text.split("\n"), [], 0, 0
+    for i in range(0, len(data), 5):
+        dl, dc, n, t, mods = data[i:i + 5]
+        line, col = line + dl, (col + dc if dl == 0 else dc)
+        u16 = lines[line].encode("utf-16-le")
+        word = u16[2 * col:2 * (col + n)].decode("utf-16-le")
+        out.append((line, word, legend["tokenTypes"][t] + (".decl" if mods & 1 else "")))
+    return out
+
+
+def test_actions_tokens():
+    c = Client(SERVER)
+    caps = c.initialize()["capabilities"]
+    # Quick fixes: each "did you mean" applied gives a text the checker no longer complains of there.
+    text = PROGRAM.replace("brf r0, Small", "brf r0, Smal").replace("\tval r0", "\tvla r0") \
+        .replace("\tbra Out", "\tbra Out\nL1 bra Out")
+    diags = c.open(URI, text)
+    fixed = text
+    for d in diags:
+        acts = c.request("textDocument/codeAction", {"textDocument": {"uri": URI}, "range": d["range"],
+                                                     "context": {"diagnostics": [d]}})
+        for a in acts:
+            check(a["kind"] == "quickfix" and a["diagnostics"] == [d], "a quick fix for its diagnostic")
+            fixed = apply_edits(fixed, a["edit"]["changes"][URI])
+    check(fixed == PROGRAM.replace("\tbra Out", "\tbra Out\nL1: bra Out"), "the fixes:\n" + fixed)
+    check(c.request("textDocument/codeAction", {"textDocument": {"uri": URI}, "range": diags[0]["range"],
+                                                "context": {"diagnostics": [{"range": diags[0]["range"],
+                                                            "message": "did you mean '<FF>'?"}]}}) == [],
+          "no fix with a name the message could not show")
+    # Semantic tokens, read back through the legend the server declared.
+    legend = caps["semanticTokensProvider"]["legend"]
+    check(legend["tokenTypes"] == ["keyword", "label", "variable", "number", "string", "comment", "macro"]
+          and legend["tokenModifiers"] == ["declaration"], "the legend: %s" % legend)
+    marked = '//#line 3 "shape.c"\n' + PROGRAM.replace("\tcst 2, r1", "\tcst 2, r1 // two")
+    c.notify("textDocument/didChange", {"textDocument": {"uri": URI, "version": 5}, "contentChanges": [{"text": marked}]})
+    data = c.request("textDocument/semanticTokens/full", {"textDocument": {"uri": URI}})["data"]
+    toks = decode_tokens(legend, marked, data)
+    want = [(0, '//#line 3 "shape.c"', "macro"),
+            (1, "cls", "keyword"), (1, "Shape", "label.decl"), (1, "Shape", "label"),
+            (2, "mth", "keyword"), (2, "Area", "label"),
+            (7, "cst", "keyword"), (7, "2", "number"), (7, "r1", "variable"), (7, "// two", "comment"),
+            (11, "Small", "label.decl"), (11, "dbg", "keyword"),
+            (14, "str", "keyword"), (14, "Title", "label.decl"), (14, '"area: "', "string"),
+            (17, "pshf", "keyword"), (17, "fp2", "variable"),
+            (22, "Area", "label"), (22, "r4", "variable"), (23, "-1", "number"), (23, "r4", "variable"),
+            (27, "end", "keyword"), (27, "1", "number"), (27, "Shape", "label"), (27, "Main", "label")]
+    for w in want:
+        check(w in toks, "token %s in %s" % (w, [t for t in toks if t[0] == w[0]]))
+    # A line the reader cuts in two (past 99 characters): the opcode after the cut is one.
+    marked = marked.replace("\tpint rr", "\tpint rr" + " " * 30)
+    c.notify("textDocument/didChange", {"textDocument": {"uri": URI, "version": 6}, "contentChanges": [{"text": marked}]})
+    toks = decode_tokens(legend, marked, c.request("textDocument/semanticTokens/full", {"textDocument": {"uri": URI}})["data"])
+    cut = [t for t in toks if t[0] == 24]
+    check(cut == [(24, "pint", "keyword"), (24, "rr", "variable"), (24, "pln", "keyword")], "a cut line: %s" % cut)
+    c.shutdown()
+
+
 if __name__ == "__main__":
     globals()["test_" + GROUP]()
     print("ok", GROUP)

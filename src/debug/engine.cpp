@@ -193,7 +193,18 @@ bool Engine::refresh_pc() {
 }
 
 Stop Engine::run() {
-  if (running_ || !output_.empty() || fault_.have_record) {
+  if (!session_.alive()) {
+    // SPIM died (a data word executed): a new one, with the breakpoints again.
+    std::string error;
+    spim::Answer a;
+    if (!session_.restart(error) || !session_.load(a)) return Stop::died;
+    std::vector<uint32_t> placed;
+    for (const Breakpoint& b : bps_) {
+      if (std::find(placed.begin(), placed.end(), b.addr) != placed.end()) continue;
+      placed.push_back(b.addr);
+      command("breakpoint " + hex(b.addr), a);
+    }
+  } else if (running_ || !output_.empty() || fault_.have_record) {
     // A second run starts from a fresh machine, with the breakpoints again.
     spim::Answer a;
     if (!command("reinitialize", a) || !session_.load(a)) return Stop::died;

@@ -45,8 +45,11 @@ constexpr const char* kHelp =
     "\n"
     "Commands: break/b LOC, tbreak LOC, delete/d [N], info breakpoints,\n"
     "run/r, continue/c [N], step/s [N], next/n [N], finish,\n"
-    "print/p [/x|/d|/c] EXPR, info registers, backtrace/bt, help, quit/q.\n"
-    "LOC is LINE, FILE:LINE or a label; EXPR is rN, rr, $N or *ADDR.\n";
+    "print/p [/x|/d|/c] EXPR, info registers, backtrace/bt, up/down [N],\n"
+    "frame/f [N], info frame, list/l [LOC], help, quit/q.  On a terminal an\n"
+    "empty line repeats step, next, continue and list.\n"
+    "LOC is LINE, FILE:LINE or a label; EXPR is rN, rr, $N, *ADDR, *rN or\n"
+    "var D, N (the word var D, N, rX would address from the selected frame).\n";
 
 struct Options {
   std::vector<std::string> files;
@@ -136,6 +139,16 @@ class Session {
   void print_expr(std::string_view arg);
   void info_registers();
   void backtrace();
+  void info_frame();
+  void list(std::string_view arg);
+  void select_frame(long k, bool relative);
+  // Register $n as frame `selected_` sees it: live in frame 0, else saved
+  // on entry by the procedure it called.
+  bool reg(int n, uint32_t& v);
+  int32_t local_count(int32_t entry_piece) const;
+  int32_t argument_count(int32_t entry_piece) const;
+  bool returns_value(int32_t entry_piece) const;
+  int32_t entry_of(int32_t piece) const;
 
   const std::vector<qv::run::Source>& srcs_;
   const qv::run::Translation& t_;
@@ -143,6 +156,11 @@ class Session {
   qv::debug::Engine& e_;
   qv::Out& o_;
   int status_ = 0;
+  std::size_t selected_ = 0;
+  std::vector<qv::debug::FrameInfo> frames_;  // as of the last stop, when asked for
+  bool frames_known_ = false;
+  int32_t listed_ = -1;  // the piece the last list was about, -1: none
+  uint32_t listed_end_ = 0;  // the last line it showed
   std::string_view shown_proc_;
   bool shown_any_ = false;
 };
@@ -163,6 +181,9 @@ void Session::show_line(int32_t piece) {
 }
 
 void Session::show_stop(Stop s, bool announce_procedure) {
+  selected_ = 0;
+  frames_known_ = false;
+  listed_ = -1;
   std::string out = e_.take_output();
   say(out);
   if (!out.empty() && out.back() != '\n') say("\n");
@@ -237,7 +258,7 @@ void Session::print_expr(std::string_view arg) {
     std::string inner = trim(std::string_view(a).substr(1));
     uint32_t addr = 0;
     if (reg_of(inner, n)) {
-      ok = e_.reg(n, addr);
+      ok = reg(n, addr);
     } else {
       char* end = nullptr;
       addr = static_cast<uint32_t>(std::strtoul(inner.c_str(), &end, 0));
@@ -251,8 +272,41 @@ void Session::print_expr(std::string_view arg) {
       say("Cannot read the word at " + qv::spim::hex(addr) + ".\n");
       return;
     }
+  } else if (a.rfind("var", 0) == 0 && a.size() > 3 && (a[3] == ' ' || a[3] == '\t')) {
+    // The word "var D, N, rX" would address from the selected frame.
+    std::string rest = a.substr(4);
+    for (char& c : rest)
+      if (c == ',') c = ' ';
+    char* end = nullptr;
+    long d = std::strtol(rest.c_str(), &end, 10);
+    char* end2 = nullptr;
+    long k = std::strtol(end, &end2, 10);
+    if (end == rest.c_str() || end2 == end || d < 0 || trim(end2) != "") {
+      say("Write a variable as the program does: var D, N.\n");
+      return;
+    }
+    if (!frames_known_) {
+      frames_ = e_.backtrace();
+      frames_known_ = true;
+    }
+    if (selected_ >= frames_.size() || (selected_ == 0 && entry_of(e_.piece()) == e_.piece())) {
+      say("The procedure's record is not built yet: step once.\n");
+      return;
+    }
+    uint32_t link = frames_[selected_].fp + 8;
+    for (long i = 0; i < d; i++)
+      if (!e_.word(link, link)) {
+        say("Cannot follow the static links.\n");
+        return;
+      }
+    uint32_t addr = link - 4 * static_cast<uint32_t>(k + 1);
+    if (!e_.word(addr, v)) {
+      say("Cannot read the word at " + qv::spim::hex(addr) + ".\n");
+      return;
+    }
+    a = "var " + std::to_string(d) + ", " + std::to_string(k);
   } else if (reg_of(a, n)) {
-    if (!e_.reg(n, v)) {
+    if (!reg(n, v)) {
       say("Cannot read " + a + ".\n");
       return;
     }
@@ -297,6 +351,166 @@ void Session::backtrace() {
   }
   for (std::size_t i = 0; i < f.size(); i++)
     say("#" + std::to_string(i) + "  " + std::string(f[i].procedure) + " at " + where(f[i].piece) + "\n");
+}
+
+bool Session::reg(int n, uint32_t& v) {
+  if (selected_ == 0) return e_.reg(n, v);
+  if (!frames_known_) {
+    frames_ = e_.backtrace();
+    frames_known_ = true;
+  }
+  // The callee's record holds $9..$22 as they were at the call; a callee
+  // stopped before its entry code ran built no record.
+  const qv::debug::FrameInfo& callee = frames_[selected_ - 1];
+  if (n < 9 || n > 22 || callee.fp == frames_[selected_].fp) return e_.reg(n, v);
+  return e_.word(callee.fp + 64 - 4 * static_cast<uint32_t>(n - 9), v);
+}
+
+int32_t Session::entry_of(int32_t piece) const {
+  int32_t entry = -1;
+  for (const auto& [idx, name] : t_.entries)
+    if (static_cast<int32_t>(idx) <= piece) entry = static_cast<int32_t>(idx);
+  return entry;
+}
+
+namespace {
+
+// The last operand of a line, as a number (-1: none).
+int32_t last_number(std::string_view text) {
+  text = text.substr(0, text.find("//"));
+  std::size_t e = text.find_last_of("0123456789");
+  if (e == std::string_view::npos) return -1;
+  std::size_t b = text.find_last_not_of("0123456789", e);
+  b = b == std::string_view::npos ? 0 : b + 1;
+  if (b > 0 && text[b - 1] != ' ' && text[b - 1] != '\t' && text[b - 1] != ',') return -1;
+  return static_cast<int32_t>(std::strtol(std::string(text.substr(b, e - b + 1)).c_str(), nullptr, 10));
+}
+
+}  // namespace
+
+int32_t Session::local_count(int32_t entry) const {
+  if (entry < 0) return 0;
+  const qv::run::Piece& p = t_.pieces[entry];
+  return std::max(0, last_number(srcs_[p.file].line(p.line)));
+}
+
+bool Session::returns_value(int32_t entry) const {
+  // Its first return names a register: "rtn rX, N".
+  for (std::size_t k = static_cast<std::size_t>(entry) + 1; entry >= 0 && k < t_.pieces.size(); k++) {
+    const qv::run::Piece& p = t_.pieces[k];
+    std::string_view text = srcs_[p.file].line(p.line);
+    if (qv::spim::mnemonic(text) == "ntr") break;
+    if (qv::spim::mnemonic(text) != "rtn") continue;
+    std::size_t op = text.find("rtn") + 3;
+    op = text.find_first_not_of(" \t", op);
+    return op != std::string_view::npos && (text[op] == 'r' || text[op] == 'f' || text[op] == '$');
+  }
+  return false;
+}
+
+int32_t Session::argument_count(int32_t entry) const {
+  // What the procedure's first return takes off the stack.
+  for (std::size_t k = static_cast<std::size_t>(entry) + 1; entry >= 0 && k < t_.pieces.size(); k++) {
+    const qv::run::Piece& p = t_.pieces[k];
+    std::string_view text = srcs_[p.file].line(p.line);
+    if (qv::spim::mnemonic(text) == "ntr") break;
+    if (qv::spim::mnemonic(text) == "rtn") return std::max(0, last_number(text));
+  }
+  return 0;
+}
+
+void Session::select_frame(long k, bool relative) {
+  if (!e_.running()) {
+    say("No stack.\n");
+    return;
+  }
+  if (!frames_known_) {
+    frames_ = e_.backtrace();
+    frames_known_ = true;
+  }
+  if (k < 0 || static_cast<std::size_t>(k) >= frames_.size()) {
+    if (!relative)
+      say("No frame at level " + std::to_string(k) + ".\n");
+    else
+      say(k < 0 ? "Bottom (innermost) frame selected; you cannot go down.\n"
+                : "Initial frame selected; you cannot go up.\n");
+    return;
+  }
+  selected_ = static_cast<std::size_t>(k);
+  const qv::debug::FrameInfo& f = frames_[selected_];
+  say("#" + std::to_string(selected_) + "  " + std::string(f.procedure) + " at " + where(f.piece) + "\n");
+  show_line(f.piece);
+}
+
+void Session::info_frame() {
+  if (!e_.running()) {
+    say("No stack.\n");
+    return;
+  }
+  if (!frames_known_) {
+    frames_ = e_.backtrace();
+    frames_known_ = true;
+  }
+  const qv::debug::FrameInfo& f = frames_[selected_];
+  say("Frame #" + std::to_string(selected_) + ": " + std::string(f.procedure) + " at " + where(f.piece) + "\n");
+  if (selected_ + 1 < frames_.size())
+    say(" called from " + where(frames_[selected_ + 1].piece) + " (in " + std::string(frames_[selected_ + 1].procedure) +
+        ")\n");
+  int32_t entry = entry_of(f.piece);
+  if (selected_ == 0 && entry == e_.piece()) {
+    say(" its record is not built yet (the entry code has not run)\n");
+    return;
+  }
+  uint32_t link = 0, saved = 0, ret = 0;
+  if (!e_.word(f.fp + 8, link) || !e_.word(f.fp, saved) || !e_.word(f.fp + 4, ret)) {
+    say(" its record cannot be read\n");
+    return;
+  }
+  say(" frame pointer " + qv::spim::hex(f.fp) + ", static link " + qv::spim::hex(link) + ", saved frame pointer " +
+      qv::spim::hex(saved) + ", return address " + qv::spim::hex(ret) + "\n");
+  // Displacement d of this record lies at fp + 4 - 4d.
+  auto show = [&](const char* what, int32_t d) {
+    uint32_t v = 0;
+    uint32_t addr = f.fp + 4 - 4 * static_cast<uint32_t>(d);
+    std::string val = e_.word(addr, v) ? std::to_string(static_cast<int32_t>(v)) : "?";
+    say(std::string(" ") + what + " var 0, " + std::to_string(d) + " = " + val + "\n");
+  };
+  for (int32_t i = 1; i <= local_count(entry); i++) show("local", i + 1);
+  for (int32_t k = 1; k <= argument_count(entry); k++) show("argument", -15 - k);
+}
+
+void Session::list(std::string_view arg) {
+  int32_t piece = -1;
+  if (!arg.empty()) {
+    bool moved = false;
+    std::string error;
+    piece = e_.resolve(arg, moved, error);
+    if (piece < 0) {
+      say(error + ".\n");
+      return;
+    }
+  } else if (listed_ >= 0) {
+    piece = listed_;
+  } else {
+    piece = e_.running() ? (frames_known_ ? frames_[selected_].piece : e_.piece()) : -1;
+  }
+  uint32_t file = piece >= 0 ? t_.pieces[piece].file : 0;
+  uint32_t center = piece >= 0 ? t_.pieces[piece].line : 1;
+  uint32_t from = listed_ >= 0 && arg.empty() ? center + 1 : (center > 5 ? center - 5 : 1);
+  if (listed_ >= 0 && arg.empty()) from = static_cast<uint32_t>(listed_end_) + 1;
+  uint32_t to = std::min(srcs_[file].lines(), from + 9);
+  if (from > to) {
+    say("Line number " + std::to_string(from) + " out of range; \"" + srcs_[file].name + "\" has " +
+        std::to_string(srcs_[file].lines()) + " lines.\n");
+    return;
+  }
+  // The selected frame's line is marked.
+  int32_t at = !e_.running() ? -1 : frames_known_ ? frames_[selected_].piece : e_.piece();
+  uint32_t current = at >= 0 && t_.pieces[at].file == file ? t_.pieces[at].line : 0;
+  for (uint32_t l = from; l <= to; l++)
+    say(std::string(l == current ? "=> " : "   ") + std::to_string(l) + "\t" + std::string(srcs_[file].line(l)) + "\n");
+  listed_ = piece >= 0 ? piece : 0;
+  listed_end_ = to;
 }
 
 bool Session::execute(const std::string& line) {
@@ -377,11 +591,22 @@ bool Session::execute(const std::string& line) {
   } else if (cmd == "finish") {
     if (!need_run()) return true;
     std::string_view proc = e_.procedure_of(e_.piece());
+    int32_t entry = entry_of(e_.piece());
     say("Run till exit from " + std::string(proc) + "\n");
     Stop s = e_.finish();
     show_stop(s, true);
     uint32_t v = 0;
-    if (s == Stop::line && e_.reg(2, v)) say("Value returned: rr = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+    if (s == Stop::line && returns_value(entry) && e_.reg(2, v))
+      say("Value returned: rr = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+  } else if (cmd == "up" || cmd == "down") {
+    long k = arg.empty() ? 1 : std::atol(arg.c_str());
+    select_frame(static_cast<long>(selected_) + (cmd == "up" ? k : -k), true);
+  } else if (cmd == "frame" || cmd == "f") {
+    select_frame(arg.empty() ? static_cast<long>(selected_) : std::atol(arg.c_str()), false);
+  } else if (cmd == "info" && (arg == "frame" || arg == "f")) {
+    info_frame();
+  } else if (cmd == "list" || cmd == "l") {
+    list(arg);
   } else if (cmd == "print" || cmd == "p") {
     if (need_run()) print_expr(arg);
   } else if (cmd == "backtrace" || cmd == "bt") {
@@ -494,13 +719,24 @@ int main(int argc, char** argv) {
       }
       ::close(fd);
     }
-    std::string buf, line;
+    std::string buf, line, last;
     while (go) {
       if (!o.batch) {
         out.raw("(qvdb) ");
         out.flush();
       }
       if (!read_line(0, buf, line)) break;
+      // At a terminal an empty line repeats the last step, next, continue
+      // or list.
+      if (!o.batch && trim(line).empty()) {
+        line = last;
+      } else {
+        std::string w = trim(line).substr(0, trim(line).find_first_of(" \t"));
+        last = (w == "step" || w == "s" || w == "next" || w == "n" || w == "continue" || w == "c" || w == "list" ||
+                w == "l")
+                   ? w
+                   : "";
+      }
       go = s.execute(line);
       out.flush();
     }

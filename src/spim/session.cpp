@@ -34,6 +34,28 @@ bool SpimSession::start(const SessionJob& job, std::string& error) {
   };
   if (!trap_.make("quorvelin-trap.s", job.trap, 5) || !prog_.make("quorvelin-program.s", job.program, 6))
     return fail("cannot hand SPIM its files");
+  return launch(error);
+}
+
+bool SpimSession::restart(std::string& error) {
+  stop();
+  for (Pipe* p : {&out_, &err_, &ctl_pipe_, &go_}) {
+    p->close_r();
+    p->close_w();
+  }
+  ctl_.clear();
+  err_open_ = ctl_open_ = true;
+  dead_ = false;
+  return launch(error);
+}
+
+bool SpimSession::launch(std::string& error) {
+  const SessionJob& job = job_;
+  errno = 0;
+  auto fail = [&](const char* what) {
+    error = std::string(what) + ": " + std::strerror(errno ? errno : EIO);
+    return false;
+  };
   if (!out_.open() || !err_.open() || !ctl_pipe_.open() || !go_.open()) return fail("cannot make pipes");
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return fail("cannot open a pseudo-terminal");
@@ -103,7 +125,10 @@ bool SpimSession::wait_prompt(Answer& a) {
     if (p[0].revents) {
       ssize_t got = ::read(out_.r, buf, sizeof buf);
       if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (got <= 0) return false;  // SPIM went away
+      if (got <= 0) {
+        dead_ = true;  // SPIM went away
+        return false;
+      }
       a.out.append(buf, static_cast<std::size_t>(got));
       if (a.out.size() > 2 * kKeep) a.out.erase(0, a.out.size() - kKeep);
       if (a.out.size() >= kPrompt.size() && a.out.compare(a.out.size() - kPrompt.size(), kPrompt.size(), kPrompt) == 0) {

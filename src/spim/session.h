@@ -49,8 +49,12 @@ class SpimSession {
   std::string& control() { return ctl_; }
   // Ends SPIM.
   void stop();
+  // A new SPIM for the same job, after the last one died.
+  bool restart(std::string& error);
+  bool alive() const { return pid_ > 0 && !dead_; }
 
  private:
+  bool launch(std::string& error);
   bool wait_prompt(Answer& a);
 
   SessionJob job_;
@@ -60,6 +64,7 @@ class SpimSession {
   pid_t pid_ = -1;
   std::string ctl_;
   bool err_open_ = true, ctl_open_ = true;
+  bool dead_ = false;
 };
 
 }  // namespace qv::spim

@@ -1,0 +1,23 @@
+# Frames of nested procedures: bt, up/down/frame, info frame with locals and
+# arguments, registers as each frame saw them, variables through the static
+# links of the selected frame, list around the selected line; finish.
+break Inner2
+run
+print var 1, 2
+step
+bt
+print var 1, 2
+print var 0, -16
+print var 2, 3
+info frame
+up
+info frame
+print var 0, 2
+print r0
+down
+print r0
+frame 2
+list
+list
+frame 9
+finish

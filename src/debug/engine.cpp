@@ -23,6 +23,9 @@ std::string hex(uint32_t v) { return spim::hex(v); }
 
 constexpr std::string_view kHit = "Breakpoint encountered at 0x";
 constexpr std::size_t kRecord = 24;  // the handler's record: 6 words
+// Reads at the end of input before the program is stopped: a loop that
+// waits for some particular input never ends otherwise.
+constexpr uint32_t kReadsAtEnd = 1000;
 
 }  // namespace
 
@@ -75,7 +78,54 @@ bool Engine::start(const spim::SessionJob& job, std::string& error) {
       piece_addr_[p] = table_[k];
       starts_[table_[k]] = p;
     }
+    const run::Piece& pc = t_.pieces[p];
+    std::string_view op = spim::mnemonic(srcs_[pc.file].line(pc.line));
+    if ((op == "gint" || op == "gflt" || op == "gstr" || op == "gbln" || op == "gchr") &&
+        spim::mnemonic(a_.plain_line(t_.plain, a_.label_line[k])) == "syscall")
+      reads_.push_back(table_[k]);
   }
+  place_breakpoints();
+  return true;
+}
+
+void Engine::place_breakpoints() {
+  spim::Answer a;
+  std::vector<uint32_t> placed = reads_;
+  for (uint32_t addr : reads_) command("breakpoint " + hex(addr), a);
+  for (const Breakpoint& b : bps_) {
+    if (std::find(placed.begin(), placed.end(), b.addr) != placed.end()) continue;
+    placed.push_back(b.addr);
+    command("breakpoint " + hex(b.addr), a);
+  }
+}
+
+bool Engine::feed(std::string& bytes) {
+  bytes.clear();
+  uint32_t service = 0, size = 0;
+  if (!reg(2, service)) return false;
+  std::size_t want;
+  if (service == 5 || service == 6) {
+    want = 255;  // a line
+  } else if (service == 8) {
+    if (!reg(5, size)) return false;
+    if (size < 2) return true;  // reads nothing
+    want = size - 1;
+  } else if (service == 12) {
+    want = 1;
+  } else {
+    return true;  // not a read
+  }
+  // The next line of input, or as much of it as the service takes.
+  while (!input_done_ && pending_.find('\n') == std::string::npos && pending_.size() < want)
+    if (!input_ || !input_(pending_)) input_done_ = true;
+  if (input_done_ && pending_.empty() && ++reads_at_end_ > kReadsAtEnd) return false;
+  std::size_t nl = pending_.find('\n');
+  std::size_t take = std::min(want, nl == std::string::npos ? pending_.size() : nl + 1);
+  bytes = pending_.substr(0, take);
+  pending_.erase(0, take);
+  // A line the terminal holds back until its end: Ctrl-D hands over what
+  // has no line break, and alone it is the end of input.
+  if (bytes.empty() || bytes.back() != '\n') bytes.push_back('\x04');
   return true;
 }
 
@@ -113,8 +163,14 @@ int32_t Engine::resolve(std::string_view spec, bool& moved, std::string& error) 
     }
   } else {
     // A procedure's label, or a label that begins a line.
+    // A procedure stops at its first line after the entry code, where its
+    // record is built.
     for (const auto& [idx, name] : t_.entries)
-      if (name == spec) return piece_addr_[idx] ? static_cast<int32_t>(idx) : -1;
+      if (name == spec) {
+        for (std::size_t p = idx + 1; p < t_.pieces.size(); p++)
+          if (piece_addr_[p]) return static_cast<int32_t>(p);
+        return -1;
+      }
     for (uint32_t f = 0; f < srcs_.size() && !line; f++)
       for (uint32_t l = 1; l <= srcs_[f].lines(); l++) {
         std::string_view s = srcs_[f].line(l);
@@ -198,25 +254,19 @@ Stop Engine::run() {
     std::string error;
     spim::Answer a;
     if (!session_.restart(error) || !session_.load(a)) return Stop::died;
-    std::vector<uint32_t> placed;
-    for (const Breakpoint& b : bps_) {
-      if (std::find(placed.begin(), placed.end(), b.addr) != placed.end()) continue;
-      placed.push_back(b.addr);
-      command("breakpoint " + hex(b.addr), a);
-    }
+    place_breakpoints();
   } else if (running_ || !output_.empty() || fault_.have_record) {
     // A second run starts from a fresh machine, with the breakpoints again.
     spim::Answer a;
     if (!command("reinitialize", a) || !session_.load(a)) return Stop::died;
-    std::vector<uint32_t> placed;
-    for (const Breakpoint& b : bps_) {
-      if (std::find(placed.begin(), placed.end(), b.addr) != placed.end()) continue;
-      placed.push_back(b.addr);
-      command("breakpoint " + hex(b.addr), a);
-    }
+    place_breakpoints();
   }
   fault_ = spim::SpimRun{};
   session_.control().clear();
+  pending_.clear();
+  input_done_ = false;
+  reads_at_end_ = 0;
+  pc_ = 0;
   running_ = true;
   if (!session_.go()) return Stop::died;
   return resume("run");
@@ -225,12 +275,20 @@ Stop Engine::run() {
 Stop Engine::cont() { return resume("continue"); }
 
 Stop Engine::resume(std::string_view cmd) {
-  spim::Answer a;
-  if (!command(cmd, a)) {
-    running_ = false;
-    return Stop::died;
+  for (;;) {
+    bool at_read = std::binary_search(reads_.begin(), reads_.end(), pc_) && running_ && cmd != "run";
+    std::string input;
+    if (at_read && !feed(input)) return Stop::input_end;
+    spim::Answer a;
+    if (!session_.command(cmd, input, a)) {
+      running_ = false;
+      return Stop::died;
+    }
+    Stop s = after_stop(a, false);
+    // Stopped only to hand over input: go on.
+    if (s != Stop::line || !std::binary_search(reads_.begin(), reads_.end(), pc_)) return s;
+    cmd = "continue";
   }
-  return after_stop(a, false);
 }
 
 Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
@@ -309,7 +367,12 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
 
 bool Engine::step_one(Stop& s) {
   spim::Answer a;
-  if (!command("step 1", a)) {
+  std::string input;
+  if (std::binary_search(reads_.begin(), reads_.end(), pc_) && !feed(input)) {
+    s = Stop::input_end;
+    return false;
+  }
+  if (!session_.command("step 1", input, a)) {
     running_ = false;
     s = Stop::died;
     return false;
@@ -328,7 +391,9 @@ Stop Engine::step() {
     Stop s;
     if (!step_one(s)) return s;
     auto it = starts_.find(pc_);
-    if (it != starts_.end() && (it->second != from || pc_ == from_pc)) return Stop::line;
+    // A procedure's entry line is stepped through: its record is built
+    // at the next line.
+    if (it != starts_.end() && (it->second != from || pc_ == from_pc) && !is_entry(it->second)) return Stop::line;
   }
   return Stop::line;
 }

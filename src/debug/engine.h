@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -28,6 +29,7 @@ enum class Stop : uint8_t {
   fault,       // the trap handler reported an exception; `fault_run`
   overflow,    // SPIM's stack could not grow; `spim_err`
   died,        // SPIM is gone (a data word executed, or killed)
+  input_end,   // still reading at the end of input, again and again: stopped there
   error,       // SPIM did not answer as expected; `why`
 };
 
@@ -60,6 +62,11 @@ class Engine {
   const Breakpoint* add_breakpoint(int32_t piece, bool temporary, std::string& error);
   bool delete_breakpoint(int number);
   const std::vector<Breakpoint>& breakpoints() const { return bps_; }
+
+  // Where the program's input comes from: `more` appends the next bytes
+  // (a line at least) and returns false at the end of input.
+  using InputSource = std::function<bool(std::string& more)>;
+  void set_input(InputSource src) { input_ = std::move(src); pending_.clear(); input_done_ = false; }
 
   Stop run();
   Stop cont();
@@ -94,6 +101,12 @@ class Engine {
   bool refresh_pc();
   bool step_one(Stop& s);
   bool is_entry(int32_t piece) const;
+  // SPIM's breakpoints: the user's, and one at every syscall of a line
+  // that reads, where the input is handed over.
+  void place_breakpoints();
+  // At a reading syscall: the bytes the service will read, exactly (sent
+  // right behind the command that runs it).
+  bool feed(std::string& bytes);
   // Continues until `addr` is reached with the frame pointer at `fp_want`
   // or above (a deeper call returning there does not count).
   Stop run_to(uint32_t addr, uint32_t fp_want);
@@ -106,6 +119,11 @@ class Engine {
   std::vector<uint32_t> table_;               // label addresses, in label order
   std::vector<uint32_t> piece_addr_;          // per piece: its first instruction, 0: no code
   std::map<uint32_t, int32_t> starts_;        // line-start address -> piece
+  std::vector<uint32_t> reads_;               // syscalls of the reading lines, ascending
+  InputSource input_;
+  std::string pending_;                       // input read and not yet handed over
+  bool input_done_ = false;
+  uint32_t reads_at_end_ = 0;
   std::vector<Breakpoint> bps_;
   int next_number_ = 1;
   bool running_ = false;

@@ -39,12 +39,13 @@ constexpr const char* kHelp =
     "  --batch            no prompt; exit with the program's status (also when\n"
     "                     standard input is not a terminal)\n"
     "  -x FILE            run the commands in FILE first\n"
+    "  --input FILE       the program's input (else the terminal; none in batch mode)\n"
     "  --spim PATH        the SPIM to run (default: spim on the PATH)\n"
     "  --stack BYTES      SPIM's stack limit (-lstack)\n"
     "  --help, --version\n"
     "\n"
     "Commands: break/b LOC, tbreak LOC, delete/d [N], info breakpoints,\n"
-    "run/r, continue/c [N], step/s [N], next/n [N], finish,\n"
+    "run/r [< FILE], continue/c [N], step/s [N], next/n [N], finish,\n"
     "print/p [/x|/d|/c] EXPR, info registers, backtrace/bt, up/down [N],\n"
     "frame/f [N], info frame, list/l [LOC], help, quit/q.  On a terminal an\n"
     "empty line repeats step, next, continue and list.\n"
@@ -54,6 +55,7 @@ constexpr const char* kHelp =
 struct Options {
   std::vector<std::string> files;
   std::string script;
+  std::string input;
   std::string spim = "spim";
   uint64_t stack = 0;
   bool batch = false;
@@ -80,6 +82,8 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
       o.version = true;
     } else if (a == "-x") {
       if (!value(o.script)) return false;
+    } else if (a == "--input") {
+      if (!value(o.input)) return false;
     } else if (a == "--spim") {
       if (!value(o.spim)) return false;
     } else if (a == "--stack") {
@@ -120,12 +124,75 @@ std::string trim(std::string_view s) {
   return std::string(s.substr(b, e - b + 1));
 }
 
+// The program's input: a file (--input, run < FILE), the terminal, or
+// nothing (batch mode: the program finds the end of input).
+class Input {
+ public:
+  Input(std::string& term_buf, bool terminal) : term_buf_(term_buf), terminal_(terminal) {}
+  ~Input() { close(); }
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+
+  bool open(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    close();
+    fd_ = fd;
+    path_ = path;
+    return true;
+  }
+  // A new run reads the file from its start again.
+  void rewind() {
+    if (fd_ >= 0) ::lseek(fd_, 0, SEEK_SET);
+  }
+  // Appends the next bytes; false at the end.
+  bool more(std::string& into, qv::Out& out) {
+    char b[4096];
+    if (fd_ >= 0) {
+      for (;;) {
+        ssize_t r = ::read(fd_, b, sizeof b);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        into.append(b, static_cast<std::size_t>(r));
+        return true;
+      }
+    }
+    if (!terminal_) return false;
+    // The person at the terminal types the program's line.
+    out.flush();
+    for (;;) {
+      std::size_t nl = term_buf_.find('\n');
+      if (nl != std::string::npos) {
+        into.append(term_buf_, 0, nl + 1);
+        term_buf_.erase(0, nl + 1);
+        return true;
+      }
+      ssize_t r = ::read(0, b, sizeof b);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return false;
+      term_buf_.append(b, static_cast<std::size_t>(r));
+    }
+  }
+
+ private:
+  void close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  std::string& term_buf_;
+  bool terminal_;
+  int fd_ = -1;
+  std::string path_;
+};
+
 // One debugging session: the program, the engine and what is shown.
 class Session {
  public:
   Session(const std::vector<qv::run::Source>& srcs, const qv::run::Translation& t, const qv::MarkedAssembly& a,
-          qv::debug::Engine& e, qv::Out& out)
-      : srcs_(srcs), t_(t), a_(a), e_(e), o_(out) {}
+          qv::debug::Engine& e, qv::Out& out, Input& input)
+      : srcs_(srcs), t_(t), a_(a), e_(e), o_(out), input_(input) {
+    e_.set_input([this](std::string& more) { return input_.more(more, o_); });
+  }
 
   // Runs one command line; false at quit.
   bool execute(const std::string& line);
@@ -155,6 +222,7 @@ class Session {
   const qv::MarkedAssembly& a_;
   qv::debug::Engine& e_;
   qv::Out& o_;
+  Input& input_;
   int status_ = 0;
   std::size_t selected_ = 0;
   std::vector<qv::debug::FrameInfo> frames_;  // as of the last stop, when asked for
@@ -222,6 +290,11 @@ void Session::show_stop(Stop s, bool announce_procedure) {
     case Stop::error:
       say("The program is not being run.\n");
       return;
+    case Stop::input_end:
+      say("[the program keeps reading at the end of its input: stopped]\n");
+      say(std::string(proc) + " at " + where(piece) + "\n");
+      show_line(piece);
+      break;
   }
   shown_proc_ = proc;
   shown_any_ = true;
@@ -571,6 +644,15 @@ bool Session::execute(const std::string& line) {
   } else if (cmd == "info" && (arg == "registers" || arg == "r")) {
     if (need_run()) info_registers();
   } else if (cmd == "run" || cmd == "r") {
+    if (!arg.empty() && arg[0] == '<') {
+      std::string file = trim(std::string_view(arg).substr(1));
+      if (!input_.open(file)) {
+        say("Cannot open " + file + ": " + std::strerror(errno) + ".\n");
+        return true;
+      }
+    } else {
+      input_.rewind();
+    }
     show_stop(e_.run(), true);
   } else if (cmd == "continue" || cmd == "c") {
     if (!need_run()) return true;
@@ -678,10 +760,6 @@ int main(int argc, char** argv) {
     tool_error(e.what());
     return 4;
   }
-  if (t.reads) {
-    tool_error("the program reads input, which quorvelin-debug does not pass to it yet");
-    return 4;
-  }
   std::string spim = qv::spim::find_program(o.spim);
   if (spim.empty()) {
     tool_error("SPIM is not installed (no '" + o.spim + "' on the PATH)");
@@ -704,7 +782,13 @@ int main(int argc, char** argv) {
   int status = 0;
   try {
     qv::Out out(1, "standard output");
-    Session s(srcs, t, a, engine, out);
+    std::string buf, line, last;
+    Input input(buf, !o.batch);
+    if (!o.input.empty() && !input.open(o.input)) {
+      tool_error("cannot open " + o.input + ": " + std::strerror(errno));
+      return 4;
+    }
+    Session s(srcs, t, a, engine, out, input);
     bool go = true;
     if (!o.script.empty()) {
       int fd = ::open(o.script.c_str(), O_RDONLY | O_CLOEXEC);
@@ -712,14 +796,13 @@ int main(int argc, char** argv) {
         tool_error("cannot open " + o.script + ": " + std::strerror(errno));
         return 4;
       }
-      std::string buf, line;
-      while (go && read_line(fd, buf, line)) {
+      std::string sbuf;
+      while (go && read_line(fd, sbuf, line)) {
         go = s.execute(line);
         out.flush();
       }
       ::close(fd);
     }
-    std::string buf, line, last;
     while (go) {
       if (!o.batch) {
         out.raw("(qvdb) ");

@@ -103,12 +103,15 @@ bool SpimSession::go() { return write_all(go_.w, "g", 1); }
 
 bool SpimSession::load(Answer& a) { return command("load \"" + prog_.path() + "\"", a); }
 
-bool SpimSession::command(std::string_view cmd, Answer& a) {
+bool SpimSession::command(std::string_view cmd, Answer& a) { return command(cmd, {}, a); }
+
+bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& a) {
   a.out.clear();
   a.err.clear();
   if (pid_ < 0) return false;
   std::string line(cmd);
   line.push_back('\n');
+  line.append(input);
   if (!write_all(master_, line)) return false;
   return wait_prompt(a);
 }

@@ -45,6 +45,10 @@ class SpimSession {
   // Sends `cmd` (complete, one line) and reads the answer.  False when SPIM
   // went away or did not answer in time.
   bool command(std::string_view cmd, Answer& a);
+  // The same with the program's input right behind the command, in one
+  // write: SPIM takes the command's line, and the program what follows.
+  // (Input sent on its own would be read as a command.)
+  bool command(std::string_view cmd, std::string_view input, Answer& a);
   // What the trap file wrote to its control descriptor so far.
   std::string& control() { return ctl_; }
   // Ends SPIM.

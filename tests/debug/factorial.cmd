@@ -6,7 +6,6 @@ run
 bt
 print r0
 next
-next
 print *r0
 next
 print /x r0

@@ -3,8 +3,6 @@
 # links of the selected frame, list around the selected line; finish.
 break Inner2
 run
-print var 1, 2
-step
 bt
 print var 1, 2
 print var 0, -16

@@ -224,6 +224,11 @@ bool Engine::delete_breakpoint(int number) {
   return true;
 }
 
+void Engine::set_output(std::function<void(std::string_view)> sink) {
+  sink_ = sink;
+  session_.set_sink(std::move(sink));
+}
+
 std::string Engine::take_output() {
   std::string o;
   o.swap(output_);
@@ -280,7 +285,7 @@ Stop Engine::resume(std::string_view cmd) {
     std::string input;
     if (at_read && !feed(input)) return Stop::input_end;
     spim::Answer a;
-    if (!session_.command(cmd, input, a)) {
+    if (!session_.command(cmd, input, a, true)) {
       running_ = false;
       return Stop::died;
     }
@@ -308,7 +313,10 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
       out.erase(h);
     }
   }
-  output_ += out;
+  if (sink_)
+    sink_(out);
+  else
+    output_ += out;
   // The trap handler's report: "R" from the start-up code, then the record.
   std::string& c = session_.control();
   std::size_t labels = a_.label_line.size();

@@ -83,8 +83,10 @@ class Engine {
   const std::string& why() const { return why_; }
   const spim::SpimRun& fault_run() const { return fault_; }
   const std::string& spim_err() const { return spim_err_; }
-  // The program's output since the last call (printed by the front end).
+  // The program's output since the last call (printed by the front end),
+  // or, with a sink, handed to it as it comes.
   std::string take_output();
+  void set_output(std::function<void(std::string_view)> sink);
 
   bool reg(int n, uint32_t& v);
   bool word(uint32_t addr, uint32_t& v);
@@ -133,6 +135,7 @@ class Engine {
   bool hit_temporary_ = false;
   int status_ = 0;
   std::string why_, spim_err_, output_;
+  std::function<void(std::string_view)> sink_;
   spim::SpimRun fault_;
 };
 

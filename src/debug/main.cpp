@@ -192,6 +192,13 @@ class Session {
           qv::debug::Engine& e, qv::Out& out, Input& input)
       : srcs_(srcs), t_(t), a_(a), e_(e), o_(out), input_(input) {
     e_.set_input([this](std::string& more) { return input_.more(more, o_); });
+    // The program's output is shown as it comes.
+    e_.set_output([this](std::string_view s) {
+      if (s.empty()) return;
+      o_.raw(s);
+      o_.flush();
+      ended_line_ = s.back() == '\n';
+    });
   }
 
   // Runs one command line; false at quit.
@@ -223,6 +230,7 @@ class Session {
   qv::debug::Engine& e_;
   qv::Out& o_;
   Input& input_;
+  bool ended_line_ = true;
   int status_ = 0;
   std::size_t selected_ = 0;
   std::vector<qv::debug::FrameInfo> frames_;  // as of the last stop, when asked for
@@ -252,9 +260,9 @@ void Session::show_stop(Stop s, bool announce_procedure) {
   selected_ = 0;
   frames_known_ = false;
   listed_ = -1;
-  std::string out = e_.take_output();
-  say(out);
-  if (!out.empty() && out.back() != '\n') say("\n");
+  // What the program printed last did not end its line.
+  if (!ended_line_) say("\n");
+  ended_line_ = true;
   int32_t piece = e_.piece();
   std::string_view proc = e_.procedure_of(piece);
   switch (s) {

@@ -106,6 +106,10 @@ bool SpimSession::load(Answer& a) { return command("load \"" + prog_.path() + "\
 bool SpimSession::command(std::string_view cmd, Answer& a) { return command(cmd, {}, a); }
 
 bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& a) {
+  return command(cmd, input, a, false);
+}
+
+bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& a, bool stream) {
   a.out.clear();
   a.err.clear();
   if (pid_ < 0) return false;
@@ -113,10 +117,12 @@ bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& 
   line.push_back('\n');
   line.append(input);
   if (!write_all(master_, line)) return false;
-  return wait_prompt(a);
+  return wait_prompt(a, stream);
 }
 
-bool SpimSession::wait_prompt(Answer& a) {
+bool SpimSession::wait_prompt(Answer& a, bool stream) {
+  // "Breakpoint encountered at 0x00400028\n(spim) " is held back whole.
+  constexpr std::size_t kHold = 64;
   char buf[1 << 16];
   for (;;) {
     pollfd p[3] = {{out_.r, POLLIN, 0}, {err_open_ ? err_.r : -1, POLLIN, 0}, {ctl_open_ ? ctl_pipe_.r : -1, POLLIN, 0}};
@@ -140,6 +146,10 @@ bool SpimSession::wait_prompt(Answer& a) {
         drain(err_.r, a.err);
         drain(ctl_pipe_.r, ctl_);
         return true;
+      }
+      if (stream && sink_ && a.out.size() > kHold) {
+        sink_(std::string_view(a.out).substr(0, a.out.size() - kHold));
+        a.out.erase(0, a.out.size() - kHold);
       }
     }
   }

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,11 @@ class SpimSession {
   // write: SPIM takes the command's line, and the program what follows.
   // (Input sent on its own would be read as a command.)
   bool command(std::string_view cmd, std::string_view input, Answer& a);
+  // With `stream`, what SPIM prints goes to the sink as it comes, all but
+  // its last bytes (which may be SPIM's own stop message and prompt): `a.out`
+  // holds only those.
+  bool command(std::string_view cmd, std::string_view input, Answer& a, bool stream);
+  void set_sink(std::function<void(std::string_view)> sink) { sink_ = std::move(sink); }
   // What the trap file wrote to its control descriptor so far.
   std::string& control() { return ctl_; }
   // Ends SPIM.
@@ -59,7 +65,7 @@ class SpimSession {
 
  private:
   bool launch(std::string& error);
-  bool wait_prompt(Answer& a);
+  bool wait_prompt(Answer& a, bool stream = false);
 
   SessionJob job_;
   NamedText trap_, prog_;
@@ -69,6 +75,7 @@ class SpimSession {
   std::string ctl_;
   bool err_open_ = true, ctl_open_ = true;
   bool dead_ = false;
+  std::function<void(std::string_view)> sink_;
 };
 
 }  // namespace qv::spim

@@ -93,7 +93,7 @@ void Engine::place_breakpoints() {
   std::vector<uint32_t> placed = reads_;
   for (uint32_t addr : reads_) command("breakpoint " + hex(addr), a);
   for (const Breakpoint& b : bps_) {
-    if (std::find(placed.begin(), placed.end(), b.addr) != placed.end()) continue;
+    if (!b.enabled || std::find(placed.begin(), placed.end(), b.addr) != placed.end()) continue;
     placed.push_back(b.addr);
     command("breakpoint " + hex(b.addr), a);
   }
@@ -202,7 +202,7 @@ const Breakpoint* Engine::add_breakpoint(int32_t piece, bool temporary, std::str
   b.piece = piece;
   b.addr = piece_addr_[piece];
   b.temporary = temporary;
-  bool placed = std::any_of(bps_.begin(), bps_.end(), [&](const Breakpoint& o) { return o.addr == b.addr; });
+  bool placed = wanted(b.addr);
   spim::Answer a;
   if (!placed && (!command("breakpoint " + hex(b.addr), a) || !a.err.empty())) {
     error = "SPIM refused a breakpoint at " + hex(b.addr) + (a.err.empty() ? "" : ": " + a.err);
@@ -212,15 +212,40 @@ const Breakpoint* Engine::add_breakpoint(int32_t piece, bool temporary, std::str
   return &bps_.back();
 }
 
+bool Engine::wanted(uint32_t addr) const {
+  return std::binary_search(reads_.begin(), reads_.end(), addr) ||
+         std::any_of(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.addr == addr && b.enabled; });
+}
+
 bool Engine::delete_breakpoint(int number) {
   auto it = std::find_if(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.number == number; });
   if (it == bps_.end()) return false;
   uint32_t addr = it->addr;
+  bool was = wanted(addr);
   bps_.erase(it);
-  if (std::none_of(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.addr == addr; })) {
+  if (was && !wanted(addr)) {
     spim::Answer a;
     command("delete " + hex(addr), a);
   }
+  return true;
+}
+
+bool Engine::enable_breakpoint(int number, bool on) {
+  auto it = std::find_if(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.number == number; });
+  if (it == bps_.end()) return false;
+  uint32_t addr = it->addr;
+  bool was = wanted(addr);
+  it->enabled = on;
+  spim::Answer a;
+  if (was && !wanted(addr)) command("delete " + hex(addr), a);
+  if (!was && wanted(addr)) command("breakpoint " + hex(addr), a);
+  return true;
+}
+
+bool Engine::set_condition(int number, std::string condition) {
+  auto it = std::find_if(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.number == number; });
+  if (it == bps_.end()) return false;
+  it->condition = std::move(condition);
   return true;
 }
 
@@ -290,8 +315,12 @@ Stop Engine::resume(std::string_view cmd) {
       return Stop::died;
     }
     Stop s = after_stop(a, false);
-    // Stopped only to hand over input: go on.
-    if (s != Stop::line || !std::binary_search(reads_.begin(), reads_.end(), pc_)) return s;
+    // Stopped only to hand over input, or at a breakpoint whose condition
+    // does not hold: go on.
+    if (s != Stop::line || (target_ && pc_ == target_)) return s;
+    bool user = std::any_of(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.addr == pc_ && b.enabled; });
+    bool read = std::binary_search(reads_.begin(), reads_.end(), pc_);
+    if (!user && !read) return s;
     cmd = "continue";
   }
 }
@@ -356,7 +385,7 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
   hit_ = 0;
   if (hit || !stepping) {
     for (Breakpoint& b : bps_)
-      if (b.addr == pc_ && b.enabled) {
+      if (b.addr == pc_ && b.enabled && (b.condition.empty() || !check_ || check_(b))) {
         b.hits++;
         if (!hit_) {
           hit_ = b.number;
@@ -366,7 +395,7 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
     // Temporary ones go once hit.
     std::vector<int> gone;
     for (const Breakpoint& b : bps_)
-      if (b.addr == pc_ && b.temporary) gone.push_back(b.number);
+      if (b.addr == pc_ && b.temporary && b.number == hit_) gone.push_back(b.number);
     for (int n : gone) delete_breakpoint(n);
     if (hit_) return Stop::breakpoint;
   }
@@ -442,9 +471,10 @@ bool Engine::is_entry(int32_t p) const {
 
 Stop Engine::run_to(uint32_t addr, uint32_t fp_want) {
   spim::Answer a;
-  bool own = std::none_of(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.addr == addr; });
+  bool own = !wanted(addr);
   if (own && (!command("breakpoint " + hex(addr), a) || !a.err.empty())) return Stop::error;
   Stop s;
+  target_ = addr;
   for (;;) {
     s = resume("continue");
     if (s != Stop::line && s != Stop::breakpoint) break;
@@ -460,6 +490,7 @@ Stop Engine::run_to(uint32_t addr, uint32_t fp_want) {
       break;
     }
   }
+  target_ = 0;
   if (own && s != Stop::died) command("delete " + hex(addr), a);
   return s;
 }

@@ -40,6 +40,7 @@ struct Breakpoint {
   bool temporary = false;
   bool enabled = true;
   uint32_t hits = 0;
+  std::string condition;  // "EXPR OP NUMBER", empty: none
 };
 
 struct FrameInfo {
@@ -61,6 +62,10 @@ class Engine {
   int32_t resolve(std::string_view spec, bool& moved, std::string& error) const;
   const Breakpoint* add_breakpoint(int32_t piece, bool temporary, std::string& error);
   bool delete_breakpoint(int number);
+  bool enable_breakpoint(int number, bool on);
+  bool set_condition(int number, std::string condition);
+  // Asked at a breakpoint with a condition: stop there?
+  void set_condition_check(std::function<bool(const Breakpoint&)> check) { check_ = std::move(check); }
   const std::vector<Breakpoint>& breakpoints() const { return bps_; }
 
   // Where the program's input comes from: `more` appends the next bytes
@@ -136,6 +141,11 @@ class Engine {
   int status_ = 0;
   std::string why_, spim_err_, output_;
   std::function<void(std::string_view)> sink_;
+  std::function<bool(const Breakpoint&)> check_;
+  uint32_t target_ = 0;  // where run_to is going, 0: nowhere
+  // Whether SPIM should hold a breakpoint at `addr` (an enabled one of the
+  // user's, or a reading syscall).
+  bool wanted(uint32_t addr) const;
   spim::SpimRun fault_;
 };
 

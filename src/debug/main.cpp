@@ -44,7 +44,8 @@ constexpr const char* kHelp =
     "  --stack BYTES      SPIM's stack limit (-lstack)\n"
     "  --help, --version\n"
     "\n"
-    "Commands: break/b LOC, tbreak LOC, delete/d [N], info breakpoints,\n"
+    "Commands: break/b LOC [if COND], tbreak LOC, delete/d [N], enable/disable\n"
+    "[N], info breakpoints,\n"
     "run/r [< FILE], continue/c [N], step/s [N], next/n [N], finish,\n"
     "print/p [/x|/d|/c] EXPR, info registers, backtrace/bt, up/down [N],\n"
     "frame/f [N], info frame, list/l [LOC], help, quit/q.  On a terminal an\n"
@@ -192,6 +193,12 @@ class Session {
           qv::debug::Engine& e, qv::Out& out, Input& input)
       : srcs_(srcs), t_(t), a_(a), e_(e), o_(out), input_(input) {
     e_.set_input([this](std::string& more) { return input_.more(more, o_); });
+    e_.set_condition_check([this](const qv::debug::Breakpoint& b) {
+      std::string err;
+      bool holds = condition_holds(b.condition, err);
+      if (!err.empty()) say("Error in the condition of breakpoint " + std::to_string(b.number) + ": " + err);
+      return holds || !err.empty();
+    });
     // The program's output is shown as it comes.
     e_.set_output([this](std::string_view s) {
       if (s.empty()) return;
@@ -211,6 +218,10 @@ class Session {
   void show_line(int32_t piece);
   void show_stop(Stop s, bool announce_procedure);
   void print_expr(std::string_view arg);
+  // The value of a print expression; `a` becomes its shown name.
+  bool value_of(std::string& a, uint32_t& v, std::string& err);
+  // Whether "EXPR OP NUMBER" holds now.
+  bool condition_holds(const std::string& cond, std::string& err);
   void info_registers();
   void backtrace();
   void info_frame();
@@ -308,14 +319,7 @@ void Session::show_stop(Stop s, bool announce_procedure) {
   shown_any_ = true;
 }
 
-void Session::print_expr(std::string_view arg) {
-  std::string a = trim(arg);
-  char fmt = 'd';
-  if (a.size() >= 2 && a[0] == '/') {
-    fmt = a[1];
-    a = trim(std::string_view(a).substr(2));
-  }
-  uint32_t v = 0;
+bool Session::value_of(std::string& a, uint32_t& v, std::string& err) {
   bool ok = false;
   auto reg_of = [](const std::string& r, int& n) {
     if (r == "rr") {
@@ -346,12 +350,12 @@ void Session::print_expr(std::string_view arg) {
       ok = !inner.empty() && !*end;
     }
     if (!ok) {
-      say("Cannot read " + inner + ".\n");
-      return;
+      err = "Cannot read " + inner + ".\n";
+      return false;
     }
     if (!e_.word(addr, v)) {
-      say("Cannot read the word at " + qv::spim::hex(addr) + ".\n");
-      return;
+      err = "Cannot read the word at " + qv::spim::hex(addr) + ".\n";
+      return false;
     }
   } else if (a.rfind("var", 0) == 0 && a.size() > 3 && (a[3] == ' ' || a[3] == '\t')) {
     // The word "var D, N, rX" would address from the selected frame.
@@ -363,36 +367,52 @@ void Session::print_expr(std::string_view arg) {
     char* end2 = nullptr;
     long k = std::strtol(end, &end2, 10);
     if (end == rest.c_str() || end2 == end || d < 0 || trim(end2) != "") {
-      say("Write a variable as the program does: var D, N.\n");
-      return;
+      err = "Write a variable as the program does: var D, N.\n";
+      return false;
     }
     if (!frames_known_) {
       frames_ = e_.backtrace();
       frames_known_ = true;
     }
     if (selected_ >= frames_.size() || (selected_ == 0 && entry_of(e_.piece()) == e_.piece())) {
-      say("The procedure's record is not built yet: step once.\n");
-      return;
+      err = "The procedure's record is not built yet: step once.\n";
+      return false;
     }
     uint32_t link = frames_[selected_].fp + 8;
     for (long i = 0; i < d; i++)
       if (!e_.word(link, link)) {
-        say("Cannot follow the static links.\n");
-        return;
+        err = "Cannot follow the static links.\n";
+        return false;
       }
     uint32_t addr = link - 4 * static_cast<uint32_t>(k + 1);
     if (!e_.word(addr, v)) {
-      say("Cannot read the word at " + qv::spim::hex(addr) + ".\n");
-      return;
+      err = "Cannot read the word at " + qv::spim::hex(addr) + ".\n";
+      return false;
     }
     a = "var " + std::to_string(d) + ", " + std::to_string(k);
   } else if (reg_of(a, n)) {
     if (!reg(n, v)) {
-      say("Cannot read " + a + ".\n");
-      return;
+      err = "Cannot read " + a + ".\n";
+      return false;
     }
   } else {
-    say("No symbol \"" + a + "\": write rN, rr, $N, *ADDR or *rN.\n");
+    err = "No symbol \"" + a + "\": write rN, rr, $N, *ADDR or *rN.\n";
+    return false;
+  }
+  return true;
+}
+
+void Session::print_expr(std::string_view arg) {
+  std::string a = trim(arg);
+  char fmt = 'd';
+  if (a.size() >= 2 && a[0] == '/') {
+    fmt = a[1];
+    a = trim(std::string_view(a).substr(2));
+  }
+  uint32_t v = 0;
+  std::string err;
+  if (!value_of(a, v, err)) {
+    say(err);
     return;
   }
   char b[32];
@@ -432,6 +452,33 @@ void Session::backtrace() {
   }
   for (std::size_t i = 0; i < f.size(); i++)
     say("#" + std::to_string(i) + "  " + std::string(f[i].procedure) + " at " + where(f[i].piece) + "\n");
+}
+
+bool Session::condition_holds(const std::string& cond, std::string& err) {
+  static constexpr std::string_view kOps[] = {"==", "!=", "<=", ">=", "<", ">"};
+  for (std::string_view op : kOps) {
+    std::size_t at = cond.find(op);
+    if (at == std::string::npos) continue;
+    std::string lhs = trim(std::string_view(cond).substr(0, at));
+    std::string rhs = trim(std::string_view(cond).substr(at + op.size()));
+    char* end = nullptr;
+    long long want = std::strtoll(rhs.c_str(), &end, 0);
+    if (rhs.empty() || *end) {
+      err = "the right side is not a number\n";
+      return false;
+    }
+    uint32_t v = 0;
+    if (!value_of(lhs, v, err)) return false;
+    long long have = static_cast<int32_t>(v);
+    if (op == "==") return have == want;
+    if (op == "!=") return have != want;
+    if (op == "<=") return have <= want;
+    if (op == ">=") return have >= want;
+    if (op == "<") return have < want;
+    return have > want;
+  }
+  err = "write EXPR OP NUMBER, with ==, !=, <, <=, > or >=\n";
+  return false;
 }
 
 bool Session::reg(int n, uint32_t& v) {
@@ -616,7 +663,17 @@ bool Session::execute(const std::string& line) {
       return true;
     }
     bool moved = false;
-    std::string error;
+    std::string error, cond;
+    std::size_t when = arg.find(" if ");
+    if (when != std::string::npos) {
+      cond = trim(std::string_view(arg).substr(when + 4));
+      arg = trim(std::string_view(arg).substr(0, when));
+      std::string_view ops = cond;
+      if (ops.find_first_of("=!<>") == std::string_view::npos) {
+        say("Write the condition as EXPR OP NUMBER, with ==, !=, <, <=, > or >=.\n");
+        return true;
+      }
+    }
     int32_t p = e_.resolve(arg, moved, error);
     if (p < 0) {
       say(error + ".\n");
@@ -627,6 +684,7 @@ bool Session::execute(const std::string& line) {
       say(error + ".\n");
       return true;
     }
+    if (!cond.empty()) e_.set_condition(b->number, cond);
     say(std::string(cmd == "tbreak" ? "Temporary breakpoint " : "Breakpoint ") + std::to_string(b->number) + " at " +
         where(p) + (moved ? " (the next line with code)" : "") + "\n");
   } else if (cmd == "delete" || cmd == "d") {
@@ -637,17 +695,27 @@ bool Session::execute(const std::string& line) {
     } else if (!e_.delete_breakpoint(std::atoi(arg.c_str()))) {
       say("No breakpoint number " + arg + ".\n");
     }
+  } else if (cmd == "enable" || cmd == "disable") {
+    if (arg.empty()) {
+      std::vector<int> all;
+      for (const auto& b : e_.breakpoints()) all.push_back(b.number);
+      for (int n : all) e_.enable_breakpoint(n, cmd == "enable");
+    } else if (!e_.enable_breakpoint(std::atoi(arg.c_str()), cmd == "enable")) {
+      say("No breakpoint number " + arg + ".\n");
+    }
   } else if (cmd == "info" && (arg == "breakpoints" || arg == "b" || arg == "break")) {
     if (e_.breakpoints().empty()) {
       say("No breakpoints.\n");
       return true;
     }
-    say("Num  Type        Where\n");
+    say("Num  Type        Enb Where\n");
     for (const auto& b : e_.breakpoints()) {
       char n[16];
       std::snprintf(n, sizeof n, "%-4d ", b.number);
-      say(std::string(n) + (b.temporary ? "tbreakpoint " : "breakpoint  ") + where(b.piece) +
-          (b.hits ? ", hit " + std::to_string(b.hits) + (b.hits == 1 ? " time" : " times") : "") + "\n");
+      say(std::string(n) + (b.temporary ? "tbreakpoint " : "breakpoint  ") + (b.enabled ? "y   " : "n   ") +
+          where(b.piece) + (b.hits ? ", hit " + std::to_string(b.hits) + (b.hits == 1 ? " time" : " times") : "") +
+          "\n");
+      if (!b.condition.empty()) say("        stop only if " + b.condition + "\n");
     }
   } else if (cmd == "info" && (arg == "registers" || arg == "r")) {
     if (need_run()) info_registers();

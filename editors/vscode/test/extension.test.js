@@ -46,6 +46,8 @@ test('the manifest: language, grammar, configuration and setting agree', () => {
   const word = new RegExp(config.wordPattern, 'g');
   assert.deepStrictEqual('cst -16, r0 Fact $t0 _ML3'.match(word), ['cst', '-16', 'r0', 'Fact', '$t0', '_ML3']);
   assert.ok('quorvelin.lspPath' in manifest.contributes.configuration.properties);
+  // The server's semantic tokens colour the language's files whatever the theme says.
+  assert.strictEqual(manifest.contributes.configurationDefaults[`[${lang.id}]`]['editor.semanticHighlighting.enabled'], true);
 });
 
 test('the server: from the PATH, from the setting, restarted when it changes, a failure reported', async () => {

@@ -342,6 +342,9 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
       out.erase(h);
     }
   }
+  constexpr std::string_view kStopped = "\nExecution interrupted\n";
+  bool interrupted = out.size() >= kStopped.size() && out.compare(out.size() - kStopped.size(), kStopped.size(), kStopped) == 0;
+  if (interrupted) out.resize(out.size() - kStopped.size());
   if (sink_)
     sink_(out);
   else
@@ -383,6 +386,7 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
     return Stop::exited;
   }
   hit_ = 0;
+  if (interrupted) return Stop::interrupted;
   if (hit || !stepping) {
     for (Breakpoint& b : bps_)
       if (b.addr == pc_ && b.enabled && (b.condition.empty() || !check_ || check_(b))) {

@@ -30,6 +30,7 @@ enum class Stop : uint8_t {
   overflow,    // SPIM's stack could not grow; `spim_err`
   died,        // SPIM is gone (a data word executed, or killed)
   input_end,   // still reading at the end of input, again and again: stopped there
+  interrupted, // Ctrl-C stopped it
   error,       // SPIM did not answer as expected; `why`
 };
 
@@ -80,6 +81,8 @@ class Engine {
   Stop finish();   // until the current procedure returns
 
   bool running() const { return running_; }
+  // SPIM's process (for forwarding Ctrl-C), -1: none.
+  pid_t spim_pid() const { return session_.pid(); }
   uint32_t pc() const { return pc_; }
   int32_t piece() const { return piece_; }  // the current line's piece, -1: none
   int hit() const { return hit_; }

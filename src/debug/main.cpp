@@ -31,6 +31,41 @@ namespace {
 
 using qv::debug::Stop;
 
+// SPIM's process, for the signal handlers (which can reach nothing else):
+// Ctrl-C at a terminal is passed on to it; SIGTERM and SIGHUP end it first.
+volatile pid_t g_spim = -1;
+volatile sig_atomic_t g_interactive = 0;
+volatile sig_atomic_t g_forward = 0;  // the program is running: SPIM takes Ctrl-C
+
+extern "C" void qv_debug_on_signal(int sig) {
+  pid_t pid = g_spim;
+  if (sig == SIGINT && g_interactive) {
+    if (pid > 0 && g_forward) ::kill(pid, SIGINT);
+    return;
+  }
+  if (pid > 0) ::kill(pid, SIGKILL);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+// The library that makes every Ctrl-C reach SPIM (see shim/sigint.cpp):
+// named by QV_SIGINT_LIB, beside the command (a build tree) or installed.
+std::string find_sigint_lib() {
+  auto usable = [](const std::string& p) { return !p.empty() && ::access(p.c_str(), R_OK) == 0; };
+  if (const char* e = std::getenv("QV_SIGINT_LIB"); e && usable(e)) return e;
+  char self[4096];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    std::string dir(self, static_cast<std::size_t>(n));
+    dir.erase(dir.rfind('/') + 1);
+    if (usable(dir + "libqvsigint.so")) return dir + "libqvsigint.so";
+  }
+#ifdef QV_SIGINT_LIB_INSTALLED
+  if (usable(QV_SIGINT_LIB_INSTALLED)) return QV_SIGINT_LIB_INSTALLED;
+#endif
+  return {};
+}
+
 constexpr const char* kHelp =
     "Usage: quorvelin-debug [OPTIONS] FILE...\n"
     "Checks, translates and loads an intermediate program in SPIM and runs it\n"
@@ -159,8 +194,14 @@ class Input {
       }
     }
     if (!terminal_) return false;
-    // The person at the terminal types the program's line.
+    // The person at the terminal types the program's line (Ctrl-C is not
+    // for SPIM meanwhile: it waits for a command).
     out.flush();
+    struct Pause {
+      sig_atomic_t was = g_forward;
+      Pause() { g_forward = 0; }
+      ~Pause() { g_forward = was; }
+    } pause;
     for (;;) {
       std::size_t nl = term_buf_.find('\n');
       if (nl != std::string::npos) {
@@ -309,6 +350,11 @@ void Session::show_stop(Stop s, bool announce_procedure) {
     case Stop::error:
       say("The program is not being run.\n");
       return;
+    case Stop::interrupted:
+      say("\nProgram interrupted.\n");
+      say(std::string(proc) + " at " + where(piece) + "\n");
+      show_line(piece);
+      break;
     case Stop::input_end:
       say("[the program keeps reading at the end of its input: stopped]\n");
       say(std::string(proc) + " at " + where(piece) + "\n");
@@ -642,6 +688,17 @@ void Session::list(std::string_view arg) {
 }
 
 bool Session::execute(const std::string& line) {
+  // While a command may run the program, Ctrl-C goes to SPIM.
+  struct Forward {
+    Forward(qv::debug::Engine& e) : e_(e) {}
+    ~Forward() {
+      g_forward = 0;
+      g_spim = e_.spim_pid();
+    }
+    qv::debug::Engine& e_;
+  } forward(e_);
+  g_spim = e_.spim_pid();
+  g_forward = 1;
   std::string l = trim(line);
   if (l.empty() || l[0] == '#') return true;
   std::size_t sp = l.find_first_of(" \t/");
@@ -849,11 +906,19 @@ int main(int argc, char** argv) {
   job.program = a.text;
   job.stack = o.stack;
   job.cpu_limit = 600;
+  job.own_group = true;
+  job.preload = find_sigint_lib();
   qv::debug::Engine engine(srcs, t, a);
   if (!engine.start(job, error)) {
     tool_error(error);
     return 4;
   }
+  g_spim = engine.spim_pid();
+  g_interactive = !o.batch;
+  struct sigaction sa {};
+  sa.sa_handler = qv_debug_on_signal;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 
   int status = 0;
   try {

@@ -75,7 +75,7 @@ bool drain(int fd, std::string& into) {
 
 
 int spawn(const std::string& exe, std::vector<std::string>& words, const int* from, const int* to, int n,
-          uint32_t cpu_limit, pid_t& pid) {
+          uint32_t cpu_limit, pid_t& pid, const std::vector<std::string>& env, bool own_group) {
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
@@ -96,7 +96,12 @@ int spawn(const std::string& exe, std::vector<std::string>& words, const int* fr
   sigaddset(&def, SIGTERM);
   sigaddset(&def, SIGPIPE);
   posix_spawnattr_setsigdefault(&attr, &def);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  short flags = POSIX_SPAWN_SETSIGDEF;
+  if (own_group) {
+    posix_spawnattr_setpgroup(&attr, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  }
+  posix_spawnattr_setflags(&attr, flags);
   // The CPU limit is inherited: set it on the caller for the moment of the
   // spawn (the caller has used a few milliseconds, SPIM starts from zero).
   rlimit saved{};
@@ -110,8 +115,11 @@ int spawn(const std::string& exe, std::vector<std::string>& words, const int* fr
   // SPIM copies its environment onto the program's stack: without one the
   // stack starts at the same place everywhere, and a deep recursion
   // overflows at the same depth whoever runs it.
-  char* no_env[] = {nullptr};
-  int e = ::posix_spawn(&pid, exe.c_str(), &fa, &attr, argv.data(), no_env);
+  std::vector<std::string> env_words = env;
+  std::vector<char*> envp;
+  for (std::string& w : env_words) envp.push_back(w.data());
+  envp.push_back(nullptr);
+  int e = ::posix_spawn(&pid, exe.c_str(), &fa, &attr, argv.data(), envp.data());
   if (limited) ::setrlimit(RLIMIT_CPU, &saved);
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);

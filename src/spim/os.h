@@ -47,8 +47,10 @@ bool drain(int fd, std::string& into);
 
 // Starts `exe` with `words` as its argv; descriptor from[i] becomes to[i]
 // in the child (-1: none), SIGINT, SIGTERM and SIGPIPE at their defaults,
-// and at most `cpu_limit` seconds of CPU time.  Returns 0 or an errno.
+// and at most `cpu_limit` seconds of CPU time; `env` is its whole
+// environment; with `own_group` it gets a process group of its own (the
+// terminal's Ctrl-C does not reach it).  Returns 0 or an errno.
 int spawn(const std::string& exe, std::vector<std::string>& words, const int* from, const int* to, int n,
-          uint32_t cpu_limit, pid_t& pid);
+          uint32_t cpu_limit, pid_t& pid, const std::vector<std::string>& env = {}, bool own_group = false);
 
 }  // namespace qv::spim

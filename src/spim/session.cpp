@@ -79,7 +79,20 @@ bool SpimSession::launch(std::string& error) {
   int from[7] = {slave, out_.w, err_.w, ctl_pipe_.w, go_.r, trap_.slot() >= 0 ? trap_.fd() : -1,
                  prog_.slot() >= 0 ? prog_.fd() : -1};
   const int to[7] = {0, 1, 2, kCtlFd, kGoFd, 5, 6};
-  int e = spawn(job.spim, words, from, to, 7, job.cpu_limit, pid_);
+  // The preloaded library goes by descriptor, so that the environment, which
+  // SPIM copies onto the program's stack, is the same wherever it lies.
+  std::vector<std::string> env;
+  int lib = job.preload.empty() ? -1 : ::open(job.preload.c_str(), O_RDONLY | O_CLOEXEC);
+  if (lib >= 0) env.push_back("LD_PRELOAD=/proc/self/fd/7");
+  int from_all[8], to_all[8];
+  for (int i = 0; i < 7; i++) {
+    from_all[i] = from[i];
+    to_all[i] = to[i];
+  }
+  from_all[7] = lib;
+  to_all[7] = 7;
+  int e = spawn(job.spim, words, from_all, to_all, 8, job.cpu_limit, pid_, env, job.own_group);
+  if (lib >= 0) ::close(lib);
   ::close(slave);
   out_.close_w();
   err_.close_w();

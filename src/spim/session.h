@@ -22,6 +22,8 @@ struct SessionJob {
   uint64_t stack = 0;          // -lstack; 0: SPIM's default
   uint32_t cpu_limit = 60;     // seconds of CPU time
   int wall_limit_ms = -1;      // longest wait for one answer; -1: none
+  std::string preload;         // a library SPIM loads first (LD_PRELOAD), "": none
+  bool own_group = false;      // a process group of its own: Ctrl-C is forwarded
 };
 
 struct Answer {
@@ -62,6 +64,7 @@ class SpimSession {
   // A new SPIM for the same job, after the last one died.
   bool restart(std::string& error);
   bool alive() const { return pid_ > 0 && !dead_; }
+  pid_t pid() const { return pid_; }
 
  private:
   bool launch(std::string& error);

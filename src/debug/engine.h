@@ -62,6 +62,7 @@ class Engine {
   // `moved` is set when the line had no code and a later one was taken.
   int32_t resolve(std::string_view spec, bool& moved, std::string& error) const;
   const Breakpoint* add_breakpoint(int32_t piece, bool temporary, std::string& error);
+  bool has_code(int32_t piece) const { return piece >= 0 && piece_addr_[piece] != 0; }
   bool delete_breakpoint(int number);
   bool enable_breakpoint(int number, bool on);
   bool set_condition(int number, std::string condition);

@@ -233,6 +233,7 @@ class Session {
   Session(const std::vector<qv::run::Source>& srcs, const qv::run::Translation& t, const qv::MarkedAssembly& a,
           qv::debug::Engine& e, qv::Out& out, Input& input)
       : srcs_(srcs), t_(t), a_(a), e_(e), o_(out), input_(input) {
+    place_markers();
     e_.set_input([this](std::string& more) { return input_.more(more, o_); });
     e_.set_condition_check([this](const qv::debug::Breakpoint& b) {
       std::string err;
@@ -256,6 +257,8 @@ class Session {
  private:
   void say(std::string_view s) { o_.raw(s); }
   std::string where(int32_t piece) const;
+  void place_markers();
+  int32_t resolve(std::string_view spec, bool& moved, std::string& error) const;
   void show_line(int32_t piece);
   void show_stop(Stop s, bool announce_procedure);
   void print_expr(std::string_view arg);
@@ -282,6 +285,8 @@ class Session {
   qv::debug::Engine& e_;
   qv::Out& o_;
   Input& input_;
+  std::vector<std::pair<int32_t, uint32_t>> piece_src_;  // per piece: marked source and line
+  std::vector<std::string> src_names_;                   // the marked sources
   bool ended_line_ = true;
   int status_ = 0;
   std::size_t selected_ = 0;
@@ -293,13 +298,65 @@ class Session {
   bool shown_any_ = false;
 };
 
+namespace {
+
+std::string base_name(std::string n) {
+  std::size_t slash = n.rfind('/');
+  if (slash != std::string::npos) n.erase(0, slash + 1);
+  return n;
+}
+
+}  // namespace
+
+void Session::place_markers() {
+  // Per piece, the place a line marker ("//#line N FILE") gives its line.
+  piece_src_.assign(t_.pieces.size(), {-1, 0});
+  std::size_t k = 0;
+  for (uint32_t f = 0; f < srcs_.size(); f++) {
+    qv::check::MarkerTrack marks;
+    for (uint32_t l = 1; l <= srcs_[f].lines(); l++) {
+      for (; k < t_.pieces.size() && t_.pieces[k].file == f && t_.pieces[k].line == l; k++) {
+        qv::check::Loc loc;
+        loc.file = f;
+        loc.line = l;
+        marks.place(loc);
+        piece_src_[k] = {loc.src_file, loc.src_line};
+      }
+      marks.see(srcs_[f].line(l), l, srcs_[f].name, src_names_);
+    }
+    for (; k < t_.pieces.size() && t_.pieces[k].file == f; k++) piece_src_[k] = piece_src_[k ? k - 1 : 0];
+  }
+}
+
 std::string Session::where(int32_t piece) const {
   if (piece < 0) return "?";
   const qv::run::Piece& p = t_.pieces[piece];
-  std::string n = srcs_[p.file].name;
-  std::size_t slash = n.rfind('/');
-  if (slash != std::string::npos) n.erase(0, slash + 1);
-  return n + ":" + std::to_string(p.line);
+  std::string at = base_name(srcs_[p.file].name) + ":" + std::to_string(p.line);
+  // The marked source first.
+  const auto& [sf, sl] = piece_src_[piece];
+  if (sf >= 0) return base_name(src_names_[sf]) + ":" + std::to_string(sl) + " (" + at + ")";
+  return at;
+}
+
+int32_t Session::resolve(std::string_view spec, bool& moved, std::string& error) const {
+  // A line of a marked source: the first line of code at or after it.
+  std::size_t colon = spec.rfind(':');
+  if (colon != std::string_view::npos && colon + 1 < spec.size() &&
+      spec.find_first_not_of("0123456789", colon + 1) == std::string_view::npos) {
+    std::string name(spec.substr(0, colon));
+    uint32_t line = static_cast<uint32_t>(std::strtoul(std::string(spec.substr(colon + 1)).c_str(), nullptr, 10));
+    for (std::size_t f = 0; f < src_names_.size(); f++) {
+      if (src_names_[f] != name && base_name(src_names_[f]) != name) continue;
+      for (std::size_t p = 0; p < t_.pieces.size(); p++)
+        if (piece_src_[p].first == static_cast<int32_t>(f) && piece_src_[p].second >= line && e_.has_code(static_cast<int32_t>(p))) {
+          moved = piece_src_[p].second != line;
+          return static_cast<int32_t>(p);
+        }
+      error = "no code at or after line " + std::to_string(line) + " of " + name;
+      return -1;
+    }
+  }
+  return e_.resolve(spec, moved, error);
 }
 
 void Session::show_line(int32_t piece) {
@@ -658,7 +715,7 @@ void Session::list(std::string_view arg) {
   if (!arg.empty()) {
     bool moved = false;
     std::string error;
-    piece = e_.resolve(arg, moved, error);
+    piece = resolve(arg, moved, error);
     if (piece < 0) {
       say(error + ".\n");
       return;
@@ -731,7 +788,7 @@ bool Session::execute(const std::string& line) {
         return true;
       }
     }
-    int32_t p = e_.resolve(arg, moved, error);
+    int32_t p = resolve(arg, moved, error);
     if (p < 0) {
       say(error + ".\n");
       return true;

@@ -333,6 +333,7 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
     // instruction printed.
     if (out.compare(0, 3, "[0x") == 0) {
       std::size_t nl = out.find('\n');
+      last_step_ = out.substr(0, nl);
       out.erase(0, nl == std::string::npos ? out.size() : nl + 1);
     }
   } else {
@@ -422,6 +423,32 @@ bool Engine::step_one(Stop& s) {
   // An exception: the trap handler takes over, and ends the run.
   if (s == Stop::line && pc_ >= 0x80000000u) s = resume("continue");
   return s == Stop::line || s == Stop::breakpoint;
+}
+
+Stop Engine::stepi() {
+  if (!running_) return Stop::error;
+  last_step_.clear();
+  Stop s;
+  step_one(s);
+  return s;
+}
+
+bool Engine::at_breakpoint() const {
+  return std::any_of(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.addr == pc_ && b.enabled; });
+}
+
+bool Engine::take_hit() {
+  hit_ = 0;
+  for (Breakpoint& b : bps_)
+    if (b.addr == pc_ && b.enabled && (b.condition.empty() || !check_ || check_(b))) {
+      b.hits++;
+      if (!hit_) {
+        hit_ = b.number;
+        hit_temporary_ = b.temporary;
+      }
+    }
+  if (hit_ && hit_temporary_) delete_breakpoint(hit_);
+  return hit_ != 0;
 }
 
 Stop Engine::step() {

@@ -69,6 +69,8 @@ class Engine {
   // Asked at a breakpoint with a condition: stop there?
   void set_condition_check(std::function<bool(const Breakpoint&)> check) { check_ = std::move(check); }
   const std::vector<Breakpoint>& breakpoints() const { return bps_; }
+  // The next breakpoint number, for a watchpoint of the front end's.
+  int take_number() { return next_number_++; }
 
   // Where the program's input comes from: `more` appends the next bytes
   // (a line at least) and returns false at the end of input.
@@ -80,6 +82,13 @@ class Engine {
   Stop step();     // to the next line, into calls
   Stop next();     // to the next line of this procedure (or its caller's)
   Stop finish();   // until the current procedure returns
+  Stop stepi();    // one MIPS instruction; `last_step` shows it as SPIM does
+  const std::string& last_step() const { return last_step_; }
+  // Whether an enabled breakpoint of the user's is where the program stands.
+  bool at_breakpoint() const;
+  // Counts a stop there reached by stepping as a hit of those breakpoints
+  // (their conditions asked); false when none stops the program.
+  bool take_hit();
 
   bool running() const { return running_; }
   // SPIM's process (for forwarding Ctrl-C), -1: none.
@@ -143,7 +152,7 @@ class Engine {
   int hit_ = 0;
   bool hit_temporary_ = false;
   int status_ = 0;
-  std::string why_, spim_err_, output_;
+  std::string why_, spim_err_, output_, last_step_;
   std::function<void(std::string_view)> sink_;
   std::function<bool(const Breakpoint&)> check_;
   uint32_t target_ = 0;  // where run_to is going, 0: nowhere

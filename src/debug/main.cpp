@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -82,7 +83,8 @@ constexpr const char* kHelp =
     "Commands: break/b LOC [if COND], tbreak LOC, delete/d [N], enable/disable\n"
     "[N], info breakpoints,\n"
     "run/r [< FILE], continue/c [N], step/s [N], next/n [N], finish,\n"
-    "print/p [/x|/d|/c] EXPR, info registers, backtrace/bt, up/down [N],\n"
+    "stepi/si, print/p [/x|/d|/c|/t|/f] EXPR, display [EXPR], undisplay N,\n"
+    "watch EXPR, x/N ADDR, info registers, backtrace/bt, up/down [N],\n"
     "frame/f [N], info frame, list/l [LOC], help, quit/q.  On a terminal an\n"
     "empty line repeats step, next, continue and list.\n"
     "LOC is LINE, FILE:LINE or a label; EXPR is rN, rr, $N, *ADDR, *rN or\n"
@@ -262,6 +264,11 @@ class Session {
   void show_line(int32_t piece);
   void show_stop(Stop s, bool announce_procedure);
   void print_expr(std::string_view arg);
+  void show_displays();
+  void examine(std::string_view arg);
+  void stepi();
+  // continue with watchpoints: line by line until a value changes.
+  Stop watch_continue();
   // The value of a print expression; `a` becomes its shown name.
   bool value_of(std::string& a, uint32_t& v, std::string& err);
   // Whether "EXPR OP NUMBER" holds now.
@@ -288,6 +295,15 @@ class Session {
   std::vector<std::pair<int32_t, uint32_t>> piece_src_;  // per piece: marked source and line
   std::vector<std::string> src_names_;                   // the marked sources
   bool ended_line_ = true;
+  struct Shown {
+    int number;
+    std::string expr;
+    bool watch;        // a watchpoint: stop when its value changes
+    bool known = false;
+    uint32_t value = 0;
+  };
+  std::vector<Shown> shown_;  // display and watch expressions, numbered with the breakpoints
+  int next_shown_ = 1;
   int status_ = 0;
   std::size_t selected_ = 0;
   std::vector<qv::debug::FrameInfo> frames_;  // as of the last stop, when asked for
@@ -420,6 +436,101 @@ void Session::show_stop(Stop s, bool announce_procedure) {
   }
   shown_proc_ = proc;
   shown_any_ = true;
+  show_displays();
+}
+
+void Session::show_displays() {
+  for (Shown& d : shown_) {
+    if (d.watch) continue;
+    std::string a = d.expr;
+    uint32_t v = 0;
+    std::string err;
+    if (value_of(a, v, err))
+      say(std::to_string(d.number) + ": " + a + " = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+    else
+      say(std::to_string(d.number) + ": " + d.expr + ": " + err);
+  }
+}
+
+void Session::examine(std::string_view arg) {
+  // x/N ADDR: N words from ADDR (a number, rN or rr).
+  std::string a = trim(arg);
+  uint32_t count = 1;
+  if (!a.empty() && a[0] == '/') {
+    char* end = nullptr;
+    count = static_cast<uint32_t>(std::strtoul(a.c_str() + 1, &end, 10));
+    if (count == 0 || count > 4096) count = 1;
+    a = trim(end);
+  }
+  uint32_t addr = 0;
+  std::string err;
+  std::string name = a;
+  if (a.empty() || (!value_of(name, addr, err) && (err.clear(), true) &&
+                    (addr = static_cast<uint32_t>(std::strtoul(a.c_str(), nullptr, 0))) == 0 && a != "0")) {
+    say("Write x/N ADDR, with ADDR a number or a register.\n");
+    return;
+  }
+  addr &= ~3u;
+  for (uint32_t i = 0; i < count; i++) {
+    if (i % 4 == 0) say((i ? "\n" : "") + qv::spim::hex(addr + 4 * i) + ":");
+    uint32_t v = 0;
+    if (!e_.word(addr + 4 * i, v)) {
+      say("\tCannot read the word at " + qv::spim::hex(addr + 4 * i) + ".\n");
+      return;
+    }
+    say("\t" + qv::spim::hex(v));
+  }
+  say("\n");
+}
+
+void Session::stepi() {
+  int32_t before = e_.piece();
+  Stop s = e_.stepi();
+  // SPIM's line: "[0x00400024]\t0x8fa40000  lw $4, 0($29)   ; 183: ..." where
+  // 183 is the line of the assembly it loaded; shown with the translation's.
+  std::string l = e_.last_step();
+  std::size_t semi = l.find("; ");
+  std::string text = trim(std::string_view(l).substr(0, semi == std::string::npos ? l.size() : semi));
+  if (semi != std::string::npos) {
+    long n = std::strtol(l.c_str() + semi + 2, nullptr, 10);
+    if (n >= 1 && static_cast<std::size_t>(n) <= a_.run_to_plain.size() && a_.run_to_plain[n - 1] >= 0)
+      text += "\t; <assembly>:" + std::to_string(a_.run_to_plain[n - 1] + 1);
+  }
+  if (!text.empty()) say(text + "\n");
+  if (s == Stop::line && e_.piece() == before && !e_.at_breakpoint()) {
+    show_displays();
+    return;
+  }
+  show_stop(s, false);
+}
+
+Stop Session::watch_continue() {
+  for (Shown& w : shown_)
+    if (w.watch) {
+      std::string a = w.expr, err;
+      w.known = value_of(a, w.value, err);
+    }
+  for (;;) {
+    Stop s = e_.step();
+    if (s != Stop::line) return s;
+    for (Shown& w : shown_) {
+      if (!w.watch) continue;
+      std::string a = w.expr, err;
+      uint32_t v = 0;
+      bool known = value_of(a, v, err);
+      if (known && (!w.known || v != w.value)) {
+        if (!ended_line_) say("\n");
+        ended_line_ = true;
+        say("\nWatchpoint " + std::to_string(w.number) + ": " + a + "\n");
+        if (w.known) say("Old value = " + std::to_string(static_cast<int32_t>(w.value)) + "\n");
+        say("New value = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+        w.value = v;
+        w.known = true;
+        return Stop::line;
+      }
+    }
+    if (e_.at_breakpoint() && e_.take_hit()) return Stop::breakpoint;
+  }
 }
 
 bool Session::value_of(std::string& a, uint32_t& v, std::string& err) {
@@ -518,10 +629,19 @@ void Session::print_expr(std::string_view arg) {
     say(err);
     return;
   }
-  char b[32];
+  char b[40];
   if (fmt == 'x')
     std::snprintf(b, sizeof b, "0x%08x", v);
-  else if (fmt == 'c' && v >= 32 && v < 127)
+  else if (fmt == 't') {
+    std::string bits;
+    for (int i = 31; i >= 0; i--)
+      if (!bits.empty() || (v >> i) & 1 || i == 0) bits.push_back((v >> i) & 1 ? '1' : '0');
+    std::snprintf(b, sizeof b, "%s", bits.c_str());
+  } else if (fmt == 'f') {
+    float f;
+    std::memcpy(&f, &v, sizeof f);
+    std::snprintf(b, sizeof b, "%g", static_cast<double>(f));
+  } else if (fmt == 'c' && v >= 32 && v < 127)
     std::snprintf(b, sizeof b, "%d '%c'", static_cast<int>(v), static_cast<char>(v));
   else if (fmt == 'c')
     std::snprintf(b, sizeof b, "%d '\\%03o'", static_cast<int>(v), static_cast<unsigned>(v & 255));
@@ -807,7 +927,12 @@ bool Session::execute(const std::string& line) {
       for (const auto& b : e_.breakpoints()) all.push_back(b.number);
       for (int n : all) e_.delete_breakpoint(n);
     } else if (!e_.delete_breakpoint(std::atoi(arg.c_str()))) {
-      say("No breakpoint number " + arg + ".\n");
+      int k = std::atoi(arg.c_str());
+      auto it = std::find_if(shown_.begin(), shown_.end(), [&](const Shown& d) { return d.watch && d.number == k; });
+      if (it == shown_.end())
+        say("No breakpoint number " + arg + ".\n");
+      else
+        shown_.erase(it);
     }
   } else if (cmd == "enable" || cmd == "disable") {
     if (arg.empty()) {
@@ -844,6 +969,44 @@ bool Session::execute(const std::string& line) {
       input_.rewind();
     }
     show_stop(e_.run(), true);
+  } else if (cmd == "display" || cmd == "watch") {
+    if (arg.empty()) {
+      show_displays();
+      return true;
+    }
+    std::string a = arg;
+    uint32_t v = 0;
+    std::string err;
+    if (e_.running() && !value_of(a, v, err)) {
+      say(err);
+      return true;
+    }
+    // Watchpoints are numbered with the breakpoints, displays on their own.
+    shown_.push_back({cmd == "watch" ? e_.take_number() : next_shown_++, arg, cmd == "watch"});
+    if (cmd == "watch") {
+      say("Watchpoint " + std::to_string(shown_.back().number) + ": " + arg +
+          " (checked after every line: the program runs line by line while a watchpoint is set, some hundred "
+          "times slower)\n");
+    } else if (e_.running()) {
+      say(std::to_string(shown_.back().number) + ": " + a + " = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+    }
+  } else if (cmd == "undisplay" || (cmd == "delete" && arg.rfind("display", 0) == 0)) {
+    std::string n = cmd == "undisplay" ? arg : trim(std::string_view(arg).substr(7));
+    int k = std::atoi(n.c_str());
+    auto it = std::find_if(shown_.begin(), shown_.end(), [&](const Shown& d) { return d.number == k; });
+    if (it == shown_.end())
+      say("No display number " + n + ".\n");
+    else
+      shown_.erase(it);
+  } else if (cmd == "x") {
+    if (need_run()) examine(arg);
+  } else if (cmd == "stepi" || cmd == "si") {
+    if (need_run()) stepi();
+  } else if ((cmd == "continue" || cmd == "c") &&
+             std::any_of(shown_.begin(), shown_.end(), [](const Shown& d) { return d.watch; })) {
+    if (!need_run()) return true;
+    Stop s = watch_continue();
+    show_stop(s, true);
   } else if (cmd == "continue" || cmd == "c") {
     if (!need_run()) return true;
     // "continue N" passes the breakpoint it stands at N - 1 more times.

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "check/check.h"
+#include "debug/trace.h"
 #include "emit/out.h"
 #include "fatal.h"
 #include "run/options.h"
@@ -128,6 +129,17 @@ int main(int argc, char** argv) {
     tool_error("cannot run SPIM (" + spim + "): " + std::strerror(r.exec_errno),
                r.exec_errno == ENOENT ? kInstall : "");
     return 4;
+  }
+
+  if (o.trace) {
+    // Traced on the debugging engine, in SPIM's command mode.
+    proc.abort();
+    qv::spim::SessionJob tj;
+    tj.spim = spim;
+    tj.trap = std::string(qv::spim::trap_file());
+    tj.stack = o.stack;
+    tj.cpu_limit = o.cpu_limit;
+    return qv::debug::trace_run(srcs, t, tj, o);
   }
 
   qv::run::Assembly a;

@@ -101,6 +101,15 @@ bool parse_options(int argc, char** argv, Options& o, std::string& error) {
         error = "--stack wants a number of bytes up to 2147483647 (K, M, G allowed), not '" + std::string(value) + "'";
         return false;
       }
+    } else if (name == "--trace") {
+      if (!flag()) return false;
+      o.trace = true;
+    } else if (name == "--trace-limit") {
+      if (!take()) return false;
+      if (!parse_size(value, uint64_t{1} << 40, o.trace_limit) || o.trace_limit == 0) {
+        error = "--trace-limit wants a number of lines, 1 or more, not '" + std::string(value) + "'";
+        return false;
+      }
     } else if (name == "--spim") {
       if (!take()) return false;
       if (value.empty()) {
@@ -138,6 +147,10 @@ Options:
                        (default 64M; K, M and G suffixes are powers of 1024)
   --stack BYTES        let SPIM's stack grow to this size (SPIM's -lstack)
   --spim PATH          the SPIM to run (default: spim on the PATH)
+  --trace              write every line as it runs to standard error,
+                       FILE:LINE: text, indented by call depth
+  --trace-limit N      trace this many lines, then run on untraced
+                       (default 10000)
   --help               show this text
   --version            show the version
 

@@ -16,6 +16,8 @@ struct Options {
   uint64_t max_output = uint64_t{64} << 20;
   uint64_t stack = 0;  // 0: SPIM's default
   std::string spim = "spim";
+  bool trace = false;              // --trace: every line to standard error
+  uint64_t trace_limit = 10000;    // --trace-limit
   bool help = false;
   bool version = false;
 };

@@ -368,8 +368,8 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
     return Stop::fault;
   }
   if (a.err.find("Can't expand stack segment") != std::string::npos) {
+    // SPIM keeps the machine: the frames can still be read.
     spim_err_ = a.err;
-    running_ = false;
     refresh_pc();
     return Stop::overflow;
   }
@@ -449,6 +449,25 @@ bool Engine::take_hit() {
     }
   if (hit_ && hit_temporary_) delete_breakpoint(hit_);
   return hit_ != 0;
+}
+
+bool Engine::overflow_info(spim::Overflow& ov, std::size_t limit) {
+  ov = spim::Overflow{};
+  ov.pc = pc_;
+  ov.table = table_;
+  if (!reg(31, ov.record.ra) || !reg(30, ov.record.fp) || !reg(29, ov.record.sp)) return false;
+  // The chain as the trap handler would report it: per frame the caller's
+  // frame pointer and the return address, up to the start-up frame.
+  uint32_t fp = ov.record.fp;
+  for (std::size_t n = 0; n < limit; n++) {
+    uint32_t up = 0, ra = 0;
+    if ((fp & 3) || !word(fp, up) || !word(fp + 4, ra)) break;
+    ov.chain.push_back(up);
+    ov.chain.push_back(ra);
+    if (up <= fp) break;
+    fp = up;
+  }
+  return true;
 }
 
 Stop Engine::step() {

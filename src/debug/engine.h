@@ -17,6 +17,7 @@
 #include "run/program.h"
 #include "spim/fault.h"
 #include "spim/process.h"
+#include "spim/replay.h"
 #include "spim/session.h"
 
 namespace qv::debug {
@@ -109,6 +110,9 @@ class Engine {
   bool reg(int n, uint32_t& v);
   bool word(uint32_t addr, uint32_t& v);
   std::vector<FrameInfo> backtrace(std::size_t limit = 1000);
+  // After a stack overflow: what the runner's report needs (the frames read
+  // one word at a time, at most `limit`).
+  bool overflow_info(spim::Overflow& ov, std::size_t limit = 1000000);
 
   std::string_view procedure_of(int32_t piece) const { return t_.procedure_of(piece); }
   // The piece of an address's line, -1: none.

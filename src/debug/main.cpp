@@ -274,7 +274,7 @@ class Session {
   // Whether "EXPR OP NUMBER" holds now.
   bool condition_holds(const std::string& cond, std::string& err);
   void info_registers();
-  void backtrace();
+  void backtrace(std::size_t limit);
   void info_frame();
   void list(std::string_view arg);
   void select_frame(long k, bool relative);
@@ -412,10 +412,22 @@ void Session::show_stop(Stop s, bool announce_procedure) {
       say("[program stopped by a run-time error]\n");
       return;
     }
-    case Stop::overflow:
+    case Stop::overflow: {
+      // The runner's report, from the frames SPIM still holds.
       status_ = 2;
-      say("[stack overflow at " + where(piece) + ": SPIM's stack cannot grow further]\n");
+      o_.flush();
+      qv::spim::Overflow ov;
+      qv::run::Reporter rep(srcs_, t_, a_, "<assembly>");
+      if (e_.overflow_info(ov)) rep.set_overflow(&ov);
+      qv::spim::SpimRun r;
+      r.loaded = r.exited = true;
+      r.run_err = e_.spim_err();
+      qv::run::Options ro;
+      rep.outcome(r, ro, qv::run::InputState::unknown);
+      rep.diags().print(1, false);
+      say("[program stopped by a stack overflow]\n");
       return;
+    }
     case Stop::died:
       status_ = 2;
       say("[SPIM stopped: the program executed a word that is not an instruction?]\n");
@@ -667,8 +679,8 @@ void Session::info_registers() {
   }
 }
 
-void Session::backtrace() {
-  std::vector<qv::debug::FrameInfo> f = e_.backtrace();
+void Session::backtrace(std::size_t limit) {
+  std::vector<qv::debug::FrameInfo> f = e_.backtrace(limit);
   if (f.empty()) {
     say("No stack.\n");
     return;
@@ -1045,7 +1057,8 @@ bool Session::execute(const std::string& line) {
   } else if (cmd == "print" || cmd == "p") {
     if (need_run()) print_expr(arg);
   } else if (cmd == "backtrace" || cmd == "bt") {
-    backtrace();
+    long n = arg.empty() ? 0 : std::atol(arg.c_str());
+    backtrace(n > 0 ? static_cast<std::size_t>(n) : 1000);
   } else if (cmd == "help" || cmd == "h") {
     say(std::string_view(kHelp).substr(std::string_view(kHelp).find("Commands:")));
   } else {

@@ -80,15 +80,15 @@ constexpr const char* kHelp =
     "  --stack BYTES      SPIM's stack limit (-lstack)\n"
     "  --help, --version\n"
     "\n"
-    "Commands: break/b LOC [if COND], tbreak LOC, delete/d [N], enable/disable\n"
-    "[N], info breakpoints,\n"
-    "run/r [< FILE], continue/c [N], step/s [N], next/n [N], finish,\n"
-    "stepi/si, print/p [/x|/d|/c|/t|/f] EXPR, display [EXPR], undisplay N,\n"
-    "watch EXPR, x/N ADDR, info registers, backtrace/bt, up/down [N],\n"
-    "frame/f [N], info frame, list/l [LOC], help, quit/q.  On a terminal an\n"
-    "empty line repeats step, next, continue and list.\n"
-    "LOC is LINE, FILE:LINE or a label; EXPR is rN, rr, $N, *ADDR, *rN or\n"
-    "var D, N (the word var D, N, rX would address from the selected frame).\n";
+    "Commands (help CMD tells more):\n"
+    "  break/b LOC [if COND], tbreak LOC, delete/d [N], enable/disable [N],\n"
+    "  info breakpoints, run/r [< FILE], continue/c [N], step/s [N], next/n [N],\n"
+    "  finish, stepi/si, print/p [/x|/d|/c|/t|/f] EXPR, display [EXPR],\n"
+    "  undisplay N, watch EXPR, x/N ADDR, info registers, info frame,\n"
+    "  backtrace/bt [N], up/down [N], frame/f [N], list/l [LOC], help, quit/q.\n"
+    "LOC is LINE, FILE:LINE or a label; EXPR is rN, rr, $N, $NAME, *ADDR, *rN\n"
+    "or var D, N (the word var D, N, rX would address from the selected frame).\n"
+    "At a terminal an empty line repeats step, next, continue and list.\n";
 
 struct Options {
   std::vector<std::string> files;
@@ -562,6 +562,16 @@ bool Session::value_of(std::string& a, uint32_t& v, std::string& err) {
       n = std::atoi(r.c_str() + 1);
       return n < 32;
     }
+    // MIPS names: $v0, $a0, $t0, $sp, $fp, $ra, ...
+    static constexpr std::string_view kNames[32] = {"zero", "at", "v0", "v1", "a0", "a1", "a2", "a3",
+                                                     "t0",   "t1", "t2", "t3", "t4", "t5", "t6", "t7",
+                                                     "s0",   "s1", "s2", "s3", "s4", "s5", "s6", "s7",
+                                                     "t8",   "t9", "k0", "k1", "gp", "sp", "fp", "ra"};
+    for (int k = 0; k < 32 && r.size() > 1 && r[0] == '$'; k++)
+      if (std::string_view(r).substr(1) == kNames[k]) {
+        n = k;
+        return true;
+      }
     return false;
   };
   int n = 0;
@@ -1059,6 +1069,41 @@ bool Session::execute(const std::string& line) {
   } else if (cmd == "backtrace" || cmd == "bt") {
     long n = arg.empty() ? 0 : std::atol(arg.c_str());
     backtrace(n > 0 ? static_cast<std::size_t>(n) : 1000);
+  } else if ((cmd == "help" || cmd == "h") && !arg.empty()) {
+    static constexpr std::pair<std::string_view, std::string_view> kOne[] = {
+        {"break", "break LOC [if EXPR OP NUMBER]: stop at LOC (LINE, FILE:LINE or a label; a procedure stops at\n"
+                  "its first line after ntr).  tbreak: the same, once."},
+        {"delete", "delete [N]: delete breakpoint or watchpoint N, or all."},
+        {"enable", "enable [N], disable [N]: turn a breakpoint (or all) on or off."},
+        {"run", "run [< FILE]: run from the start, the program's input read from FILE."},
+        {"continue", "continue [N]: go on; with N pass the breakpoint it stands at N - 1 more times."},
+        {"step", "step [N]: to the next line, into calls."},
+        {"next", "next [N]: to the next line, over calls."},
+        {"finish", "finish: until the current procedure returns; shows the value it returns."},
+        {"stepi", "stepi: one MIPS instruction."},
+        {"print", "print [/x|/d|/c|/t|/f] EXPR: EXPR is rN, rr, $N, $NAME, *ADDR, *rN or var D, N."},
+        {"display", "display [EXPR]: show EXPR at every stop.  undisplay N: stop showing it."},
+        {"watch", "watch EXPR: stop when its value changes (the program then runs line by line)."},
+        {"x", "x/N ADDR: N words from ADDR, in hexadecimal."},
+        {"info", "info breakpoints | registers | frame."},
+        {"backtrace", "backtrace [N], bt [N]: the calls that led here, frame 0 innermost."},
+        {"frame", "frame N, up [N], down [N]: select a frame for print and info frame."},
+        {"list", "list [LOC]: ten lines around the selected line, or the next ten."},
+        {"quit", "quit: end the session (and SPIM)."},
+    };
+    static constexpr std::pair<std::string_view, std::string_view> kAlias[] = {
+        {"b", "break"}, {"tbreak", "break"}, {"d", "delete"},  {"disable", "enable"}, {"r", "run"},
+        {"c", "continue"}, {"s", "step"}, {"n", "next"}, {"si", "stepi"}, {"p", "print"}, {"undisplay", "display"},
+        {"bt", "backtrace"}, {"up", "frame"}, {"down", "frame"}, {"f", "frame"}, {"l", "list"}, {"q", "quit"}};
+    std::string_view want = arg;
+    for (const auto& [alias, full] : kAlias)
+      if (want == alias) want = full;
+    for (const auto& [name, text] : kOne)
+      if (want == name) {
+        say(std::string(text) + "\n");
+        return true;
+      }
+    say("Undefined command: \"" + arg + "\".  Try \"help\".\n");
   } else if (cmd == "help" || cmd == "h") {
     say(std::string_view(kHelp).substr(std::string_view(kHelp).find("Commands:")));
   } else {

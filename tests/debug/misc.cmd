@@ -10,6 +10,9 @@ break Nowhere
 bt
 run
 print r0
+print /x $ra
+help s
+help nothing
 print r14
 print *r1
 frobnicate

@@ -484,13 +484,20 @@ void Session::examine(std::string_view arg) {
   }
   addr &= ~3u;
   for (uint32_t i = 0; i < count; i++) {
-    if (i % 4 == 0) say((i ? "\n" : "") + qv::spim::hex(addr + 4 * i) + ":");
+    if (i % 4 == 0) {
+      if (i) say("\n");
+      say(qv::spim::hex(addr + 4 * i));
+      say(":");
+    }
     uint32_t v = 0;
     if (!e_.word(addr + 4 * i, v)) {
-      say("\tCannot read the word at " + qv::spim::hex(addr + 4 * i) + ".\n");
+      say("\tCannot read the word at ");
+      say(qv::spim::hex(addr + 4 * i));
+      say(".\n");
       return;
     }
-    say("\t" + qv::spim::hex(v));
+    say("\t");
+    say(qv::spim::hex(v));
   }
   say("\n");
 }
@@ -682,9 +689,13 @@ void Session::info_registers() {
       say("The program is not being run.\n");
       return;
     }
-    char b[96];
-    std::snprintf(b, sizeof b, "%-4s $%-2d %-3s 0x%08x  %d\n", k < 14 ? ("r" + std::to_string(k)).c_str() : "rr", n,
-                  k < 14 ? kNames[k] : "v0", v, static_cast<int32_t>(v));
+    char name[8], b[96];
+    if (k < 14)
+      std::snprintf(name, sizeof name, "r%d", k);
+    else
+      std::snprintf(name, sizeof name, "rr");
+    std::snprintf(b, sizeof b, "%-4s $%-2d %-3s 0x%08x  %d\n", name, n, k < 14 ? kNames[k] : "v0", v,
+                  static_cast<int32_t>(v));
     say(b);
   }
 }
@@ -695,8 +706,16 @@ void Session::backtrace(std::size_t limit) {
     say("No stack.\n");
     return;
   }
-  for (std::size_t i = 0; i < f.size(); i++)
-    say("#" + std::to_string(i) + "  " + std::string(f[i].procedure) + " at " + where(f[i].piece) + "\n");
+  for (std::size_t i = 0; i < f.size(); i++) {
+    std::string l = "#";
+    l += std::to_string(i);
+    l += "  ";
+    l += f[i].procedure;
+    l += " at ";
+    l += where(f[i].piece);
+    l += "\n";
+    say(l);
+  }
 }
 
 bool Session::condition_holds(const std::string& cond, std::string& err) {

@@ -1,7 +1,7 @@
 -- Neovim's built-in LSP client drives quorvelin-lsp (headless):
 --   nvim --headless -u NONE -c "luafile nvim_test.lua" SERVER FILE
 -- Opens FILE (a copy of nvim_fact.ic), waits for the diagnostics, asks for hover, definition,
--- references, rename, completion and symbols, and checks each answer.
+-- references, completion, symbols, a quick fix and a rename, and checks each answer.
 -- Exits 0 when all hold; otherwise prints the failure and exits 1.
 local server, file = vim.fn.argv(0), vim.fn.argv(1)
 local failed = false
@@ -43,6 +43,17 @@ check(vim.deep_equal(names, { "Done", "Recurse" }), "line labels after brf: " ..
 local syms = vim.lsp.buf_request_sync(buf, "textDocument/documentSymbol", { textDocument = { uri = uri } }, 10000)
 syms = syms and syms[id] and syms[id].result or {}
 check(#syms == 3 and syms[2].name == "Fact", "symbols: " .. vim.inspect(syms))
+-- The checker's "did you mean" comes back as a quick fix for that diagnostic.
+-- (Neovim 0.7 keeps only some of the protocol's fields in user_data.lsp.)
+local lsp_d = d and {
+  range = { start = { line = d.lnum, character = d.col }, ["end"] = { line = d.end_lnum, character = d.end_col } },
+  message = d.message, code = d.code, severity = d.severity }
+local actions = lsp_d and vim.lsp.buf_request_sync(buf, "textDocument/codeAction", {
+  textDocument = { uri = uri }, range = lsp_d.range, context = { diagnostics = { lsp_d } } }, 10000)
+actions = actions and actions[id] and actions[id].result or {}
+local fix = actions[1] and actions[1].edit and actions[1].edit.changes and actions[1].edit.changes[uri]
+check(actions[1] and actions[1].kind == "quickfix" and fix and fix[1].newText == "Done",
+  "quick fix: " .. vim.inspect(actions))
 -- Rename through the client, applied to the buffer: the diagnostics go.
 local edit = ask("textDocument/rename", 24, 1, { newName = "Dnoe" })
 check(edit ~= nil, "rename answered")

@@ -14,7 +14,7 @@ version=$2
 here=$(cd "$(dirname "$0")/.." && pwd)
 doc=$prefix/share/doc/quorvelin
 man1=$prefix/share/man/man1
-commands=(quorvelin quorvelin-check quorvelin-run quorvelin-lsp)
+commands=(quorvelin quorvelin-check quorvelin-run quorvelin-lsp quorvelin-debug)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -23,20 +23,23 @@ fail() {
   exit 1
 }
 
-files=(bin/quorvelin bin/quorvelin-check bin/quorvelin-run bin/quorvelin-lsp
+files=(bin/quorvelin bin/quorvelin-check bin/quorvelin-run bin/quorvelin-lsp bin/quorvelin-debug
   share/man/man1/quorvelin.1 share/man/man1/quorvelin-check.1 share/man/man1/quorvelin-run.1
-  share/man/man1/quorvelin-lsp.1
+  share/man/man1/quorvelin-lsp.1 share/man/man1/quorvelin-debug.1 share/quorvelin/editors/vim/syntax/quorvelin.vim
   share/doc/quorvelin/{README.md,LICENSE,CHANGELOG.md} share/doc/quorvelin/examples/factorial.{ic,out})
 for f in "${files[@]}"; do
   [ -f "$prefix/$f" ] || fail "$prefix/$f is missing"
 done
-echo "installed: the commands, their man pages, README.md, LICENSE, CHANGELOG.md and the examples"
+# quorvelin-debug preloads this into SPIM so that every Ctrl-C interrupts it.
+shim=$(ls "$prefix"/lib/quorvelin/libqvsigint.so "$prefix"/lib/*/quorvelin/libqvsigint.so 2> /dev/null | head -n 1)
+[ -n "$shim" ] || fail "libqvsigint.so is missing under $prefix/lib"
+echo "installed: the commands, their man pages, the debugger's interrupt library, the editor files, README.md, LICENSE, CHANGELOG.md and the examples"
 
-for cmd in quorvelin-check quorvelin-run quorvelin-lsp; do
+for cmd in quorvelin-check quorvelin-run quorvelin-lsp quorvelin-debug; do
   got=$("$prefix/bin/$cmd" --version) || fail "$cmd --version exited with $?"
   [ "$got" = "$cmd $version" ] || fail "$cmd --version printed '$got', not '$cmd $version'"
 done
-echo "--version: quorvelin-check, quorvelin-run and quorvelin-lsp print $version"
+echo "--version: quorvelin-check, quorvelin-run, quorvelin-lsp and quorvelin-debug print $version"
 
 if [ "${QV_EXPECT_STATIC:-0}" = 1 ]; then
   for cmd in "${commands[@]}"; do

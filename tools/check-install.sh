@@ -31,7 +31,10 @@ for f in "${files[@]}"; do
   [ -f "$prefix/$f" ] || fail "$prefix/$f is missing"
 done
 # quorvelin-debug preloads this into SPIM so that every Ctrl-C interrupts it.
-shim=$(ls "$prefix"/lib/quorvelin/libqvsigint.so "$prefix"/lib/*/quorvelin/libqvsigint.so 2> /dev/null | head -n 1)
+shim=""
+for f in "$prefix"/lib/quorvelin/libqvsigint.so "$prefix"/lib/*/quorvelin/libqvsigint.so; do
+  if [ -f "$f" ]; then shim=$f; fi
+done
 [ -n "$shim" ] || fail "libqvsigint.so is missing under $prefix/lib"
 echo "installed: the commands, their man pages, the debugger's interrupt library, the editor files, README.md, LICENSE, CHANGELOG.md and the examples"
 

@@ -172,21 +172,39 @@ std::string_view mips_name(long long n) {
   return n >= 0 && n < 32 ? names[static_cast<std::size_t>(n)] : std::string_view();
 }
 
-int distance(std::string_view a, std::string_view b) {
+int distance(std::string_view a, std::string_view b, int limit) {
   std::size_t n = a.size(), m = b.size();
-  std::vector<int> prev2(m + 1), prev(m + 1), cur(m + 1);
+  if (static_cast<int>(n > m ? n - m : m - n) > limit) return limit + 1;
+  // Three rows; names are short, so they live on the stack.
+  constexpr std::size_t kShort = 64;
+  std::array<int, kShort> s2{}, s1{}, s0{};
+  std::vector<int> v2, v1, v0;
+  int *prev2 = s2.data(), *prev = s1.data(), *cur = s0.data();
+  if (m + 1 > kShort) {
+    v2.assign(m + 1, 0), v1.assign(m + 1, 0), v0.assign(m + 1, 0);
+    prev2 = v2.data(), prev = v1.data(), cur = v0.data();
+  }
   for (std::size_t j = 0; j <= m; j++) prev[j] = static_cast<int>(j);
+  int prev_low = 0;
   for (std::size_t i = 1; i <= n; i++) {
     cur[0] = static_cast<int>(i);
+    int low = cur[0];
     for (std::size_t j = 1; j <= m; j++) {
       int cost = a[i - 1] == b[j - 1] ? 0 : 1;
       cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + cost});
       if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) cur[j] = std::min(cur[j], prev2[j - 2] + 1);
+      low = std::min(low, cur[j]);
     }
+    // A later row's values are at least the least of this row, or of the
+    // row before plus one (a transposition reaches two rows back).
+    if (std::min(low, prev_low + 1) > limit) return limit + 1;
+    prev_low = low;
+    int* t = prev2;
     prev2 = prev;
     prev = cur;
+    cur = t;
   }
-  return prev[m];
+  return std::min(prev[m], limit + 1);
 }
 
 }  // namespace qv::check

@@ -51,6 +51,7 @@ bool spim_word(std::string_view s);
 std::string_view mips_name(long long n);
 
 // Edit distance with transpositions (for "did you mean").
-int distance(std::string_view a, std::string_view b);
+// With `limit`, any distance above it comes back as limit + 1, sooner.
+int distance(std::string_view a, std::string_view b, int limit = 1 << 20);
 
 }  // namespace qv::check

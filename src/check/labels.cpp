@@ -107,7 +107,7 @@ void Checker::labels_at_end() {
       const LabelInfo* pick = nullptr;
       for (const LabelInfo* d : defined) {
         if (d->name.size() > l.name.size() + 3 || d->name.size() + 3 < l.name.size()) continue;
-        int k = distance(l.name, d->name);
+        int k = distance(l.name, d->name, best - 1);
         if (k < best) {
           best = k;
           pick = d;

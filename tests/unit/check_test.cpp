@@ -81,6 +81,13 @@ TEST(CheckOperands, NearestNames) {
   EXPECT_EQ(distance("addi", "add"), 1);
   EXPECT_EQ(distance("pnit", "pint"), 1);  // a transposition counts once
   EXPECT_EQ(distance("", "abc"), 3);
+  // With a limit the answer is the same, or limit + 1 for anything farther.
+  const char* words[] = {"Loop", "loop1", "Lopo", "Done", "Dnoe", "x", "", "Recurse", "Recruse", "Main", "Mian",
+                         "a_very_long_label_name_well_past_sixty_four_characters_of_text_here", "ab", "ba", "abc"};
+  for (const char* x : words)
+    for (const char* y : words)
+      for (int limit = 0; limit <= 3; limit++)
+        EXPECT_EQ(distance(x, y, limit), std::min(distance(x, y), limit + 1)) << x << " " << y << " " << limit;
 }
 
 TEST(CheckMarkers, Forms) {

@@ -86,11 +86,12 @@ class Checker {
   bool check_register(const Field& f, const OpcodeRow& row, const char* need);
   bool check_mips_register(const Field& f, const OpcodeRow& row, const char* need);
   bool check_immediate(const Field& f, const OpcodeRow& row, long long v);
+  bool too_wide(const Field& f, long long v, const char* room);
   // Which of p1..p4 `f` is, or -1.
   int position(const Field& f) const;
   // How the template's own use of a MIPS register meets an operand naming it.
   struct Clash {
-    enum Kind : uint8_t { none, read_after, lost_after, used } kind = none;
+    enum Kind : uint8_t { none, read_after, lost_after } kind = none;
     std::string ins;  // the template's instruction that writes the register
   };
   Clash clash(const OpcodeRow& row, const Field& f, long long n);

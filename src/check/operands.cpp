@@ -239,7 +239,7 @@ Checker::Clash Checker::clash(const OpcodeRow& row, const Field& f, long long n)
   text += "$9";
   text += piece_.substr(std::min(piece_.size(), at + f.n));
   std::vector<Ins> list = instructions(render_text(row, text));
-  int last_write = -1, last_read = -1, last_set = -1;
+  int last_read = -1, last_set = -1;
   for (int i = 0; i < static_cast<int>(list.size()); i++) {
     if (has(list[static_cast<std::size_t>(i)].reads, 9)) last_read = i;
     if (has(list[static_cast<std::size_t>(i)].writes, 9)) last_set = i;
@@ -247,11 +247,12 @@ Checker::Clash Checker::clash(const OpcodeRow& row, const Field& f, long long n)
   Clash c;
   for (int i = 0; i < static_cast<int>(list.size()); i++) {
     if (!has(list[static_cast<std::size_t>(i)].writes, n)) continue;
-    last_write = i;
-    if (i < last_read) return {Clash::read_after, list[static_cast<std::size_t>(i)].text};
+    if (i < last_read) {
+      c = {Clash::read_after, list[static_cast<std::size_t>(i)].text};
+      break;
+    }
     if (last_set >= 0 && i > last_set) c = {Clash::lost_after, list[static_cast<std::size_t>(i)].text};
   }
-  if (c.kind == Clash::none && last_write >= 0) c = {Clash::used, list[static_cast<std::size_t>(last_write)].text};
   // Shown as the line really translates: the operand back in $9's place.
   for (std::size_t k = c.ins.find("$9"); k != std::string::npos; k = c.ins.find("$9", k + f.n))
     if (k + 2 == c.ins.size() || c.ins[k + 2] < '0' || c.ins[k + 2] > '9') c.ins.replace(k, 2, f.sv());
@@ -338,20 +339,27 @@ bool Checker::check_register(const Field& f, const OpcodeRow& row, const char* n
   return false;
 }
 
+// A number wider than a word, which SPIM cuts without a word: reported.
+bool Checker::too_wide(const Field& f, long long v, const char* room) {
+  if (v <= 0xffffffffLL && v >= -0x80000000LL) return false;
+  report(Severity::error, operand_kind, col_of(f),
+         quoted(f.sv()) + " does not fit in " + room + ": SPIM keeps only its low 32 bits, without a word");
+  return true;
+}
+
 // A number where the instruction the template writes has an immediate form:
 // SPIM takes any 32-bit value, but two of them do not compute what the line
 // says.
 bool Checker::check_immediate(const Field& f, const OpcodeRow& row, long long v) {
   uint32_t col = col_of(f);
   std::string_view t = f.sv();
-  if (v > 0xffffffffLL || v < -0x80000000LL) {
-    report(Severity::error, operand_kind, col,
-           quoted(t) + " does not fit in 32 bits: SPIM keeps only its low 32 bits, without a word");
-    return false;
-  }
+  if (too_wide(f, v, "32 bits")) return false;
+  // Only two values can go wrong; the line is translated just for them.
+  long long word = v & 0xffffffffLL;
+  if (word != 0 && word != 0x7fffffffLL) return true;
   std::string ins = rendered_line(row, t);
   std::string_view mnemonic = std::string_view(ins).substr(0, ins.find(' '));
-  if ((mnemonic == "div" || mnemonic == "rem") && (v & 0xffffffffLL) == 0) {
+  if ((mnemonic == "div" || mnemonic == "rem") && word == 0) {
     report(Severity::error, operand_kind, col,
            "division by the constant " + std::string(t) + ": SPIM reports it when it loads " + quoted(ins) +
                " and the line computes nothing");
@@ -359,7 +367,7 @@ bool Checker::check_immediate(const Field& f, const OpcodeRow& row, long long v)
   }
   // ble and bgt compare with the number plus one, which wraps for the
   // largest positive word.
-  if ((mnemonic == "ble" || mnemonic == "bgt") && (v & 0xffffffffLL) == 0x7fffffffLL) {
+  if ((mnemonic == "ble" || mnemonic == "bgt") && word == 0x7fffffffLL) {
     report(Severity::error, operand_kind, col,
            quoted(t) + " is the largest word: SPIM compares with it plus one in " + quoted(ins) +
                ", which wraps, and the result is wrong");
@@ -519,9 +527,7 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
       int pos = position(f);
       long long v;
       if (pos >= 0 && (row.sig.immediate >> pos & 1) && int_literal(t, &v)) {
-        if (v > 0xffffffffLL || v < -0x80000000LL)
-          report(Severity::error, operand_kind, col,
-                 quoted(t) + " does not fit in a word: SPIM keeps only its low 32 bits, without a word");
+        too_wide(f, v, "a word");
         return;
       }
       if (label_name(t)) {
@@ -546,11 +552,7 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
       // cst never maps its first operand: "r5" or "fp2" there is a label
       // (the report of a label defined nowhere says so).
       long long v;
-      if (!cst_loads_address(t) && int_literal(t, &v) && (v > 0xffffffffLL || v < -0x80000000LL)) {
-        report(Severity::error, operand_kind, col,
-               quoted(t) + " does not fit in 32 bits: SPIM keeps only its low 32 bits, without a word");
-        return;
-      }
+      if (!cst_loads_address(t) && int_literal(t, &v) && too_wide(f, v, "32 bits")) return;
       if (cst_loads_address(t)) {
         if (int_literal(t) || (identifier(t) && !spim_word(t))) return;
       } else if (int_literal(t)) {

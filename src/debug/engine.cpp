@@ -135,7 +135,7 @@ int32_t Engine::piece_of(uint32_t addr) const {
   return line < 0 ? -1 : t_.piece_at(a_.plain_starts[line]);
 }
 
-int32_t Engine::resolve(std::string_view spec, bool& moved, std::string& error) const {
+int32_t Engine::resolve(std::string_view place, bool& moved, std::string& error) const {
   moved = false;
   uint32_t file = piece_ >= 0 ? t_.pieces[piece_].file : 0;
   uint32_t line = 0;
@@ -144,10 +144,10 @@ int32_t Engine::resolve(std::string_view spec, bool& moved, std::string& error) 
     v = static_cast<uint32_t>(std::strtoul(std::string(s).c_str(), nullptr, 10));
     return true;
   };
-  std::size_t colon = spec.rfind(':');
-  if (number(spec, line)) {
-  } else if (colon != std::string_view::npos && number(spec.substr(colon + 1), line)) {
-    std::string_view name = spec.substr(0, colon);
+  std::size_t colon = place.rfind(':');
+  if (number(place, line)) {
+  } else if (colon != std::string_view::npos && number(place.substr(colon + 1), line)) {
+    std::string_view name = place.substr(0, colon);
     bool found = false;
     for (uint32_t f = 0; f < srcs_.size() && !found; f++) {
       std::string_view n = srcs_[f].name;
@@ -166,7 +166,7 @@ int32_t Engine::resolve(std::string_view spec, bool& moved, std::string& error) 
     // A procedure stops at its first line after the entry code, where its
     // record is built.
     for (const auto& [idx, name] : t_.entries)
-      if (name == spec) {
+      if (name == place) {
         for (std::size_t p = idx + 1; p < t_.pieces.size(); p++)
           if (piece_addr_[p]) return static_cast<int32_t>(p);
         return -1;
@@ -175,14 +175,14 @@ int32_t Engine::resolve(std::string_view spec, bool& moved, std::string& error) 
       for (uint32_t l = 1; l <= srcs_[f].lines(); l++) {
         std::string_view s = srcs_[f].line(l);
         std::size_t b = s.find_first_not_of(" \t");
-        if (b != std::string_view::npos && s.substr(b, spec.size()) == spec && s.substr(b + spec.size(), 1) == ":") {
+        if (b != std::string_view::npos && s.substr(b, place.size()) == place && s.substr(b + place.size(), 1) == ":") {
           file = f;
           line = l;
           break;
         }
       }
     if (!line) {
-      error = "no label '" + std::string(spec) + "' in the program";
+      error = "no label '" + std::string(place) + "' in the program";
       return -1;
     }
   }
@@ -388,22 +388,7 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
   }
   hit_ = 0;
   if (interrupted) return Stop::interrupted;
-  if (hit || !stepping) {
-    for (Breakpoint& b : bps_)
-      if (b.addr == pc_ && b.enabled && (b.condition.empty() || !check_ || check_(b))) {
-        b.hits++;
-        if (!hit_) {
-          hit_ = b.number;
-          hit_temporary_ = b.temporary;
-        }
-      }
-    // Temporary ones go once hit.
-    std::vector<int> gone;
-    for (const Breakpoint& b : bps_)
-      if (b.addr == pc_ && b.temporary && b.number == hit_) gone.push_back(b.number);
-    for (int n : gone) delete_breakpoint(n);
-    if (hit_) return Stop::breakpoint;
-  }
+  if ((hit || !stepping) && take_hit()) return Stop::breakpoint;
   return Stop::line;
 }
 
@@ -437,6 +422,8 @@ bool Engine::at_breakpoint() const {
   return std::any_of(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.addr == pc_ && b.enabled; });
 }
 
+// Counts a hit on every enabled breakpoint here whose condition holds; the
+// first of them is the one reported, and goes if it is temporary.
 bool Engine::take_hit() {
   hit_ = 0;
   for (Breakpoint& b : bps_)

@@ -61,7 +61,7 @@ class Engine {
   // The piece whose code begins at or after FILE:LINE (`file` -1: any
   // file, the first that has the line), or at the label; -1 when none.
   // `moved` is set when the line had no code and a later one was taken.
-  int32_t resolve(std::string_view spec, bool& moved, std::string& error) const;
+  int32_t resolve(std::string_view place, bool& moved, std::string& error) const;
   const Breakpoint* add_breakpoint(int32_t piece, bool temporary, std::string& error);
   bool has_code(int32_t piece) const { return piece >= 0 && piece_addr_[piece] != 0; }
   bool delete_breakpoint(int number);

@@ -260,7 +260,7 @@ class Session {
   void say(std::string_view s) { o_.raw(s); }
   std::string where(int32_t piece) const;
   void place_markers();
-  int32_t resolve(std::string_view spec, bool& moved, std::string& error) const;
+  int32_t resolve(std::string_view place, bool& moved, std::string& error) const;
   void show_line(int32_t piece);
   void show_stop(Stop s, bool announce_procedure);
   void print_expr(std::string_view arg);
@@ -308,6 +308,11 @@ class Session {
   std::size_t selected_ = 0;
   std::vector<qv::debug::FrameInfo> frames_;  // as of the last stop, when asked for
   bool frames_known_ = false;
+  void know_frames() {
+    if (frames_known_) return;
+    frames_ = e_.backtrace();
+    frames_known_ = true;
+  }
   int32_t listed_ = -1;  // the piece the last list was about, -1: none
   uint32_t listed_end_ = 0;  // the last line it showed
   std::string_view shown_proc_;
@@ -354,13 +359,13 @@ std::string Session::where(int32_t piece) const {
   return at;
 }
 
-int32_t Session::resolve(std::string_view spec, bool& moved, std::string& error) const {
+int32_t Session::resolve(std::string_view place, bool& moved, std::string& error) const {
   // A line of a marked source: the first line of code at or after it.
-  std::size_t colon = spec.rfind(':');
-  if (colon != std::string_view::npos && colon + 1 < spec.size() &&
-      spec.find_first_not_of("0123456789", colon + 1) == std::string_view::npos) {
-    std::string name(spec.substr(0, colon));
-    uint32_t line = static_cast<uint32_t>(std::strtoul(std::string(spec.substr(colon + 1)).c_str(), nullptr, 10));
+  std::size_t colon = place.rfind(':');
+  if (colon != std::string_view::npos && colon + 1 < place.size() &&
+      place.find_first_not_of("0123456789", colon + 1) == std::string_view::npos) {
+    std::string name(place.substr(0, colon));
+    uint32_t line = static_cast<uint32_t>(std::strtoul(std::string(place.substr(colon + 1)).c_str(), nullptr, 10));
     for (std::size_t f = 0; f < src_names_.size(); f++) {
       if (src_names_[f] != name && base_name(src_names_[f]) != name) continue;
       for (std::size_t p = 0; p < t_.pieces.size(); p++)
@@ -372,7 +377,7 @@ int32_t Session::resolve(std::string_view spec, bool& moved, std::string& error)
       return -1;
     }
   }
-  return e_.resolve(spec, moved, error);
+  return e_.resolve(place, moved, error);
 }
 
 void Session::show_line(int32_t piece) {
@@ -613,10 +618,7 @@ bool Session::value_of(std::string& a, uint32_t& v, std::string& err) {
       err = "Write a variable as the program does: var D, N.\n";
       return false;
     }
-    if (!frames_known_) {
-      frames_ = e_.backtrace();
-      frames_known_ = true;
-    }
+    know_frames();
     if (selected_ >= frames_.size() || (selected_ == 0 && entry_of(e_.piece()) == e_.piece())) {
       err = "The procedure's record is not built yet: step once.\n";
       return false;
@@ -747,10 +749,7 @@ bool Session::condition_holds(const std::string& cond, std::string& err) {
 
 bool Session::reg(int n, uint32_t& v) {
   if (selected_ == 0) return e_.reg(n, v);
-  if (!frames_known_) {
-    frames_ = e_.backtrace();
-    frames_known_ = true;
-  }
+  know_frames();
   // The callee's record holds $9..$22 as they were at the call; a callee
   // stopped before its entry code ran built no record.
   const qv::debug::FrameInfo& callee = frames_[selected_ - 1];
@@ -816,10 +815,7 @@ void Session::select_frame(long k, bool relative) {
     say("No stack.\n");
     return;
   }
-  if (!frames_known_) {
-    frames_ = e_.backtrace();
-    frames_known_ = true;
-  }
+  know_frames();
   if (k < 0 || static_cast<std::size_t>(k) >= frames_.size()) {
     if (!relative)
       say("No frame at level " + std::to_string(k) + ".\n");
@@ -839,10 +835,7 @@ void Session::info_frame() {
     say("No stack.\n");
     return;
   }
-  if (!frames_known_) {
-    frames_ = e_.backtrace();
-    frames_known_ = true;
-  }
+  know_frames();
   const qv::debug::FrameInfo& f = frames_[selected_];
   say("Frame #" + std::to_string(selected_) + ": " + std::string(f.procedure) + " at " + where(f.piece) + "\n");
   if (selected_ + 1 < frames_.size())
@@ -1171,17 +1164,7 @@ int main(int argc, char** argv) {
     tool_error(error);
     return 4;
   }
-  qv::check::Settings settings;
-  settings.reserved = qv::spim::trap_labels();
-  settings.reserved_prefixes = {std::string(qv::run::kLabelPrefix)};
-  settings.stack_set = o.stack != 0;
-  qv::check::Diags diags(&qv::check::rule_names());
-  diags.tool = "quorvelin-debug";
-  std::vector<std::string> texts;
-  for (const qv::run::Source& s : srcs) texts.push_back(s.text);
-  qv::check::check_texts(o.files, texts, settings, diags);
-  diags.print(2);
-  if (diags.has_errors()) return 1;
+  if (qv::run::check_sources(o.files, srcs, o.stack, "quorvelin-debug")) return 1;
 
   qv::run::Translation t;
   try {

@@ -650,38 +650,42 @@ json Server::hover(Document& d, uint32_t off) {
 
 // ---- Labels: definition, references, highlight, rename ----
 
+// The label under `off` in `d`, or nullptr; `p` and `file` say where.
+const LabelInfo* Server::label_here(Document& d, uint32_t off, Program*& p, uint32_t& file) {
+  p = &program(d, &file);
+  const Analysis& a = analysis(*p);
+  std::string_view name = a.label_at(file, off);
+  return name.empty() ? nullptr : &a.labels.find(name)->second;
+}
+
 json Server::definition(Document& d, uint32_t off) {
   uint32_t file;
-  Program& p = program(d, &file);
-  const Analysis& a = analysis(p);
-  std::string_view name = a.label_at(file, off);
-  if (name.empty()) return nullptr;
+  Program* p;
+  const LabelInfo* l = label_here(d, off, p, file);
+  if (!l) return nullptr;
   json list = json::array();
-  for (const Occurrence& o : a.labels.find(name)->second.defs) list.push_back(location(p, o.file, o.at));
+  for (const Occurrence& o : l->defs) list.push_back(location(*p, o.file, o.at));
   return list;
 }
 
 json Server::references(Document& d, uint32_t off, bool with_defs) {
   uint32_t file;
-  Program& p = program(d, &file);
-  const Analysis& a = analysis(p);
-  std::string_view name = a.label_at(file, off);
-  if (name.empty()) return nullptr;
-  const LabelInfo& l = a.labels.find(name)->second;
+  Program* p;
+  const LabelInfo* l = label_here(d, off, p, file);
+  if (!l) return nullptr;
   json list = json::array();
   if (with_defs)
-    for (const Occurrence& o : l.defs) list.push_back(location(p, o.file, o.at));
-  for (const Occurrence& o : l.uses) list.push_back(location(p, o.file, o.at));
+    for (const Occurrence& o : l->defs) list.push_back(location(*p, o.file, o.at));
+  for (const Occurrence& o : l->uses) list.push_back(location(*p, o.file, o.at));
   return list;
 }
 
 json Server::highlight(Document& d, uint32_t off) {
   uint32_t file;
-  Program& p = program(d, &file);
-  const Analysis& a = analysis(p);
-  std::string_view name = a.label_at(file, off);
-  if (name.empty()) return nullptr;
-  const LabelInfo& l = a.labels.find(name)->second;
+  Program* p;
+  const LabelInfo* found = label_here(d, off, p, file);
+  if (!found) return nullptr;
+  const LabelInfo& l = *found;
   json list = json::array();
   // Only this document's occurrences.
   for (const Occurrence& o : l.defs)

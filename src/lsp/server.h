@@ -73,6 +73,7 @@ class Server {
 
   json initialize(const json& params);
   json hover(Document& d, uint32_t off);
+  const LabelInfo* label_here(Document& d, uint32_t off, Program*& p, uint32_t& file);
   json definition(Document& d, uint32_t off);
   json references(Document& d, uint32_t off, bool with_defs);
   json highlight(Document& d, uint32_t off);

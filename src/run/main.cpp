@@ -93,19 +93,7 @@ int main(int argc, char** argv) {
   }
 
   bool check_failed = false;
-  if (o.check) {
-    qv::check::Settings settings;
-    settings.reserved = qv::spim::trap_labels();
-    settings.reserved_prefixes = {std::string(qv::run::kLabelPrefix)};
-    settings.stack_set = o.stack != 0;
-    qv::check::Diags diags(&qv::check::rule_names());
-    diags.tool = "quorvelin-run";
-    std::vector<std::string> texts;
-    for (const qv::run::Source& src : srcs) texts.push_back(src.text);
-    qv::check::check_texts(o.files, texts, settings, diags);
-    diags.print(2);
-    check_failed = diags.has_errors();
-  }
+  if (o.check) check_failed = qv::run::check_sources(o.files, srcs, o.stack, "quorvelin-run");
 
   qv::run::Translation t;
   try {

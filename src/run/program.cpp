@@ -10,6 +10,7 @@
 #include "check/check.h"
 #include "dispatch/read_ip_traced.h"
 #include "fatal.h"
+#include "spim/trap.h"
 
 namespace qv::run {
 
@@ -53,6 +54,21 @@ bool read_sources(const std::vector<std::string>& names, std::vector<Source>& ou
     out.push_back(std::move(s));
   }
   return true;
+}
+
+bool check_sources(const std::vector<std::string>& names, const std::vector<Source>& srcs, uint64_t stack,
+                   const char* tool) {
+  check::Settings settings;
+  settings.reserved = spim::trap_labels();
+  settings.reserved_prefixes = {std::string(kLabelPrefix)};
+  settings.stack_set = stack != 0;
+  check::Diags diags(&check::rule_names());
+  diags.tool = tool;
+  std::vector<std::string> texts;
+  for (const Source& src : srcs) texts.push_back(src.text);
+  check::check_texts(names, texts, settings, diags);
+  diags.print(2);
+  return diags.has_errors();
 }
 
 int32_t Translation::piece_at(std::size_t offset) const {

@@ -30,6 +30,13 @@ struct Source {
 // Reads every file; on failure returns false with a message in `error`.
 bool read_sources(const std::vector<std::string>& names, std::vector<Source>& out, std::string& error);
 
+// Checks the sources as one program with the checker's rules, as they stand
+// around the runner's own start-up code (its labels reserved; `stack` is the
+// -lstack size given, 0 for SPIM's default), and prints the diagnostics on
+// standard error under the name `tool`.  True when there is an error.
+bool check_sources(const std::vector<std::string>& names, const std::vector<Source>& srcs, uint64_t stack,
+                   const char* tool);
+
 // A piece of input as the translator reads it (at most 99 characters of a line).
 struct Piece {
   uint32_t file = 0;

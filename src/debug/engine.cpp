@@ -60,7 +60,15 @@ bool Engine::start(const spim::SessionJob& job, std::string& error) {
     at = nl + 1;
     std::size_t q = l.find("\t__qv");
     std::size_t on = l.find(" at 0x");
-    if (q == std::string_view::npos || on == std::string_view::npos) continue;
+    if (on == std::string_view::npos) continue;
+    if (q == std::string_view::npos) {
+      // The program's own labels: "g\tmain at 0x00400024".
+      std::size_t tab = l.find('\t');
+      if (tab != std::string_view::npos && tab < on)
+        symbols_.emplace(static_cast<uint32_t>(std::strtoul(std::string(l.substr(on + 4)).c_str(), nullptr, 16)),
+                         std::string(l.substr(tab + 1, on - tab - 1)));
+      continue;
+    }
     std::string_view num = l.substr(q + 5, on - q - 5);
     if (num.empty() || num.find_first_not_of("0123456789") != std::string_view::npos) continue;
     std::size_t k = std::strtoul(std::string(num).c_str(), nullptr, 10);
@@ -99,26 +107,29 @@ void Engine::place_breakpoints() {
   }
 }
 
-bool Engine::feed(std::string& bytes) {
+Engine::Got Engine::feed(std::string& bytes) {
   bytes.clear();
   uint32_t service = 0, size = 0;
-  if (!reg(2, service)) return false;
+  if (!reg(2, service)) return Got::end;
   std::size_t want;
   if (service == 5 || service == 6) {
     want = 255;  // a line
   } else if (service == 8) {
-    if (!reg(5, size)) return false;
-    if (size < 2) return true;  // reads nothing
+    if (!reg(5, size)) return Got::end;
+    if (size < 2) return Got::bytes;  // reads nothing
     want = size - 1;
   } else if (service == 12) {
     want = 1;
   } else {
-    return true;  // not a read
+    return Got::bytes;  // not a read
   }
   // The next line of input, or as much of it as the service takes.
-  while (!input_done_ && pending_.find('\n') == std::string::npos && pending_.size() < want)
-    if (!input_ || !input_(pending_)) input_done_ = true;
-  if (input_done_ && pending_.empty() && ++reads_at_end_ > kReadsAtEnd) return false;
+  while (!input_done_ && pending_.find('\n') == std::string::npos && pending_.size() < want) {
+    Got g = input_ ? input_(pending_) : Got::end;
+    if (g == Got::interrupted) return g;
+    if (g == Got::end) input_done_ = true;
+  }
+  if (input_done_ && pending_.empty() && ++reads_at_end_ > kReadsAtEnd) return Got::end;
   std::size_t nl = pending_.find('\n');
   std::size_t take = std::min(want, nl == std::string::npos ? pending_.size() : nl + 1);
   bytes = pending_.substr(0, take);
@@ -126,7 +137,7 @@ bool Engine::feed(std::string& bytes) {
   // A line the terminal holds back until its end: Ctrl-D hands over what
   // has no line break, and alone it is the end of input.
   if (bytes.empty() || bytes.back() != '\n') bytes.push_back('\x04');
-  return true;
+  return Got::bytes;
 }
 
 int32_t Engine::piece_of(uint32_t addr) const {
@@ -265,6 +276,39 @@ bool Engine::reg(int n, uint32_t& v) {
   return command("print $" + std::to_string(n), a) && value_after_equals(a.out, v);
 }
 
+const std::string* Engine::symbol_at(uint32_t addr, uint32_t& offset) const {
+  auto it = symbols_.upper_bound(addr);
+  if (it == symbols_.begin()) return nullptr;
+  --it;
+  offset = addr - it->first;
+  return &it->second;
+}
+
+bool Engine::symbol_addr(std::string_view name, uint32_t& addr) const {
+  for (const auto& [at, n] : symbols_)
+    if (n == name) {
+      addr = at;
+      return true;
+    }
+  return false;
+}
+
+bool Engine::freg(int n, uint32_t& bits) {
+  // "print $fN" shows only %g; the exact bits are in the single-precision
+  // table of "print_all_regs hex": "FP4 =40200000 FP12=00000000 ...".
+  spim::Answer a;
+  if (n < 0 || n > 31 || !command("print_all_regs hex", a)) return false;
+  std::size_t single = a.out.find("Single Floating Point Registers");
+  if (single == std::string::npos) return false;
+  std::string name = "FP" + std::to_string(n);
+  name.append(4 - name.size(), ' ');
+  name += '=';
+  std::size_t at = a.out.find(name, single);
+  if (at == std::string::npos) return false;
+  bits = static_cast<uint32_t>(std::strtoul(a.out.c_str() + at + name.size(), nullptr, 16));
+  return true;
+}
+
 bool Engine::word(uint32_t addr, uint32_t& v) {
   spim::Answer a;
   return command("print " + hex(addr), a) && a.err.empty() && value_after_equals(a.out, v);
@@ -308,7 +352,11 @@ Stop Engine::resume(std::string_view cmd) {
   for (;;) {
     bool at_read = std::binary_search(reads_.begin(), reads_.end(), pc_) && running_ && cmd != "run";
     std::string input;
-    if (at_read && !feed(input)) return Stop::input_end;
+    if (at_read) {
+      Got g = feed(input);
+      if (g == Got::end) return Stop::input_end;
+      if (g == Got::interrupted) return Stop::interrupted;
+    }
     spim::Answer a;
     if (!session_.command(cmd, input, a, true)) {
       running_ = false;
@@ -395,9 +443,12 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
 bool Engine::step_one(Stop& s) {
   spim::Answer a;
   std::string input;
-  if (std::binary_search(reads_.begin(), reads_.end(), pc_) && !feed(input)) {
-    s = Stop::input_end;
-    return false;
+  if (std::binary_search(reads_.begin(), reads_.end(), pc_)) {
+    Got g = feed(input);
+    if (g != Got::bytes) {
+      s = g == Got::end ? Stop::input_end : Stop::interrupted;
+      return false;
+    }
   }
   if (!session_.command("step 1", input, a)) {
     running_ = false;

@@ -74,8 +74,10 @@ class Engine {
   int take_number() { return next_number_++; }
 
   // Where the program's input comes from: `more` appends the next bytes
-  // (a line at least) and returns false at the end of input.
-  using InputSource = std::function<bool(std::string& more)>;
+  // (a line at least); `end` at the end of input, `interrupted` when Ctrl-C
+  // was typed instead (the program stops at its reading line).
+  enum class Got : uint8_t { bytes, end, interrupted };
+  using InputSource = std::function<Got(std::string& more)>;
   void set_input(InputSource src) { input_ = std::move(src); pending_.clear(); input_done_ = false; }
 
   Stop run();
@@ -109,6 +111,12 @@ class Engine {
 
   bool reg(int n, uint32_t& v);
   bool word(uint32_t addr, uint32_t& v);
+  // The program's label at or before `addr` (nullptr: none), and how far
+  // past it the address lies.
+  const std::string* symbol_at(uint32_t addr, uint32_t& offset) const;
+  bool symbol_addr(std::string_view name, uint32_t& addr) const;
+  // Float register $fN's single-precision bits.
+  bool freg(int n, uint32_t& bits);
   std::vector<FrameInfo> backtrace(std::size_t limit = 1000);
   // After a stack overflow: what the runner's report needs (the frames read
   // one word at a time, at most `limit`).
@@ -130,7 +138,7 @@ class Engine {
   void place_breakpoints();
   // At a reading syscall: the bytes the service will read, exactly (sent
   // right behind the command that runs it).
-  bool feed(std::string& bytes);
+  Got feed(std::string& bytes);
   // Continues until `addr` is reached with the frame pointer at `fp_want`
   // or above (a deeper call returning there does not count).
   Stop run_to(uint32_t addr, uint32_t fp_want);
@@ -143,6 +151,7 @@ class Engine {
   std::vector<uint32_t> table_;               // label addresses, in label order
   std::vector<uint32_t> piece_addr_;          // per piece: its first instruction, 0: no code
   std::map<uint32_t, int32_t> starts_;        // line-start address -> piece
+  std::map<uint32_t, std::string> symbols_;  // the program's global labels by address
   std::vector<uint32_t> reads_;               // syscalls of the reading lines, ascending
   InputSource input_;
   std::string pending_;                       // input read and not yet handed over

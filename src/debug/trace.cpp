@@ -61,9 +61,9 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
     for (;;) {
       ssize_t r = ::read(0, b, sizeof b);
       if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) return false;
+      if (r <= 0) return Engine::Got::end;
       more.append(b, static_cast<std::size_t>(r));
-      return true;
+      return Engine::Got::bytes;
     }
   });
   for (std::size_t p = 0; p < t.pieces.size(); p++)

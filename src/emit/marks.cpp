@@ -85,6 +85,21 @@ void mark(std::string_view plain, MarkedAssembly& a, bool every_line) {
     } else if (!rest.empty() && rest[0] != '#') {
       code = in_text && (every_line || !cannot_fault(rest));
     }
+    if (every_line && rest.size() != body.size()) {
+      // The program's labels are declared global too, so that the debugger
+      // can name the procedure, string or table an address falls in.
+      std::size_t b = body.find_first_not_of(" \t\r,");
+      std::size_t colon = b;
+      while (colon < body.size() && !blank(body[colon]) && body[colon] != ':' && body[colon] != '#' &&
+             body[colon] != '"')
+        colon++;
+      if (b != std::string_view::npos && colon < body.size() && body[colon] == ':' && colon > b) {
+        a.text.append("\t.globl ");
+        a.text.append(body.substr(b, colon - b));
+        a.text.push_back('\n');
+        a.run_to_plain.push_back(-1);
+      }
+    }
     if (code) {
       if (every_line) {
         // SPIM names a label in its commands only when it was declared

@@ -33,7 +33,8 @@ void mark_faults(std::string_view plain, MarkedAssembly& a);
 
 // The debugger's marking: a label before every instruction line of the text
 // segment, each declared ".globl" just before it so that SPIM's command mode
-// lists it (print_symbols).  Directives take no space either.
+// lists it (print_symbols); the program's own labels are declared global too.
+// Directives take no space either.
 void mark_lines(std::string_view plain, MarkedAssembly& a);
 
 // The first column of an instruction line: past a label and blanks.

@@ -1,0 +1,965 @@
+// The debugger's commands, named and laid out as gdb's.
+#include "debug/commands.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "check/check.h"
+#include "run/options.h"
+#include "run/report.h"
+#include "spim/fault.h"
+#include "spim/process.h"
+
+namespace qv::debug {
+
+const char* const kCommandHelp =
+    "Commands (help CMD tells more):\n"
+    "  break/b LOC [if COND], tbreak LOC, delete/d [N], enable/disable [N],\n"
+    "  info breakpoints, run/r [< FILE], continue/c [N], step/s [N], next/n [N],\n"
+    "  finish, stepi/si, print/p [/x|/d|/c|/t|/f] EXPR, display [EXPR],\n"
+    "  undisplay N, watch EXPR, x/N ADDR, info registers, info frame,\n"
+    "  backtrace/bt [N], up/down [N], frame/f [N], list/l [LOC], help, quit/q.\n"
+    "LOC is LINE, FILE:LINE or a label; EXPR is rN, rr, fpN, $N, $NAME, *ADDR,\n"
+    "*rN or var D, N (the word var D, N, rX would address from the selected frame).\n"
+    "At a terminal an empty line repeats step, next, continue and list.\n";
+
+std::string trim(std::string_view s) {
+  std::size_t b = s.find_first_not_of(" \t\r");
+  if (b == std::string_view::npos) return {};
+  std::size_t e = s.find_last_not_of(" \t\r");
+  return std::string(s.substr(b, e - b + 1));
+}
+
+Debugger::Debugger(const std::vector<run::Source>& srcs, const run::Translation& t, const MarkedAssembly& a,
+                   Engine& e, Screen& screen, ProgramInput& input, bool color)
+    : srcs_(srcs), t_(t), a_(a), e_(e), screen_(screen), input_(input), color_(color) {
+  place_markers();
+  e_.set_input([this](std::string& more) { return input_.more(more); });
+  e_.set_condition_check([this](const Breakpoint& b) {
+    std::string err;
+    bool holds = condition_holds(b.condition, err);
+    if (!err.empty()) say("Error in the condition of breakpoint " + std::to_string(b.number) + ": " + err);
+    return holds || !err.empty();
+  });
+  // The program's output is shown as it comes.
+  e_.set_output([this](std::string_view s) {
+    if (s.empty()) return;
+    screen_.program(s);
+    ended_line_ = s.back() == '\n';
+  });
+}
+
+namespace {
+
+std::string base_name(std::string n) {
+  std::size_t slash = n.rfind('/');
+  if (slash != std::string::npos) n.erase(0, slash + 1);
+  return n;
+}
+
+}  // namespace
+
+void Debugger::place_markers() {
+  // Per piece, the place a line marker ("//#line N FILE") gives its line.
+  piece_src_.assign(t_.pieces.size(), {-1, 0});
+  std::size_t k = 0;
+  for (uint32_t f = 0; f < srcs_.size(); f++) {
+    qv::check::MarkerTrack marks;
+    for (uint32_t l = 1; l <= srcs_[f].lines(); l++) {
+      for (; k < t_.pieces.size() && t_.pieces[k].file == f && t_.pieces[k].line == l; k++) {
+        qv::check::Loc loc;
+        loc.file = f;
+        loc.line = l;
+        marks.place(loc);
+        piece_src_[k] = {loc.src_file, loc.src_line};
+      }
+      marks.see(srcs_[f].line(l), l, srcs_[f].name, src_names_);
+    }
+    for (; k < t_.pieces.size() && t_.pieces[k].file == f; k++) piece_src_[k] = piece_src_[k ? k - 1 : 0];
+  }
+}
+
+std::string Debugger::where(int32_t piece) const {
+  if (piece < 0) return "?";
+  const qv::run::Piece& p = t_.pieces[piece];
+  std::string at = base_name(srcs_[p.file].name) + ":" + std::to_string(p.line);
+  // The marked source first.
+  const auto& [sf, sl] = piece_src_[piece];
+  if (sf >= 0) return base_name(src_names_[sf]) + ":" + std::to_string(sl) + " (" + at + ")";
+  return at;
+}
+
+int32_t Debugger::resolve(std::string_view place, bool& moved, std::string& error) const {
+  // A line of a marked source: the first line of code at or after it.
+  std::size_t colon = place.rfind(':');
+  if (colon != std::string_view::npos && colon + 1 < place.size() &&
+      place.find_first_not_of("0123456789", colon + 1) == std::string_view::npos) {
+    std::string name(place.substr(0, colon));
+    uint32_t line = static_cast<uint32_t>(std::strtoul(std::string(place.substr(colon + 1)).c_str(), nullptr, 10));
+    for (std::size_t f = 0; f < src_names_.size(); f++) {
+      if (src_names_[f] != name && base_name(src_names_[f]) != name) continue;
+      for (std::size_t p = 0; p < t_.pieces.size(); p++)
+        if (piece_src_[p].first == static_cast<int32_t>(f) && piece_src_[p].second >= line && e_.has_code(static_cast<int32_t>(p))) {
+          moved = piece_src_[p].second != line;
+          return static_cast<int32_t>(p);
+        }
+      error = "no code at or after line " + std::to_string(line) + " of " + name;
+      return -1;
+    }
+  }
+  return e_.resolve(place, moved, error);
+}
+
+void Debugger::show_line(int32_t piece) {
+  if (piece < 0) return;
+  const qv::run::Piece& p = t_.pieces[piece];
+  say(std::to_string(p.line) + "\t" + std::string(srcs_[p.file].line(p.line)) + "\n");
+}
+
+void Debugger::show_stop(Stop s, bool announce_procedure) {
+  forget_frames();
+  listed_ = -1;
+  // What the program printed last did not end its line.
+  if (!ended_line_) say("\n");
+  ended_line_ = true;
+  int32_t piece = e_.piece();
+  std::string_view proc = e_.procedure_of(piece);
+  switch (s) {
+    case Stop::breakpoint:
+      say(std::string(e_.hit_temporary() ? "\nTemporary breakpoint " : "\nBreakpoint ") + std::to_string(e_.hit()) + ", " + std::string(proc) + " at " + where(piece) + "\n");
+      show_line(piece);
+      break;
+    case Stop::line:
+      if (announce_procedure || proc != shown_proc_ || !shown_any_) say(std::string(proc) + " at " + where(piece) + "\n");
+      show_line(piece);
+      break;
+    case Stop::exited:
+      status_ = e_.status();
+      say(status_ ? "[program exited with status " + std::to_string(status_) + "]\n" : "[program exited normally]\n");
+      return;
+    case Stop::fault: {
+      qv::run::Reporter rep(srcs_, t_, a_, "<assembly>");
+      qv::run::Options ro;
+      status_ = rep.outcome(e_.fault_run(), ro, qv::run::InputState::unknown);
+      report(rep.diags());
+      say("[program stopped by a run-time error]\n");
+      return;
+    }
+    case Stop::overflow: {
+      // The runner's report, from the frames SPIM still holds.
+      status_ = 2;
+      qv::spim::Overflow ov;
+      qv::run::Reporter rep(srcs_, t_, a_, "<assembly>");
+      if (e_.overflow_info(ov)) rep.set_overflow(&ov);
+      qv::spim::SpimRun r;
+      r.loaded = r.exited = true;
+      r.run_err = e_.spim_err();
+      qv::run::Options ro;
+      rep.outcome(r, ro, qv::run::InputState::unknown);
+      report(rep.diags());
+      say("[program stopped by a stack overflow]\n");
+      return;
+    }
+    case Stop::died:
+      status_ = 2;
+      say("[SPIM stopped: the program executed a word that is not an instruction?]\n");
+      return;
+    case Stop::error:
+      say("The program is not being run.\n");
+      return;
+    case Stop::interrupted:
+      say("\nProgram interrupted.\n");
+      say(std::string(proc) + " at " + where(piece) + "\n");
+      show_line(piece);
+      break;
+    case Stop::input_end:
+      say("[the program keeps reading at the end of its input: stopped]\n");
+      say(std::string(proc) + " at " + where(piece) + "\n");
+      show_line(piece);
+      break;
+  }
+  shown_proc_ = proc;
+  shown_any_ = true;
+  show_displays();
+}
+
+void Debugger::show_displays() {
+  for (Shown& d : shown_) {
+    if (d.watch) continue;
+    std::string a = d.expr;
+    uint32_t v = 0;
+    std::string err;
+    if (value_of(a, v, err))
+      say(std::to_string(d.number) + ": " + a + " = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+    else
+      say(std::to_string(d.number) + ": " + d.expr + ": " + err);
+  }
+}
+
+std::string Debugger::describe(uint32_t addr) {
+  uint32_t off = 0;
+  const std::string* name = e_.symbol_at(addr, off);
+  if (!name) return {};
+  // Past a procedure's code or a data item the nearest label means little.
+  if (off > 4096) return {};
+  return " <" + *name + (off ? "+" + std::to_string(off) : "") + ">";
+}
+
+void Debugger::examine(std::string_view arg) {
+  // x/N ADDR: N words from ADDR (a number, a label, or an expression).
+  std::string a = trim(arg);
+  uint32_t count = 1;
+  if (!a.empty() && a[0] == '/') {
+    char* end = nullptr;
+    count = static_cast<uint32_t>(std::strtoul(a.c_str() + 1, &end, 10));
+    if (count == 0 || count > 4096) count = 1;
+    a = trim(end);
+  }
+  uint32_t addr = 0;
+  std::string err;
+  std::string name = a;
+  char* end = nullptr;
+  bool ok = !a.empty() && (e_.symbol_addr(a, addr) || value_of(name, addr, err) ||
+                           ((addr = static_cast<uint32_t>(std::strtoul(a.c_str(), &end, 0))), !*end));
+  if (!ok) {
+    say("Write x/N ADDR, with ADDR a number, a label or a print expression.\n");
+    return;
+  }
+  addr &= ~3u;
+  // A class table's words are code addresses: one a line, with the
+  // method's label.
+  std::vector<uint32_t> words;
+  bool code = true;
+  for (uint32_t i = 0; i < count; i++) {
+    uint32_t v = 0;
+    if (!e_.word(addr + 4 * i, v)) {
+      code = false;
+      break;
+    }
+    words.push_back(v);
+    if (e_.piece_of(v) < 0 || describe(v).empty()) code = false;
+  }
+  for (uint32_t i = 0; i < words.size(); i++) {
+    if (code || i % 4 == 0) {
+      if (i) say("\n");
+      say(qv::spim::hex(addr + 4 * i) + describe(addr + 4 * i) + ":");
+    }
+    say("\t" + qv::spim::hex(words[i]));
+    if (code) say(describe(words[i]));
+  }
+  if (words.size() < count) {
+    if (!words.empty()) say("\n");
+    say("Cannot read the word at " + qv::spim::hex(addr + 4 * static_cast<uint32_t>(words.size())) + ".\n");
+    return;
+  }
+  say("\n");
+  // A string: its text, up to its end or a screenful.
+  uint32_t off = 0;
+  const std::string* label = e_.symbol_at(addr, off);
+  if (!label || off != 0 || e_.piece_of(addr) >= 0) return;
+  std::string text;
+  for (uint32_t at = addr; text.size() < 200; at += 4) {
+    uint32_t w = 0;
+    if (!e_.word(at, w)) return;
+    for (int b = 0; b < 4; b++) {
+      unsigned char c = static_cast<unsigned char>(w >> (8 * b));  // SPIM runs little-endian
+      if (c == 0) {
+        if (text.empty()) return;
+        say(describe(addr).substr(1) + ": \"" + check::Diags::escape(text) + "\"\n");
+        return;
+      }
+      if (c == '\n') {
+        text += "\\n";
+      } else if (c == '\t') {
+        text += "\\t";
+      } else if (c < 32 || c >= 127) {
+        return;  // not a string
+      } else {
+        text.push_back(static_cast<char>(c));
+      }
+    }
+  }
+}
+
+void Debugger::stepi() {
+  int32_t before = e_.piece();
+  Stop s = e_.stepi();
+  // SPIM's line: "[0x00400024]\t0x8fa40000  lw $4, 0($29)   ; 183: ..." where
+  // 183 is the line of the assembly it loaded; shown with the translation's.
+  std::string l = e_.last_step();
+  std::size_t semi = l.find("; ");
+  std::string text = trim(std::string_view(l).substr(0, semi == std::string::npos ? l.size() : semi));
+  if (semi != std::string::npos) {
+    long n = std::strtol(l.c_str() + semi + 2, nullptr, 10);
+    if (n >= 1 && static_cast<std::size_t>(n) <= a_.run_to_plain.size() && a_.run_to_plain[n - 1] >= 0)
+      text += "\t; <assembly>:" + std::to_string(a_.run_to_plain[n - 1] + 1);
+  }
+  if (!text.empty()) say(text + "\n");
+  if (s == Stop::line && e_.piece() == before && !e_.at_breakpoint()) {
+    show_displays();
+    return;
+  }
+  show_stop(s, false);
+}
+
+Stop Debugger::watch_continue() {
+  for (Shown& w : shown_)
+    if (w.watch) {
+      std::string a = w.expr, err;
+      w.known = value_of(a, w.value, err);
+    }
+  for (;;) {
+    Stop s = e_.step();
+    if (s != Stop::line) return s;
+    for (Shown& w : shown_) {
+      if (!w.watch) continue;
+      std::string a = w.expr, err;
+      uint32_t v = 0;
+      bool known = value_of(a, v, err);
+      if (known && (!w.known || v != w.value)) {
+        if (!ended_line_) say("\n");
+        ended_line_ = true;
+        say("\nWatchpoint " + std::to_string(w.number) + ": " + a + "\n");
+        if (w.known) say("Old value = " + std::to_string(static_cast<int32_t>(w.value)) + "\n");
+        say("New value = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+        w.value = v;
+        w.known = true;
+        return Stop::line;
+      }
+    }
+    if (e_.at_breakpoint() && e_.take_hit()) return Stop::breakpoint;
+  }
+}
+
+namespace {
+
+// fpN and $fN: float register N.
+bool float_reg(const std::string& r, int& n) {
+  std::size_t digits = r.rfind("fp", 0) == 0 ? 2 : r.rfind("$f", 0) == 0 ? 2 : 0;
+  if (!digits || r.size() == digits || r.size() > digits + 2 ||
+      r.find_first_not_of("0123456789", digits) != std::string::npos)
+    return false;
+  n = std::atoi(r.c_str() + digits);
+  return n < 32;
+}
+
+}  // namespace
+
+bool Debugger::value_of(std::string& a, uint32_t& v, std::string& err, Place* where) {
+  Place here;
+  if (!where) where = &here;
+  bool ok = false;
+  auto reg_of = [](const std::string& r, int& n) {
+    if (r == "rr") {
+      n = 2;
+      return true;
+    }
+    if (r.size() >= 2 && r[0] == 'r' && r.find_first_not_of("0123456789", 1) == std::string::npos && r.size() <= 3) {
+      int k = std::atoi(r.c_str() + 1);
+      if (k > 13) return false;
+      n = 9 + k;
+      return true;
+    }
+    if (r.size() >= 2 && r[0] == '$' && r.find_first_not_of("0123456789", 1) == std::string::npos && r.size() <= 3) {
+      n = std::atoi(r.c_str() + 1);
+      return n < 32;
+    }
+    // MIPS names: $v0, $a0, $t0, $sp, $fp, $ra, ...
+    static constexpr std::string_view kNames[32] = {"zero", "at", "v0", "v1", "a0", "a1", "a2", "a3",
+                                                     "t0",   "t1", "t2", "t3", "t4", "t5", "t6", "t7",
+                                                     "s0",   "s1", "s2", "s3", "s4", "s5", "s6", "s7",
+                                                     "t8",   "t9", "k0", "k1", "gp", "sp", "fp", "ra"};
+    for (int k = 0; k < 32 && r.size() > 1 && r[0] == '$'; k++)
+      if (std::string_view(r).substr(1) == kNames[k]) {
+        n = k;
+        return true;
+      }
+    return false;
+  };
+  int n = 0;
+  if (!a.empty() && a[0] == '*') {
+    std::string inner = trim(std::string_view(a).substr(1));
+    uint32_t addr = 0;
+    if (reg_of(inner, n)) {
+      ok = reg(n, addr);
+    } else {
+      char* end = nullptr;
+      addr = static_cast<uint32_t>(std::strtoul(inner.c_str(), &end, 0));
+      ok = !inner.empty() && !*end;
+    }
+    if (!ok) {
+      err = "Cannot read " + inner + ".\n";
+      return false;
+    }
+    *where = {Place::word, 0, addr};
+    if (!e_.word(addr, v)) {
+      err = "Cannot read the word at " + qv::spim::hex(addr) + ".\n";
+      return false;
+    }
+  } else if (a.rfind("var", 0) == 0 && a.size() > 3 && (a[3] == ' ' || a[3] == '\t')) {
+    // The word "var D, N, rX" would address from the selected frame.
+    std::string rest = a.substr(4);
+    for (char& c : rest)
+      if (c == ',') c = ' ';
+    char* end = nullptr;
+    long d = std::strtol(rest.c_str(), &end, 10);
+    char* end2 = nullptr;
+    long k = std::strtol(end, &end2, 10);
+    if (end == rest.c_str() || end2 == end || d < 0 || trim(end2) != "") {
+      err = "Write a variable as the program does: var D, N.\n";
+      return false;
+    }
+    frames();
+    if (selected_ >= frames_.size() || (selected_ == 0 && entry_of(e_.piece()) == e_.piece())) {
+      err = "The procedure's record is not built yet: step once.\n";
+      return false;
+    }
+    uint32_t link = frames_[selected_].fp + 8;
+    for (long i = 0; i < d; i++)
+      if (!e_.word(link, link)) {
+        err = "Cannot follow the static links.\n";
+        return false;
+      }
+    uint32_t addr = link - 4 * static_cast<uint32_t>(k + 1);
+    *where = {Place::word, 0, addr};
+    if (!e_.word(addr, v)) {
+      err = "Cannot read the word at " + qv::spim::hex(addr) + ".\n";
+      return false;
+    }
+    a = "var " + std::to_string(d) + ", " + std::to_string(k);
+  } else if (reg_of(a, n)) {
+    *where = {Place::gpr, n, 0};
+    if (!reg(n, v)) {
+      err = "Cannot read " + a + ".\n";
+      return false;
+    }
+  } else if (float_reg(a, n)) {
+    // Float registers are not saved by calls: every frame sees the live one.
+    *where = {Place::fpr, n, 0};
+    if (!e_.freg(n, v)) {
+      err = "Cannot read " + a + ".\n";
+      return false;
+    }
+  } else {
+    err = "No symbol \"" + a + "\": write rN, rr, fpN, $N, *ADDR, *rN or var D, N.\n";
+    return false;
+  }
+  return true;
+}
+
+std::string Debugger::format(uint32_t v, char fmt) {
+  char b[40];
+  if (fmt == 'x') {
+    std::snprintf(b, sizeof b, "0x%08x", v);
+  } else if (fmt == 't') {
+    std::string bits;
+    for (int i = 31; i >= 0; i--)
+      if (!bits.empty() || (v >> i) & 1 || i == 0) bits.push_back((v >> i) & 1 ? '1' : '0');
+    return bits;
+  } else if (fmt == 'f') {
+    float f;
+    std::memcpy(&f, &v, sizeof f);
+    std::snprintf(b, sizeof b, "%g", static_cast<double>(f));
+  } else if (fmt == 'c' && v >= 32 && v < 127) {
+    std::snprintf(b, sizeof b, "%d '%c'", static_cast<int>(v), static_cast<char>(v));
+  } else if (fmt == 'c') {
+    std::snprintf(b, sizeof b, "%d '\\%03o'", static_cast<int>(v), static_cast<unsigned>(v & 255));
+  } else {
+    std::snprintf(b, sizeof b, "%d", static_cast<int32_t>(v));
+  }
+  return b;
+}
+
+void Debugger::print_expr(std::string_view arg) {
+  std::string a = trim(arg);
+  char fmt = 0;
+  if (a.size() >= 2 && a[0] == '/') {
+    fmt = a[1];
+    a = trim(std::string_view(a).substr(2));
+  }
+  uint32_t v = 0;
+  std::string err;
+  Place where;
+  if (!value_of(a, v, err, &where)) {
+    say(err);
+    return;
+  }
+  // A float register holds a float unless asked otherwise.
+  if (!fmt) fmt = where.kind == Place::fpr ? 'f' : 'd';
+  say(a + " = " + format(v, fmt) + "\n");
+}
+
+void Debugger::info_registers() {
+  static constexpr const char* kNames[] = {"t1", "t2", "t3", "t4", "t5", "t6", "t7",
+                                           "s0", "s1", "s2", "s3", "s4", "s5", "s6"};
+  for (int k = 0; k <= 14; k++) {
+    int n = k < 14 ? 9 + k : 2;
+    uint32_t v = 0;
+    if (!e_.reg(n, v)) {
+      say("The program is not being run.\n");
+      return;
+    }
+    char name[8], b[96];
+    if (k < 14)
+      std::snprintf(name, sizeof name, "r%d", k);
+    else
+      std::snprintf(name, sizeof name, "rr");
+    std::snprintf(b, sizeof b, "%-4s $%-2d %-3s 0x%08x  %d\n", name, n, k < 14 ? kNames[k] : "v0", v,
+                  static_cast<int32_t>(v));
+    say(b);
+  }
+}
+
+void Debugger::backtrace(std::size_t limit) {
+  std::vector<FrameInfo> f = e_.backtrace(limit);
+  if (f.empty()) {
+    say("No stack.\n");
+    return;
+  }
+  for (std::size_t i = 0; i < f.size(); i++) {
+    std::string l = "#";
+    l += std::to_string(i);
+    l += "  ";
+    l += f[i].procedure;
+    l += " at ";
+    l += where(f[i].piece);
+    l += "\n";
+    say(l);
+  }
+}
+
+bool Debugger::condition_holds(const std::string& cond, std::string& err) {
+  static constexpr std::string_view kOps[] = {"==", "!=", "<=", ">=", "<", ">"};
+  for (std::string_view op : kOps) {
+    std::size_t at = cond.find(op);
+    if (at == std::string::npos) continue;
+    std::string lhs = trim(std::string_view(cond).substr(0, at));
+    std::string rhs = trim(std::string_view(cond).substr(at + op.size()));
+    char* end = nullptr;
+    long long want = std::strtoll(rhs.c_str(), &end, 0);
+    if (rhs.empty() || *end) {
+      err = "the right side is not a number\n";
+      return false;
+    }
+    uint32_t v = 0;
+    if (!value_of(lhs, v, err)) return false;
+    long long have = static_cast<int32_t>(v);
+    if (op == "==") return have == want;
+    if (op == "!=") return have != want;
+    if (op == "<=") return have <= want;
+    if (op == ">=") return have >= want;
+    if (op == "<") return have < want;
+    return have > want;
+  }
+  err = "write EXPR OP NUMBER, with ==, !=, <, <=, > or >=\n";
+  return false;
+}
+
+bool Debugger::reg(int n, uint32_t& v) {
+  if (selected_ == 0) return e_.reg(n, v);
+  frames();
+  // The callee's record holds $9..$22 as they were at the call; a callee
+  // stopped before its entry code ran built no record.
+  const FrameInfo& callee = frames_[selected_ - 1];
+  if (n < 9 || n > 22 || callee.fp == frames_[selected_].fp) return e_.reg(n, v);
+  return e_.word(callee.fp + 64 - 4 * static_cast<uint32_t>(n - 9), v);
+}
+
+int32_t Debugger::entry_of(int32_t piece) const {
+  int32_t entry = -1;
+  for (const auto& [idx, name] : t_.entries)
+    if (static_cast<int32_t>(idx) <= piece) entry = static_cast<int32_t>(idx);
+  return entry;
+}
+
+namespace {
+
+// The last operand of a line, as a number (-1: none).
+int32_t last_number(std::string_view text) {
+  text = text.substr(0, text.find("//"));
+  std::size_t e = text.find_last_of("0123456789");
+  if (e == std::string_view::npos) return -1;
+  std::size_t b = text.find_last_not_of("0123456789", e);
+  b = b == std::string_view::npos ? 0 : b + 1;
+  if (b > 0 && text[b - 1] != ' ' && text[b - 1] != '\t' && text[b - 1] != ',') return -1;
+  return static_cast<int32_t>(std::strtol(std::string(text.substr(b, e - b + 1)).c_str(), nullptr, 10));
+}
+
+}  // namespace
+
+int32_t Debugger::local_count(int32_t entry) const {
+  if (entry < 0) return 0;
+  const qv::run::Piece& p = t_.pieces[entry];
+  return std::max(0, last_number(srcs_[p.file].line(p.line)));
+}
+
+bool Debugger::returns_value(int32_t entry) const {
+  // Its first return names a register: "rtn rX, N".
+  for (std::size_t k = static_cast<std::size_t>(entry) + 1; entry >= 0 && k < t_.pieces.size(); k++) {
+    const qv::run::Piece& p = t_.pieces[k];
+    std::string_view text = srcs_[p.file].line(p.line);
+    if (qv::spim::mnemonic(text) == "ntr") break;
+    if (qv::spim::mnemonic(text) != "rtn") continue;
+    std::size_t op = text.find("rtn") + 3;
+    op = text.find_first_not_of(" \t", op);
+    return op != std::string_view::npos && (text[op] == 'r' || text[op] == 'f' || text[op] == '$');
+  }
+  return false;
+}
+
+int32_t Debugger::argument_count(int32_t entry) const {
+  // What the procedure's first return takes off the stack.
+  for (std::size_t k = static_cast<std::size_t>(entry) + 1; entry >= 0 && k < t_.pieces.size(); k++) {
+    const qv::run::Piece& p = t_.pieces[k];
+    std::string_view text = srcs_[p.file].line(p.line);
+    if (qv::spim::mnemonic(text) == "ntr") break;
+    if (qv::spim::mnemonic(text) == "rtn") return std::max(0, last_number(text));
+  }
+  return 0;
+}
+
+void Debugger::select_frame(long k, bool relative) {
+  if (!e_.running()) {
+    say("No stack.\n");
+    return;
+  }
+  frames();
+  if (k < 0 || static_cast<std::size_t>(k) >= frames_.size()) {
+    if (!relative)
+      say("No frame at level " + std::to_string(k) + ".\n");
+    else
+      say(k < 0 ? "Bottom (innermost) frame selected; you cannot go down.\n"
+                : "Initial frame selected; you cannot go up.\n");
+    return;
+  }
+  selected_ = static_cast<std::size_t>(k);
+  const FrameInfo& f = frames_[selected_];
+  say("#" + std::to_string(selected_) + "  " + std::string(f.procedure) + " at " + where(f.piece) + "\n");
+  show_line(f.piece);
+}
+
+void Debugger::info_frame() {
+  if (!e_.running()) {
+    say("No stack.\n");
+    return;
+  }
+  frames();
+  const FrameInfo& f = frames_[selected_];
+  say("Frame #" + std::to_string(selected_) + ": " + std::string(f.procedure) + " at " + where(f.piece) + "\n");
+  if (selected_ + 1 < frames_.size())
+    say(" called from " + where(frames_[selected_ + 1].piece) + " (in " + std::string(frames_[selected_ + 1].procedure) +
+        ")\n");
+  std::vector<Slot> slots;
+  if (!frame_slots(selected_, slots)) {
+    say(" its record is not built yet (the entry code has not run)\n");
+    return;
+  }
+  uint32_t link = 0, saved = 0, ret = 0;
+  if (!e_.word(f.fp + 8, link) || !e_.word(f.fp, saved) || !e_.word(f.fp + 4, ret)) {
+    say(" its record cannot be read\n");
+    return;
+  }
+  say(" frame pointer " + qv::spim::hex(f.fp) + ", static link " + qv::spim::hex(link) + ", saved frame pointer " +
+      qv::spim::hex(saved) + ", return address " + qv::spim::hex(ret) + "\n");
+  for (const Slot& s : slots) {
+    uint32_t v = 0;
+    std::string val = e_.word(s.addr, v) ? std::to_string(static_cast<int32_t>(v)) : "?";
+    say(std::string(s.argument ? " argument " : " local ") + s.name + " = " + val + "\n");
+  }
+}
+
+bool Debugger::frame_slots(std::size_t frame, std::vector<Slot>& slots) {
+  slots.clear();
+  frames();
+  if (frame >= frames_.size()) return false;
+  const FrameInfo& f = frames_[frame];
+  int32_t entry = entry_of(f.piece);
+  if (frame == 0 && entry == e_.piece()) return false;
+  // Displacement d of this record lies at fp + 4 - 4d.
+  auto slot = [&](bool argument, int32_t d) {
+    slots.push_back({"var 0, " + std::to_string(d), argument, f.fp + 4 - 4 * static_cast<uint32_t>(d)});
+  };
+  for (int32_t i = 1; i <= local_count(entry); i++) slot(false, i + 1);
+  for (int32_t k = 1; k <= argument_count(entry); k++) slot(true, -15 - k);
+  return true;
+}
+
+const std::vector<FrameInfo>& Debugger::frames() {
+  if (!frames_known_) {
+    frames_ = e_.running() ? e_.backtrace() : std::vector<FrameInfo>{};
+    frames_known_ = true;
+  }
+  return frames_;
+}
+
+void Debugger::forget_frames() {
+  selected_ = 0;
+  frames_known_ = false;
+}
+
+bool Debugger::select(std::size_t k) {
+  if (k >= frames().size()) return false;
+  selected_ = k;
+  return true;
+}
+
+void Debugger::report(check::Diags& d) {
+  d.trim();
+  for (const check::Diag& one : d.all()) say(d.format(one, color_));
+}
+
+void Debugger::list(std::string_view arg) {
+  int32_t piece = -1;
+  if (!arg.empty()) {
+    bool moved = false;
+    std::string error;
+    piece = resolve(arg, moved, error);
+    if (piece < 0) {
+      say(error + ".\n");
+      return;
+    }
+  } else if (listed_ >= 0) {
+    piece = listed_;
+  } else {
+    piece = e_.running() ? (frames_known_ ? frames_[selected_].piece : e_.piece()) : -1;
+  }
+  uint32_t file = piece >= 0 ? t_.pieces[piece].file : 0;
+  uint32_t center = piece >= 0 ? t_.pieces[piece].line : 1;
+  uint32_t from = listed_ >= 0 && arg.empty() ? center + 1 : (center > 5 ? center - 5 : 1);
+  if (listed_ >= 0 && arg.empty()) from = static_cast<uint32_t>(listed_end_) + 1;
+  uint32_t to = std::min(srcs_[file].lines(), from + 9);
+  if (from > to) {
+    say("Line number " + std::to_string(from) + " out of range; \"" + srcs_[file].name + "\" has " +
+        std::to_string(srcs_[file].lines()) + " lines.\n");
+    return;
+  }
+  // The selected frame's line is marked.
+  int32_t at = !e_.running() ? -1 : frames_known_ ? frames_[selected_].piece : e_.piece();
+  uint32_t current = at >= 0 && t_.pieces[at].file == file ? t_.pieces[at].line : 0;
+  for (uint32_t l = from; l <= to; l++)
+    say(std::string(l == current ? "=> " : "   ") + std::to_string(l) + "\t" + std::string(srcs_[file].line(l)) + "\n");
+  listed_ = piece >= 0 ? piece : 0;
+  listed_end_ = to;
+}
+
+bool Debugger::execute(const std::string& line) {
+  std::string l = trim(line);
+  if (l.empty() || l[0] == '#') return true;
+  std::size_t sp = l.find_first_of(" \t/");
+  std::string cmd = l.substr(0, sp);
+  std::string arg = sp == std::string::npos ? "" : trim(std::string_view(l).substr(sp));
+  auto count = [&]() {
+    int n = arg.empty() ? 1 : std::atoi(arg.c_str());
+    return n < 1 ? 1 : n;
+  };
+  auto need_run = [&]() {
+    if (e_.running()) return true;
+    say("The program is not being run.\n");
+    return false;
+  };
+  if (cmd == "quit" || cmd == "q") return false;
+  if (cmd == "break" || cmd == "b" || cmd == "tbreak") {
+    if (arg.empty()) {
+      say("Argument required (a line, FILE:LINE or a label).\n");
+      return true;
+    }
+    bool moved = false;
+    std::string error, cond;
+    std::size_t when = arg.find(" if ");
+    if (when != std::string::npos) {
+      cond = trim(std::string_view(arg).substr(when + 4));
+      arg = trim(std::string_view(arg).substr(0, when));
+      std::string_view ops = cond;
+      if (ops.find_first_of("=!<>") == std::string_view::npos) {
+        say("Write the condition as EXPR OP NUMBER, with ==, !=, <, <=, > or >=.\n");
+        return true;
+      }
+    }
+    int32_t p = resolve(arg, moved, error);
+    if (p < 0) {
+      say(error + ".\n");
+      return true;
+    }
+    const Breakpoint* b = e_.add_breakpoint(p, cmd == "tbreak", error);
+    if (!b) {
+      say(error + ".\n");
+      return true;
+    }
+    if (!cond.empty()) e_.set_condition(b->number, cond);
+    say(std::string(cmd == "tbreak" ? "Temporary breakpoint " : "Breakpoint ") + std::to_string(b->number) + " at " +
+        where(p) + (moved ? " (the next line with code)" : "") + "\n");
+  } else if (cmd == "delete" || cmd == "d") {
+    if (arg.empty()) {
+      std::vector<int> all;
+      for (const auto& b : e_.breakpoints()) all.push_back(b.number);
+      for (int n : all) e_.delete_breakpoint(n);
+    } else if (!e_.delete_breakpoint(std::atoi(arg.c_str()))) {
+      int k = std::atoi(arg.c_str());
+      auto it = std::find_if(shown_.begin(), shown_.end(), [&](const Shown& d) { return d.watch && d.number == k; });
+      if (it == shown_.end())
+        say("No breakpoint number " + arg + ".\n");
+      else
+        shown_.erase(it);
+    }
+  } else if (cmd == "enable" || cmd == "disable") {
+    if (arg.empty()) {
+      std::vector<int> all;
+      for (const auto& b : e_.breakpoints()) all.push_back(b.number);
+      for (int n : all) e_.enable_breakpoint(n, cmd == "enable");
+    } else if (!e_.enable_breakpoint(std::atoi(arg.c_str()), cmd == "enable")) {
+      say("No breakpoint number " + arg + ".\n");
+    }
+  } else if (cmd == "info" && (arg == "breakpoints" || arg == "b" || arg == "break")) {
+    if (e_.breakpoints().empty()) {
+      say("No breakpoints.\n");
+      return true;
+    }
+    say("Num  Type        Enb Where\n");
+    for (const auto& b : e_.breakpoints()) {
+      char n[16];
+      std::snprintf(n, sizeof n, "%-4d ", b.number);
+      say(std::string(n) + (b.temporary ? "tbreakpoint " : "breakpoint  ") + (b.enabled ? "y   " : "n   ") +
+          where(b.piece) + (b.hits ? ", hit " + std::to_string(b.hits) + (b.hits == 1 ? " time" : " times") : "") +
+          "\n");
+      if (!b.condition.empty()) say("        stop only if " + b.condition + "\n");
+    }
+  } else if (cmd == "info" && (arg == "registers" || arg == "r")) {
+    if (need_run()) info_registers();
+  } else if (cmd == "run" || cmd == "r") {
+    if (!arg.empty() && arg[0] == '<') {
+      std::string file = trim(std::string_view(arg).substr(1));
+      if (!input_.open(file)) {
+        say("Cannot open " + file + ": " + std::strerror(errno) + ".\n");
+        return true;
+      }
+    } else {
+      input_.rewind();
+    }
+    show_stop(e_.run(), true);
+  } else if (cmd == "display" || cmd == "watch") {
+    if (arg.empty()) {
+      show_displays();
+      return true;
+    }
+    std::string a = arg;
+    uint32_t v = 0;
+    std::string err;
+    if (e_.running() && !value_of(a, v, err)) {
+      say(err);
+      return true;
+    }
+    // Watchpoints are numbered with the breakpoints, displays on their own.
+    shown_.push_back({cmd == "watch" ? e_.take_number() : next_shown_++, arg, cmd == "watch"});
+    if (cmd == "watch") {
+      say("Watchpoint " + std::to_string(shown_.back().number) + ": " + arg +
+          " (checked after every line: the program runs line by line while a watchpoint is set, some hundred "
+          "times slower)\n");
+    } else if (e_.running()) {
+      say(std::to_string(shown_.back().number) + ": " + a + " = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+    }
+  } else if (cmd == "undisplay" || (cmd == "delete" && arg.rfind("display", 0) == 0)) {
+    std::string n = cmd == "undisplay" ? arg : trim(std::string_view(arg).substr(7));
+    int k = std::atoi(n.c_str());
+    auto it = std::find_if(shown_.begin(), shown_.end(), [&](const Shown& d) { return d.number == k; });
+    if (it == shown_.end())
+      say("No display number " + n + ".\n");
+    else
+      shown_.erase(it);
+  } else if (cmd == "x") {
+    if (need_run()) examine(arg);
+  } else if (cmd == "stepi" || cmd == "si") {
+    if (need_run()) stepi();
+  } else if ((cmd == "continue" || cmd == "c") &&
+             std::any_of(shown_.begin(), shown_.end(), [](const Shown& d) { return d.watch; })) {
+    if (!need_run()) return true;
+    Stop s = watch_continue();
+    show_stop(s, true);
+  } else if (cmd == "continue" || cmd == "c") {
+    if (!need_run()) return true;
+    // "continue N" passes the breakpoint it stands at N - 1 more times.
+    int at = e_.hit();
+    Stop s = e_.cont();
+    for (int i = 1; i < count() && s == Stop::breakpoint && e_.hit() == at; i++) s = e_.cont();
+    show_stop(s, true);
+  } else if (cmd == "step" || cmd == "s" || cmd == "next" || cmd == "n") {
+    if (!need_run()) return true;
+    Stop s = Stop::line;
+    bool into = cmd[0] == 's';
+    for (int i = 0; i < count() && e_.running(); i++) {
+      s = into ? e_.step() : e_.next();
+      if (s != Stop::line) break;
+    }
+    show_stop(s, false);
+  } else if (cmd == "finish") {
+    if (!need_run()) return true;
+    std::string_view proc = e_.procedure_of(e_.piece());
+    int32_t entry = entry_of(e_.piece());
+    say("Run till exit from " + std::string(proc) + "\n");
+    Stop s = e_.finish();
+    show_stop(s, true);
+    uint32_t v = 0;
+    if (s == Stop::line && returns_value(entry) && e_.reg(2, v))
+      say("Value returned: rr = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+  } else if (cmd == "up" || cmd == "down") {
+    long k = arg.empty() ? 1 : std::atol(arg.c_str());
+    select_frame(static_cast<long>(selected_) + (cmd == "up" ? k : -k), true);
+  } else if (cmd == "frame" || cmd == "f") {
+    select_frame(arg.empty() ? static_cast<long>(selected_) : std::atol(arg.c_str()), false);
+  } else if (cmd == "info" && (arg == "frame" || arg == "f")) {
+    info_frame();
+  } else if (cmd == "list" || cmd == "l") {
+    list(arg);
+  } else if (cmd == "print" || cmd == "p") {
+    if (need_run()) print_expr(arg);
+  } else if (cmd == "backtrace" || cmd == "bt") {
+    long n = arg.empty() ? 0 : std::atol(arg.c_str());
+    backtrace(n > 0 ? static_cast<std::size_t>(n) : 1000);
+  } else if ((cmd == "help" || cmd == "h") && !arg.empty()) {
+    static constexpr std::pair<std::string_view, std::string_view> kOne[] = {
+        {"break", "break LOC [if EXPR OP NUMBER]: stop at LOC (LINE, FILE:LINE or a label; a procedure stops at\n"
+                  "its first line after ntr).  tbreak: the same, once."},
+        {"delete", "delete [N]: delete breakpoint or watchpoint N, or all."},
+        {"enable", "enable [N], disable [N]: turn a breakpoint (or all) on or off."},
+        {"run", "run [< FILE]: run from the start, the program's input read from FILE."},
+        {"continue", "continue [N]: go on; with N pass the breakpoint it stands at N - 1 more times."},
+        {"step", "step [N]: to the next line, into calls."},
+        {"next", "next [N]: to the next line, over calls."},
+        {"finish", "finish: until the current procedure returns; shows the value it returns."},
+        {"stepi", "stepi: one MIPS instruction."},
+        {"print", "print [/x|/d|/c|/t|/f] EXPR: EXPR is rN, rr, $N, $NAME, *ADDR, *rN or var D, N."},
+        {"display", "display [EXPR]: show EXPR at every stop.  undisplay N: stop showing it."},
+        {"watch", "watch EXPR: stop when its value changes (the program then runs line by line)."},
+        {"x", "x/N ADDR: N words from ADDR, in hexadecimal."},
+        {"info", "info breakpoints | registers | frame."},
+        {"backtrace", "backtrace [N], bt [N]: the calls that led here, frame 0 innermost."},
+        {"frame", "frame N, up [N], down [N]: select a frame for print and info frame."},
+        {"list", "list [LOC]: ten lines around the selected line, or the next ten."},
+        {"quit", "quit: end the session (and SPIM)."},
+    };
+    static constexpr std::pair<std::string_view, std::string_view> kAlias[] = {
+        {"b", "break"}, {"tbreak", "break"}, {"d", "delete"},  {"disable", "enable"}, {"r", "run"},
+        {"c", "continue"}, {"s", "step"}, {"n", "next"}, {"si", "stepi"}, {"p", "print"}, {"undisplay", "display"},
+        {"bt", "backtrace"}, {"up", "frame"}, {"down", "frame"}, {"f", "frame"}, {"l", "list"}, {"q", "quit"}};
+    std::string_view want = arg;
+    for (const auto& [alias, full] : kAlias)
+      if (want == alias) want = full;
+    for (const auto& [name, text] : kOne)
+      if (want == name) {
+        say(std::string(text) + "\n");
+        return true;
+      }
+    say("Undefined command: \"" + arg + "\".  Try \"help\".\n");
+  } else if (cmd == "help" || cmd == "h") {
+    say(kCommandHelp);
+  } else {
+    say("Undefined command: \"" + cmd + "\".  Try \"help\".\n");
+  }
+  return true;
+}
+
+}  // namespace qv::debug

@@ -17,7 +17,9 @@
 
 #include "check/check.h"
 #include "debug/commands.h"
+#include "debug/dap.h"
 #include "debug/engine.h"
+#include "debug/setup.h"
 #include "emit/marks.h"
 #include "emit/out.h"
 #include "fatal.h"
@@ -55,29 +57,13 @@ extern "C" void qv_debug_on_signal(int sig) {
   ::raise(sig);
 }
 
-// The library that makes every Ctrl-C reach SPIM (see shim/sigint.cpp):
-// named by QV_SIGINT_LIB, beside the command (a build tree) or installed.
-std::string find_sigint_lib() {
-  auto usable = [](const std::string& p) { return !p.empty() && ::access(p.c_str(), R_OK) == 0; };
-  if (const char* e = std::getenv("QV_SIGINT_LIB"); e && usable(e)) return e;
-  char self[4096];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) {
-    std::string dir(self, static_cast<std::size_t>(n));
-    dir.erase(dir.rfind('/') + 1);
-    if (usable(dir + "libqvsigint.so")) return dir + "libqvsigint.so";
-  }
-#ifdef QV_SIGINT_LIB_INSTALLED
-  if (usable(QV_SIGINT_LIB_INSTALLED)) return QV_SIGINT_LIB_INSTALLED;
-#endif
-  return {};
-}
-
 constexpr const char* kHelp =
     "Usage: quorvelin-debug [OPTIONS] FILE...\n"
     "Checks, translates and loads an intermediate program in SPIM and runs it\n"
     "under the debugger's commands, read from standard input.\n"
     "\n"
+    "  --dap              be a debug adapter (Debug Adapter Protocol) on standard\n"
+    "                     input and output; the program comes with `launch`\n"
     "  --batch            no prompt; exit with the program's status (also when\n"
     "                     standard input is not a terminal)\n"
     "  -x FILE            run the commands in FILE first\n"
@@ -95,6 +81,7 @@ struct Options {
   std::string spim = "spim";
   uint64_t stack = 0;
   bool batch = false;
+  bool dap = false;
   bool help = false;
   bool version = false;
 };
@@ -110,7 +97,9 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
       v = argv[++i];
       return true;
     };
-    if (a == "--batch") {
+    if (a == "--dap") {
+      o.dap = true;
+    } else if (a == "--batch") {
       o.batch = true;
     } else if (a == "--help") {
       o.help = true;
@@ -138,7 +127,7 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
       o.files.push_back(a);
     }
   }
-  if (!o.help && !o.version && o.files.empty()) {
+  if (!o.help && !o.version && !o.dap && o.files.empty()) {
     error = "no input files";
     return false;
   }
@@ -295,39 +284,21 @@ int main(int argc, char** argv) {
   }
   if (o.help) return qv::write_all(1, std::string(kHelp) + qv::debug::kCommandHelp) ? 0 : 4;
   if (o.version) return qv::write_all(1, std::string("quorvelin-debug ") + QV_VERSION + "\n") ? 0 : 4;
+  if (o.dap) return qv::debug::serve_dap(0, 1);
   if (!::isatty(0)) o.batch = true;
 
-  std::vector<qv::run::Source> srcs;
-  if (!qv::run::read_sources(o.files, srcs, error)) {
+  qv::debug::Loaded l;
+  if (!qv::run::read_sources(o.files, l.srcs, error)) {
     tool_error(error);
     return 4;
   }
-  if (qv::run::check_sources(o.files, srcs, o.stack, "quorvelin-debug")) return 1;
-
-  qv::run::Translation t;
-  try {
-    qv::run::translate(srcs, t);
-  } catch (const qv::Fatal& e) {
-    tool_error(e.what());
+  if (qv::run::check_sources(o.files, l.srcs, o.stack, "quorvelin-debug")) return 1;
+  if (!qv::debug::prepare(o.spim, o.stack, l, error)) {
+    tool_error(error);
     return 4;
   }
-  std::string spim = qv::spim::find_program(o.spim);
-  if (spim.empty()) {
-    tool_error("SPIM is not installed (no '" + o.spim + "' on the PATH)");
-    return 4;
-  }
-  qv::MarkedAssembly a;
-  qv::mark_lines(t.plain, a);
-  qv::spim::SessionJob job;
-  job.spim = spim;
-  job.trap = std::string(qv::spim::trap_file());
-  job.program = a.text;
-  job.stack = o.stack;
-  job.cpu_limit = 600;
-  job.own_group = true;
-  job.preload = find_sigint_lib();
-  qv::debug::Engine engine(srcs, t, a);
-  if (!engine.start(job, error)) {
+  qv::debug::Engine engine(l.srcs, l.t, l.a);
+  if (!engine.start(l.job, error)) {
     tool_error(error);
     return 4;
   }
@@ -348,7 +319,7 @@ int main(int argc, char** argv) {
       return 4;
     }
     TermScreen screen(out);
-    qv::debug::Debugger s(srcs, t, a, engine, screen, input, !o.batch && ::isatty(1));
+    qv::debug::Debugger s(l.srcs, l.t, l.a, engine, screen, input, !o.batch && ::isatty(1));
     bool go = true;
     if (!o.script.empty()) {
       int fd = ::open(o.script.c_str(), O_RDONLY | O_CLOEXEC);

@@ -1,0 +1,34 @@
+// What every front end of the debugger does before its first command: finds
+// SPIM and the interrupt library, and loads a translated program.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "debug/engine.h"
+#include "emit/marks.h"
+#include "run/program.h"
+#include "spim/session.h"
+
+namespace qv::debug {
+
+// The library that makes every Ctrl-C (and every pause) reach SPIM (see
+// shim/sigint.cpp): named by QV_SIGINT_LIB, beside the command (a build
+// tree) or installed; empty when none is found.
+std::string sigint_library();
+
+// A program read, translated and marked, ready for an engine.
+struct Loaded {
+  std::vector<run::Source> srcs;
+  run::Translation t;
+  MarkedAssembly a;
+  spim::SessionJob job;
+};
+
+// Translates `l.srcs` (read and checked by the caller) and prepares
+// SPIM's job; false with `error` when that fails.
+bool prepare(const std::string& spim, uint64_t stack, Loaded& l, std::string& error);
+
+}  // namespace qv::debug

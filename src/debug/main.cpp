@@ -4,6 +4,8 @@
 //
 //   quorvelin-debug [--batch] [-x FILE] [--spim PATH] [--stack BYTES] FILE...
 #include <fcntl.h>
+#include <histedit.h>
+#include <termios.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,10 @@ volatile sig_atomic_t g_interactive = 0;
 volatile sig_atomic_t g_forward = 0;  // the program is running: SPIM takes Ctrl-C
 volatile sig_atomic_t g_reading_input = 0;      // the program waits for a line typed here
 volatile sig_atomic_t g_input_interrupted = 0;  // and Ctrl-C came instead
+// The terminal's settings at start, put back if a signal ends the command
+// while the line editor has the terminal in its own mode.
+struct termios g_term;
+volatile sig_atomic_t g_have_term = 0;
 
 extern "C" void qv_debug_on_signal(int sig) {
   pid_t pid = g_spim;
@@ -53,6 +60,7 @@ extern "C" void qv_debug_on_signal(int sig) {
     return;
   }
   if (pid > 0) ::kill(pid, SIGKILL);
+  if (g_have_term) ::tcsetattr(0, TCSANOW, &g_term);
   ::signal(sig, SIG_DFL);
   ::raise(sig);
 }
@@ -144,13 +152,37 @@ void tool_error(const std::string& msg) {
 
 using qv::debug::trim;
 
+// The terminal: the debugger's words and the program's output, in order.
+class TermScreen : public qv::debug::Screen {
+ public:
+  explicit TermScreen(qv::Out& out) : out_(out) {}
+  void say(std::string_view s) override { put(s); }
+  void program(std::string_view s) override {
+    put(s);
+    out_.flush();
+  }
+  // Whether the cursor stands at the start of a line.
+  bool line_start() const { return line_start_; }
+  void set_line_start() { line_start_ = true; }
+  void put(std::string_view s) {
+    if (s.empty()) return;
+    out_.raw(s.data(), s.size());
+    line_start_ = s.back() == '\n';
+  }
+
+ private:
+  qv::Out& out_;
+  bool line_start_ = true;
+};
+
 // The program's input: a file (--input, run < FILE), the terminal, or
 // nothing (batch mode: the program finds the end of input).
 class TermInput : public qv::debug::ProgramInput {
   using Got = qv::debug::Engine::Got;
 
  public:
-  TermInput(std::string& term_buf, bool terminal, qv::Out& out) : term_buf_(term_buf), terminal_(terminal), out_(out) {}
+  TermInput(std::string& term_buf, bool terminal, qv::Out& out, TermScreen& screen)
+      : term_buf_(term_buf), terminal_(terminal), out_(out), screen_(screen) {}
   ~TermInput() override { close(); }
   TermInput(const TermInput&) = delete;
   TermInput& operator=(const TermInput&) = delete;
@@ -178,7 +210,17 @@ class TermInput : public qv::debug::ProgramInput {
     }
     if (!terminal_) return Got::end;
     // The person at the terminal types the program's line; Ctrl-C stops
-    // the program at its reading line instead.
+    // the program at its reading line instead.  The screen says that the
+    // program waits: once in full, then with a mark where the program's
+    // own prompt (a line it did not end) does not say it already.
+    if (term_buf_.find('\n') == std::string::npos) {
+      if (!hinted_) {
+        if (!screen_.line_start()) screen_.put("\n");
+        screen_.put("[the program reads its input here: type a line; Ctrl-D ends the input, Ctrl-C stops the program]\n");
+        hinted_ = true;
+      }
+      if (screen_.line_start()) screen_.put("(input) ");
+    }
     out_.flush();
     struct Pause {
       sig_atomic_t was = g_forward;
@@ -206,6 +248,8 @@ class TermInput : public qv::debug::ProgramInput {
       }
       if (r <= 0) return Got::end;
       term_buf_.append(b, static_cast<std::size_t>(r));
+      // What was typed ended the line on the screen (the terminal echoes).
+      if (term_buf_.back() == '\n') screen_.set_line_start();
     }
   }
 
@@ -217,23 +261,57 @@ class TermInput : public qv::debug::ProgramInput {
   std::string& term_buf_;
   bool terminal_;
   qv::Out& out_;
+  TermScreen& screen_;
+  bool hinted_ = false;
   int fd_ = -1;
 };
 
-// The terminal: the debugger's words and the program's output, in order.
-class TermScreen : public qv::debug::Screen {
+// The command line at a terminal: line editing and history from libedit
+// (the user's ~/.editrc applies).
+class Prompt {
  public:
-  explicit TermScreen(qv::Out& out) : out_(out) {}
-  void say(std::string_view s) override { out_.raw(s.data(), s.size()); }
-  void program(std::string_view s) override {
-    out_.raw(s.data(), s.size());
-    out_.flush();
+  Prompt() {
+    hist_ = history_init();
+    history(hist_, &ev_, H_SETSIZE, 1000);
+    history(hist_, &ev_, H_SETUNIQUE, 1);
+    el_ = el_init("quorvelin-debug", stdin, stdout, stderr);
+    el_set(el_, EL_PROMPT, &Prompt::text);
+    el_set(el_, EL_EDITOR, "emacs");
+    el_set(el_, EL_HIST, history, hist_);
+    el_source(el_, nullptr);
+  }
+  ~Prompt() {
+    el_end(el_);
+    history_end(hist_);
+  }
+  Prompt(const Prompt&) = delete;
+  Prompt& operator=(const Prompt&) = delete;
+
+  enum class Read : uint8_t { line, interrupted, end };
+  Read get(std::string& line) {
+    int n = 0;
+    errno = 0;
+    const char* s = el_gets(el_, &n);
+    if (!s || n <= 0) {
+      if (errno == EINTR) {
+        // Ctrl-C: the line typed so far is dropped, as in gdb.
+        el_reset(el_);
+        return Read::interrupted;
+      }
+      return Read::end;
+    }
+    line.assign(s, static_cast<std::size_t>(n));
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (!trim(line).empty()) history(hist_, &ev_, H_ENTER, line.c_str());
+    return Read::line;
   }
 
  private:
-  qv::Out& out_;
+  static const char* text(EditLine*) { return "(qvdb) "; }
+  EditLine* el_ = nullptr;
+  History* hist_ = nullptr;
+  HistEvent ev_{};
 };
-
 
 // Runs one command; while it may run the program, Ctrl-C goes to SPIM.
 bool execute(qv::debug::Debugger& d, const std::string& line) {
@@ -307,18 +385,19 @@ int main(int argc, char** argv) {
   struct sigaction sa {};
   sa.sa_handler = qv_debug_on_signal;
   sigemptyset(&sa.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  // No SA_RESTART: Ctrl-C at the prompt ends the line being typed.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE}) sigaction(sig, &sa, nullptr);
 
   int status = 0;
   try {
     qv::Out out(1, "standard output");
     std::string buf, line, last;
-    TermInput input(buf, !o.batch, out);
+    TermScreen screen(out);
+    TermInput input(buf, !o.batch, out, screen);
     if (!o.input.empty() && !input.open(o.input)) {
       tool_error("cannot open " + o.input + ": " + std::strerror(errno));
       return 4;
     }
-    TermScreen screen(out);
     qv::debug::Debugger s(l.srcs, l.t, l.a, engine, screen, input, !o.batch && ::isatty(1));
     bool go = true;
     if (!o.script.empty()) {
@@ -334,12 +413,30 @@ int main(int argc, char** argv) {
       }
       ::close(fd);
     }
+    std::unique_ptr<Prompt> prompt;
+    if (!o.batch && ::isatty(0)) {
+      if (::tcgetattr(0, &g_term) == 0) g_have_term = 1;
+      prompt = std::make_unique<Prompt>();
+    }
     while (go) {
-      if (!o.batch) {
-        out.raw("(qvdb) ");
+      if (prompt) {
         out.flush();
+        Prompt::Read r = prompt->get(line);
+        if (r == Prompt::Read::end) {
+          out.raw("quit\n");
+          break;
+        }
+        if (r == Prompt::Read::interrupted) {
+          out.raw("Quit\n");
+          continue;
+        }
+      } else {
+        if (!o.batch) {
+          out.raw("(qvdb) ");
+          out.flush();
+        }
+        if (!read_line(0, buf, line)) break;
       }
-      if (!read_line(0, buf, line)) break;
       // At a terminal an empty line repeats the last step, next, continue
       // or list.
       if (!o.batch && trim(line).empty()) {

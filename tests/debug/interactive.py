@@ -41,7 +41,7 @@ def expect(fd, text, timeout=10.0):
             except OSError:
                 chunk = b""
             if not chunk:
-                sys.exit(f"the terminal closed while waiting for {text!r}")
+                sys.exit(f"the terminal closed while waiting for {text!r}; the screen ends with:\n{screen[-600:].decode(errors='replace')}")
             screen += chunk
     at = screen.index(text.encode()) + len(text)
     seen = screen[:at]

@@ -10,6 +10,9 @@ command -v spim >/dev/null || missing+=(spim)
 command -v python3 >/dev/null || missing+=(python3)
 # The language server's JSON library (headers only).
 [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
+# The debugger's line editing and history (it brings the archives of
+# libbsd, libmd and terminfo that a static link takes too).
+[ -f /usr/include/histedit.h ] || missing+=(libedit-dev)
 # A real client for the language server's tests: Neovim's built-in one.
 command -v nvim >/dev/null || missing+=(neovim)
 # The editor support (tools/check-editors.sh): Node.js and npm build and test

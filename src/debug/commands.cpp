@@ -230,27 +230,28 @@ void Debugger::examine(std::string_view arg) {
     say("Write x/N ADDR, with ADDR a number, a label or a print expression.\n");
     return;
   }
+  uint32_t exact = addr;
   addr &= ~3u;
-  // A class table's words are code addresses: one a line, with the
-  // method's label.
   std::vector<uint32_t> words;
-  bool code = true;
   for (uint32_t i = 0; i < count; i++) {
     uint32_t v = 0;
-    if (!e_.word(addr + 4 * i, v)) {
-      code = false;
-      break;
-    }
+    if (!e_.word(addr + 4 * i, v)) break;
     words.push_back(v);
-    if (e_.piece_of(v) < 0 || describe(v).empty()) code = false;
   }
+  // Words that are a label's address (a class table's superclass and
+  // methods, a pointer to a string) are named, one a line.
+  auto label_of = [&](uint32_t v) {
+    uint32_t off = 0;
+    const std::string* n = e_.symbol_at(v, off);
+    return n && off == 0 ? " <" + *n + ">" : std::string();
+  };
+  bool named = std::any_of(words.begin(), words.end(), [&](uint32_t v) { return !label_of(v).empty(); });
   for (uint32_t i = 0; i < words.size(); i++) {
-    if (code || i % 4 == 0) {
+    if (named || i % 4 == 0) {
       if (i) say("\n");
       say(qv::spim::hex(addr + 4 * i) + describe(addr + 4 * i) + ":");
     }
-    say("\t" + qv::spim::hex(words[i]));
-    if (code) say(describe(words[i]));
+    say("\t" + qv::spim::hex(words[i]) + label_of(words[i]));
   }
   if (words.size() < count) {
     if (!words.empty()) say("\n");
@@ -258,30 +259,35 @@ void Debugger::examine(std::string_view arg) {
     return;
   }
   say("\n");
+  // Code: the line it belongs to.
+  if (int32_t piece = e_.piece_of(addr); piece >= 0) {
+    say("code of " + where(piece) + ":\t" + trim(srcs_[t_.pieces[piece].file].line(t_.pieces[piece].line)) + "\n");
+    return;
+  }
   // A string: its text, up to its end or a screenful.
   uint32_t off = 0;
-  const std::string* label = e_.symbol_at(addr, off);
-  if (!label || off != 0 || e_.piece_of(addr) >= 0) return;
+  const std::string* label = e_.symbol_at(exact, off);
+  if (!label || off != 0) return;
   std::string text;
-  for (uint32_t at = addr; text.size() < 200; at += 4) {
+  for (uint32_t at = exact; text.size() < 200; at++) {
     uint32_t w = 0;
-    if (!e_.word(at, w)) return;
-    for (int b = 0; b < 4; b++) {
-      unsigned char c = static_cast<unsigned char>(w >> (8 * b));  // SPIM runs little-endian
-      if (c == 0) {
-        if (text.empty()) return;
-        say(describe(addr).substr(1) + ": \"" + check::Diags::escape(text) + "\"\n");
-        return;
-      }
-      if (c == '\n') {
-        text += "\\n";
-      } else if (c == '\t') {
-        text += "\\t";
-      } else if (c < 32 || c >= 127) {
-        return;  // not a string
-      } else {
-        text.push_back(static_cast<char>(c));
-      }
+    if (!e_.word(at & ~3u, w)) return;
+    unsigned char c = static_cast<unsigned char>(w >> (8 * (at & 3)));  // SPIM runs little-endian
+    if (c == 0) {
+      if (!text.empty()) say("<" + *label + ">: \"" + text + "\"\n");
+      return;
+    }
+    if (c == '\n') {
+      text += "\\n";
+    } else if (c == '\t') {
+      text += "\\t";
+    } else if (c == '"' || c == '\\') {
+      text.push_back('\\');
+      text.push_back(static_cast<char>(c));
+    } else if (c < 32 || c >= 127) {
+      return;  // not a string
+    } else {
+      text.push_back(static_cast<char>(c));
     }
   }
 }
@@ -568,6 +574,15 @@ bool Debugger::reg(int n, uint32_t& v) {
   const FrameInfo& callee = frames_[selected_ - 1];
   if (n < 9 || n > 22 || callee.fp == frames_[selected_].fp) return e_.reg(n, v);
   return e_.word(callee.fp + 64 - 4 * static_cast<uint32_t>(n - 9), v);
+}
+
+Place Debugger::reg_place(int n) {
+  // As reg() reads it.
+  if (selected_ == 0 || n < 9 || n > 22) return {Place::gpr, n, 0};
+  frames();
+  const FrameInfo& callee = frames_[selected_ - 1];
+  if (callee.fp == frames_[selected_].fp) return {Place::gpr, n, 0};
+  return {Place::word, 0, callee.fp + 64 - 4 * static_cast<uint32_t>(n - 9)};
 }
 
 int32_t Debugger::entry_of(int32_t piece) const {

@@ -311,7 +311,15 @@ bool Engine::freg(int n, uint32_t& bits) {
 
 bool Engine::word(uint32_t addr, uint32_t& v) {
   spim::Answer a;
-  return command("print " + hex(addr), a) && a.err.empty() && value_after_equals(a.out, v);
+  if (!command("print " + hex(addr), a) || !a.err.empty()) return false;
+  // An instruction comes as SPIM steps it: "[0x00400148]\t0x15400002  bne ...".
+  if (a.out.compare(0, 3, "[0x") == 0) {
+    std::size_t w = a.out.find("]\t0x");
+    if (w == std::string::npos) return false;
+    v = static_cast<uint32_t>(std::strtoul(a.out.c_str() + w + 4, nullptr, 16));
+    return true;
+  }
+  return value_after_equals(a.out, v);
 }
 
 bool Engine::refresh_pc() {
@@ -640,6 +648,135 @@ std::vector<FrameInfo> Engine::backtrace(std::size_t limit) {
     fp = up;
   }
   return v;
+}
+
+}  // namespace qv::debug
+
+namespace qv::debug {
+
+bool Engine::text_end(uint32_t& end) {
+  // SPIM shows an assembled word as "[0x00400038]\t0x34090037  ori ..." and
+  // an empty one as "[0x00400040]\t<none>"; past the segment it answers on
+  // standard error.  The code is contiguous from the start of the segment.
+  auto code = [&](uint32_t addr) {
+    spim::Answer a;
+    return command("print " + hex(addr), a) && a.err.empty() && a.out.find("<none>") == std::string::npos &&
+           a.out.find("[0x") != std::string::npos;
+  };
+  uint32_t lo = 0x00400000;
+  for (uint32_t t : table_) lo = std::max(lo, t);
+  if (!code(lo)) return false;
+  // Gallop to an empty word, then halve the gap.
+  uint32_t step = 4, hi = lo + step;
+  while (code(hi)) {
+    lo = hi;
+    step *= 2;
+    if (step > (64u << 20)) return false;
+    hi = lo + step;
+  }
+  while (hi - lo > 4) {
+    uint32_t mid = lo + (hi - lo) / 8 * 4;
+    if (code(mid))
+      lo = mid;
+    else
+      hi = mid;
+  }
+  end = hi;
+  return true;
+}
+
+// SPIM's `run ADDR` starts at ADDR, but first sets up the program's stack
+// again: $sp, $a0, $a1 and $a2 change (the words above the first $sp are
+// written again with the same arguments and environment).  So the snippet
+// puts back every register as it was, but $k0, which carries the way back
+// (the trap handler sets $k0 and $k1 afresh before it reads them; the
+// program never uses them), and it returns with `jr` onto a breakpoint at
+// the program's instruction, where SPIM stops again.  li is written as lui
+// and ori so that $at is not used behind its back.  $at itself cannot be
+// written (SPIM's assembler keeps it), and need not be: no template names
+// it, so it is dead wherever an assembly line begins, the only places a
+// value is set.
+bool Engine::poke(int target, uint32_t addr, uint32_t value, std::string& error) {
+  if (!running_ || pc_ == 0 || pc_ >= 0x80000000u) {
+    error = "the program is not stopped at one of its lines";
+    return false;
+  }
+  // Only the first instruction of an assembly line's expansion shows its
+  // line: "[0x00400024]\t0x34090003  ori $9, $0, 3   ; 4: li $9, 3".
+  spim::Answer at;
+  if (!command("print " + hex(pc_), at) || at.out.find("; ") == std::string::npos) {
+    error = "the program stands inside the expansion of a MIPS pseudo-instruction: stepi once more";
+    return false;
+  }
+  if (target == 1) {
+    error = "$at is the assembler's";
+    return false;
+  }
+  uint32_t regs[32] = {};
+  for (int n = 1; n < 32; n++)
+    if (!reg(n, regs[n])) {
+      error = "cannot read the registers";
+      return false;
+    }
+  uint32_t start = 0;
+  if (!text_end(start)) {
+    error = "cannot find the end of the program's code";
+    return false;
+  }
+  auto load = [](int r, uint32_t v) {
+    return std::vector<std::string>{"lui $" + std::to_string(r) + ", " + hex(v >> 16),
+                                    "ori $" + std::to_string(r) + ", $" + std::to_string(r) + ", " + hex(v & 0xffff)};
+  };
+  std::vector<std::string> lines;
+  auto add = [&](std::vector<std::string> l) { lines.insert(lines.end(), l.begin(), l.end()); };
+  if (!target) {
+    add(load(26, addr));
+    add(load(27, value));
+    lines.push_back("sw $27, 0($26)");
+  }
+  for (int n = 2; n < 32; n++)
+    if (n != 26) add(load(n, n == target ? value : regs[n]));
+  add(load(26, pc_));
+  lines.push_back("jr $26");
+  spim::Answer a;
+  for (const std::string& l : lines)
+    if (!command(". " + l, a) || !a.err.empty()) {
+      error = "SPIM did not assemble '" + l + "'" + (a.err.empty() ? "" : ": " + a.err);
+      return false;
+    }
+  bool own = !wanted(pc_);
+  if (own && (!command("breakpoint " + hex(pc_), a) || !a.err.empty())) {
+    error = "SPIM refused a breakpoint at " + hex(pc_);
+    return false;
+  }
+  bool back = command("run " + hex(start), a) && a.out.find(kHit) != std::string::npos;
+  if (own) command("delete " + hex(pc_), a);
+  uint32_t pc = 0;
+  spim::Answer p;
+  if (!back || !command("print $pc", p) || !value_after_equals(p.out, pc) || pc != pc_) {
+    error = "the program did not come back to " + hex(pc_);
+    return false;
+  }
+  return true;
+}
+
+bool Engine::set_reg(int n, uint32_t v, std::string& error) {
+  if (n < 2 || n > 31 || n == 26) {
+    error = "register $" + std::to_string(n) + " cannot be set";
+    return false;
+  }
+  return poke(n, 0, v, error);
+}
+
+bool Engine::set_word(uint32_t addr, uint32_t v, std::string& error) {
+  // A store where nothing is mapped would end the program in the trap
+  // handler: only a word that can be read, of data or the stack.
+  uint32_t old = 0;
+  if ((addr & 3) || addr >= 0x80000000u || !word(addr, old)) {
+    error = "no word of data or stack at " + hex(addr);
+    return false;
+  }
+  return poke(0, addr, v, error);
 }
 
 }  // namespace qv::debug

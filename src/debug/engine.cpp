@@ -335,7 +335,9 @@ Stop Engine::run() {
     // SPIM died (a data word executed): a new one, with the breakpoints again.
     std::string error;
     spim::Answer a;
-    if (!session_.restart(error) || !session_.load(a)) return Stop::died;
+    if (!session_.restart(error)) return Stop::died;
+    if (on_spawn_) on_spawn_(session_.pid());
+    if (!session_.load(a)) return Stop::died;
     place_breakpoints();
   } else if (running_ || !output_.empty() || fault_.have_record) {
     // A second run starts from a fresh machine, with the breakpoints again.

@@ -96,6 +96,9 @@ class Engine {
   bool running() const { return running_; }
   // SPIM's process (for forwarding Ctrl-C), -1: none.
   pid_t spim_pid() const { return session_.pid(); }
+  // Told the new process whenever SPIM is started again (after it died), so
+  // that an interrupt reaches the one that runs.
+  void set_on_spawn(std::function<void(pid_t)> f) { on_spawn_ = std::move(f); }
   uint32_t pc() const { return pc_; }
   int32_t piece() const { return piece_; }  // the current line's piece, -1: none
   int hit() const { return hit_; }
@@ -111,6 +114,11 @@ class Engine {
 
   bool reg(int n, uint32_t& v);
   bool word(uint32_t addr, uint32_t& v);
+  // Give general register $n (2..31 but $k0) or the data or stack word at
+  // `addr` a new value, at a stop of a running program.  SPIM has no
+  // command for it: see poke().
+  bool set_reg(int n, uint32_t v, std::string& error);
+  bool set_word(uint32_t addr, uint32_t v, std::string& error);
   // The program's label at or before `addr` (nullptr: none), and how far
   // past it the address lies.
   const std::string* symbol_at(uint32_t addr, uint32_t& offset) const;
@@ -142,6 +150,13 @@ class Engine {
   // Continues until `addr` is reached with the frame pointer at `fp_want`
   // or above (a deeper call returning there does not count).
   Stop run_to(uint32_t addr, uint32_t fp_want);
+  // Runs a few instructions of the debugger's own at a stop: assembled after
+  // the program's code (SPIM's `.` command), they store `value` into
+  // register `reg` (0: none) or the word at `addr`, put back every other
+  // register and jump back to where the program stands.
+  bool poke(int reg, uint32_t addr, uint32_t value, std::string& error);
+  // The first address after the assembled code.
+  bool text_end(uint32_t& end);
 
   const std::vector<run::Source>& srcs_;
   const run::Translation& t_;
@@ -168,6 +183,7 @@ class Engine {
   std::string why_, spim_err_, output_, last_step_;
   std::function<void(std::string_view)> sink_;
   std::function<bool(const Breakpoint&)> check_;
+  std::function<void(pid_t)> on_spawn_;
   uint32_t target_ = 0;  // where run_to is going, 0: nowhere
   // Whether SPIM should hold a breakpoint at `addr` (an enabled one of the
   // user's, or a reading syscall).

@@ -381,6 +381,7 @@ int main(int argc, char** argv) {
     return 4;
   }
   g_spim = engine.spim_pid();
+  engine.set_on_spawn([](pid_t pid) { g_spim = pid; });
   g_interactive = !o.batch;
   struct sigaction sa {};
   sa.sa_handler = qv_debug_on_signal;

@@ -946,10 +946,11 @@ bool Debugger::execute(const std::string& line) {
         {"next", "next [N]: to the next line, over calls."},
         {"finish", "finish: until the current procedure returns; shows the value it returns."},
         {"stepi", "stepi: one MIPS instruction."},
-        {"print", "print [/x|/d|/c|/t|/f] EXPR: EXPR is rN, rr, $N, $NAME, *ADDR, *rN or var D, N."},
+        {"print", "print [/x|/d|/c|/t|/f] EXPR: EXPR is rN, rr, fpN, $N, $NAME, *ADDR, *rN or var D, N."},
         {"display", "display [EXPR]: show EXPR at every stop.  undisplay N: stop showing it."},
         {"watch", "watch EXPR: stop when its value changes (the program then runs line by line)."},
-        {"x", "x/N ADDR: N words from ADDR, in hexadecimal."},
+        {"x", "x/N ADDR: N words from ADDR (a number, a label or an EXPR), in hexadecimal, named by the labels\n"
+              "they fall in or point at; a string also as text, code with its line."},
         {"info", "info breakpoints | registers | frame."},
         {"backtrace", "backtrace [N], bt [N]: the calls that led here, frame 0 innermost."},
         {"frame", "frame N, up [N], down [N]: select a frame for print and info frame."},

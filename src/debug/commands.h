@@ -83,6 +83,9 @@ class Debugger {
   bool select(std::size_t k);
   // Register $n as the selected frame sees it.
   bool reg(int n, uint32_t& v);
+  // Where register $n as the selected frame sees it lives: the register
+  // itself, or the word of a callee's record that saved it.
+  Place reg_place(int n);
   // The selected frame's record: false when it is not built yet.
   struct Slot {
     std::string name;  // "var 0, D"

@@ -56,19 +56,43 @@ bool read_sources(const std::vector<std::string>& names, std::vector<Source>& ou
   return true;
 }
 
-bool check_sources(const std::vector<std::string>& names, const std::vector<Source>& srcs, uint64_t stack,
-                   const char* tool) {
+namespace {
+
+void check_into(const std::vector<std::string>& names, const std::vector<Source>& srcs, uint64_t stack,
+                check::Diags& diags) {
   check::Settings settings;
   settings.reserved = spim::trap_labels();
   settings.reserved_prefixes = {std::string(kLabelPrefix)};
   settings.stack_set = stack != 0;
-  check::Diags diags(&check::rule_names());
-  diags.tool = tool;
   std::vector<std::string> texts;
   for (const Source& src : srcs) texts.push_back(src.text);
   check::check_texts(names, texts, settings, diags);
+}
+
+}  // namespace
+
+bool check_sources(const std::vector<std::string>& names, const std::vector<Source>& srcs, uint64_t stack,
+                   const char* tool) {
+  check::Diags diags(&check::rule_names());
+  diags.tool = tool;
+  check_into(names, srcs, stack, diags);
   diags.print(2);
   return diags.has_errors();
+}
+
+bool check_sources(const std::vector<std::string>& names, const std::vector<Source>& srcs, uint64_t stack,
+                   const char* tool, std::string& text) {
+  check::Diags diags(&check::rule_names());
+  diags.tool = tool;
+  check_into(names, srcs, stack, diags);
+  diags.trim();
+  text.clear();
+  bool errors = false;
+  for (const check::Diag& d : diags.all()) {
+    text += diags.format(d, false);
+    errors = errors || d.severity == check::Severity::error;
+  }
+  return errors;
 }
 
 int32_t Translation::piece_at(std::size_t offset) const {

@@ -36,6 +36,10 @@ bool read_sources(const std::vector<std::string>& names, std::vector<Source>& ou
 // standard error under the name `tool`.  True when there is an error.
 bool check_sources(const std::vector<std::string>& names, const std::vector<Source>& srcs, uint64_t stack,
                    const char* tool);
+// The same, with the diagnostics as text in `text` instead (a front end
+// that shows them in a window of its own).
+bool check_sources(const std::vector<std::string>& names, const std::vector<Source>& srcs, uint64_t stack,
+                   const char* tool, std::string& text);
 
 // A piece of input as the translator reads it (at most 99 characters of a line).
 struct Piece {

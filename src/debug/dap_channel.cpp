@@ -1,0 +1,138 @@
+#include "debug/dap_channel.h"
+
+#include <signal.h>
+
+#include "fatal.h"
+
+namespace qv::debug::dap {
+
+void Sender::send(json m) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!failure_.empty()) return;
+  m["seq"] = seq_++;
+  try {
+    lsp::send(out_, m);
+  } catch (const Fatal& e) {
+    failure_ = e.what();
+  }
+}
+
+void Sender::ok(const json& request, json body) {
+  json m = {{"type", "response"}, {"request_seq", request.value("seq", 0)}, {"success", true},
+            {"command", request.value("command", "")}};
+  if (!body.is_null()) m["body"] = std::move(body);
+  send(std::move(m));
+}
+
+void Sender::fail(const json& request, const std::string& message) {
+  json m = {{"type", "response"},
+            {"request_seq", request.is_object() ? request.value("seq", 0) : 0},
+            {"success", false},
+            {"command", request.is_object() ? request.value("command", "") : ""},
+            {"message", message},
+            {"body", {{"error", {{"id", 1}, {"format", message}, {"showUser", false}}}}}};
+  send(std::move(m));
+}
+
+void Sender::event(std::string_view name, json body) {
+  json m = {{"type", "event"}, {"event", name}};
+  if (!body.is_null()) m["body"] = std::move(body);
+  send(std::move(m));
+}
+
+bool Sender::failed() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return !failure_.empty();
+}
+
+std::string Sender::failure() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return failure_;
+}
+
+void Control::interrupt(bool end) {
+  if (waiting_input)
+    cv.notify_all();
+  else if (busy && spim > 0 && end)
+    ::kill(spim, SIGKILL);
+  else if (busy && continuing && spim > 0)
+    ::kill(spim, SIGINT);
+}
+
+namespace {
+
+// A frame's body that is a request: a JSON object with a string command.
+bool is_request(const json& m) {
+  return m.is_object() && m.value("type", "") == "request" && m.contains("command") && m["command"].is_string() &&
+         m.contains("seq") && m["seq"].is_number_integer();
+}
+
+}  // namespace
+
+void read_requests(int fd, Sender& out, Control& c) {
+  lsp::Reader in(fd);
+  std::string body;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(c.mu);
+      if (c.stop) return;
+    }
+    lsp::Reader::Got got;
+    while ((got = in.next(body)) != lsp::Reader::Got::none) {
+      if (got == lsp::Reader::Got::bad_frame) {
+        out.fail(nullptr, "a message without a usable Content-Length header");
+        continue;
+      }
+      json m = json::parse(body, nullptr, false);
+      if (m.is_discarded() || !is_request(m)) {
+        // Answered only when it names itself well enough to be answered.
+        out.fail(m.is_object() ? m : json(nullptr), m.is_discarded() ? "a message that is not JSON" : "not a request");
+        continue;
+      }
+      std::string cmd = m["command"];
+      if (!m.contains("arguments") || m["arguments"].is_null()) m["arguments"] = json::object();
+      if (!m["arguments"].is_object()) {
+        out.fail(m, "the arguments are not an object");
+        continue;
+      }
+      std::lock_guard<std::mutex> lock(c.mu);
+      if (cmd == "threads") {
+        out.ok(m, {{"threads", json::array({{{"id", 1}, {"name", "program"}}})}});
+      } else if (cmd == "pause") {
+        out.ok(m);
+        if (c.busy) {
+          c.pause = true;
+          c.interrupt(false);
+        }
+      } else if (c.busy && cmd == "evaluate" && m["arguments"].value("context", "") == "repl" &&
+                 m["arguments"].contains("expression") && m["arguments"]["expression"].is_string()) {
+        // While the program runs, the console's lines are its input.
+        c.input.push_back(m["arguments"]["expression"].get<std::string>() + "\n");
+        out.ok(m, {{"result", ""}, {"variablesReference", 0}});
+        c.cv.notify_all();
+      } else {
+        if (cmd == "disconnect" || cmd == "terminate") {
+          c.quit = true;
+          c.interrupt(true);
+        } else if (c.busy && c.continuing &&
+                   (cmd == "setBreakpoints" || cmd == "setFunctionBreakpoints" ||
+                    cmd == "setExceptionBreakpoints")) {
+          // Set while the program runs on: stopped, set, and resumed.
+          c.silent = true;
+          c.interrupt(false);
+        }
+        c.requests.push_back(std::move(m));
+        c.cv.notify_all();
+      }
+    }
+    if (out.failed() || !in.fill(100)) {
+      std::lock_guard<std::mutex> lock(c.mu);
+      c.closed = true;
+      c.interrupt(true);
+      c.cv.notify_all();
+      return;
+    }
+  }
+}
+
+}  // namespace qv::debug::dap

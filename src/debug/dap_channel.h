@@ -1,0 +1,70 @@
+// The debug adapter's two ends: the messages it sends (from two threads,
+// one writer) and the requests it reads, on a thread of its own so that a
+// pause, a disconnect or a line of the program's input arrives while the
+// engine waits for SPIM.
+#pragma once
+
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "emit/out.h"
+#include "lsp/rpc.h"
+
+namespace qv::debug::dap {
+
+using json = nlohmann::json;
+
+// Responses and events, numbered, each written whole.  A failed write is
+// kept (the first message) and ends the session: see failed().
+class Sender {
+ public:
+  explicit Sender(int fd) : out_(fd, "standard output") {}
+  void ok(const json& request, json body = nullptr);
+  void fail(const json& request, const std::string& message);
+  void event(std::string_view name, json body = nullptr);
+  bool failed();
+  std::string failure();
+
+ private:
+  void send(json m);
+  std::mutex mu_;
+  Out out_;
+  int64_t seq_ = 1;
+  std::string failure_;
+};
+
+// What the reader thread and the engine's thread share.
+struct Control {
+  std::mutex mu;
+  std::condition_variable cv;
+  std::deque<json> requests;      // for the engine's thread, in order
+  std::deque<std::string> input;  // the program's input, typed in the console
+  bool closed = false;            // the client went away (or wrote nonsense for ever)
+  bool stop = false;              // the session is over: the reader ends
+  // While the engine runs the program:
+  bool busy = false;
+  bool continuing = false;        // a continue, which a new breakpoint may interrupt and resume
+  bool waiting_input = false;     // inside the program's read, waiting for a line
+  pid_t spim = -1;
+  bool pause = false;             // the client asked to pause
+  bool silent = false;            // interrupted to set breakpoints, then on again
+  bool quit = false;              // a disconnect or terminate is queued
+  // Stops the running program, called with `mu` held: a program waiting
+  // for a line is woken; one that runs on after a continue gets SPIM's
+  // Ctrl-C.  Only there: between the engine's commands SPIM sits at its
+  // prompt, where an interrupt would answer a command nobody sent.  `end`
+  // ends SPIM instead, whatever it does.
+  void interrupt(bool end);
+};
+
+// Reads frames from `fd` until the client closes it or `c.stop` is set,
+// answering what needs no engine and queuing the rest (see dap.cpp).
+void read_requests(int fd, Sender& out, Control& c);
+
+}  // namespace qv::debug::dap

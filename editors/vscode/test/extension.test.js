@@ -9,15 +9,32 @@ const Module = require('node:module');
 const root = path.join(__dirname, '..');
 const manifest = JSON.parse(fs.readFileSync(path.join(root, 'package.json'), 'utf8'));
 
-// The stand-ins: a setting, the clients started, the messages shown.
-const world = { lspPath: '', clients: [], errors: [], onConfig: null, failStart: false };
+// The stand-ins: the settings, the clients started, the messages shown, the
+// debugger's registrations and the sessions started.
+const world = {
+  lspPath: '', debugPath: '', clients: [], errors: [], onConfig: null, failStart: false,
+  factories: {}, providers: {}, commands: {}, sessions: [], editor: undefined,
+};
 const stubs = {
   vscode: {
     workspace: {
-      getConfiguration: (section) => ({ get: (key, dflt) => (section === 'quorvelin' && key === 'lspPath' ? world.lspPath : dflt) }),
+      getConfiguration: (section) => ({
+        get: (key, dflt) => (section !== 'quorvelin' ? dflt : key === 'lspPath' ? world.lspPath : key === 'debugPath' ? world.debugPath : dflt),
+      }),
       onDidChangeConfiguration: (f) => { world.onConfig = f; return { dispose() {} }; },
+      getWorkspaceFolder: () => ({ name: 'ws' }),
     },
-    window: { showErrorMessage: (m) => world.errors.push(m) },
+    window: {
+      showErrorMessage: (m) => world.errors.push(m),
+      get activeTextEditor() { return world.editor; },
+    },
+    debug: {
+      registerDebugAdapterDescriptorFactory: (type, f) => { world.factories[type] = f; return { dispose() {} }; },
+      registerDebugConfigurationProvider: (type, p) => { world.providers[type] = p; return { dispose() {} }; },
+      startDebugging: async (folder, config) => { world.sessions.push({ folder, config }); return true; },
+    },
+    commands: { registerCommand: (id, f) => { world.commands[id] = f; return { dispose() {} }; } },
+    DebugAdapterExecutable: class { constructor(command, args) { Object.assign(this, { command, args }); } },
   },
   'vscode-languageclient/node': {
     LanguageClient: class {
@@ -74,4 +91,50 @@ test('the server: from the PATH, from the setting, restarted when it changes, a 
   assert.match(world.errors[0], /\/nowhere\/quorvelin-lsp.*quorvelin\.lspPath/);
   await ext.deactivate();
   assert.ok(!c.running);
+});
+
+test('the debugger: its contribution agrees with the language, the adapter from the PATH or the setting', async () => {
+  const lang = manifest.contributes.languages[0].id;
+  const [dbg] = manifest.contributes.debuggers;
+  assert.strictEqual(dbg.type, 'quorvelin');
+  assert.deepStrictEqual(dbg.languages, [lang]);
+  assert.deepStrictEqual(manifest.contributes.breakpoints, [{ language: lang }]);
+  const launch = dbg.configurationAttributes.launch;
+  for (const config of [...dbg.initialConfigurations, ...dbg.configurationSnippets.map((s) => s.body)]) {
+    assert.strictEqual(config.type, dbg.type);
+    assert.ok(config.program, 'every configuration names its program');
+    for (const key of Object.keys(config))
+      assert.ok(['type', 'request', 'name'].includes(key) || key in launch.properties, `${key} is a launch attribute`);
+  }
+  assert.deepStrictEqual(launch.required, ['program']);
+  const cmd = manifest.contributes.commands.find((c) => c.command === 'quorvelin.debugFile');
+  assert.strictEqual(cmd.title, 'Run and debug this program');
+  assert.ok('quorvelin.debugPath' in manifest.contributes.configuration.properties);
+
+  await ext.activate({ subscriptions: [] });
+  const factory = world.factories.quorvelin;
+  world.debugPath = '';
+  assert.deepStrictEqual({ ...factory.createDebugAdapterDescriptor({}) }, { command: 'quorvelin-debug', args: ['--dap'] });
+  world.debugPath = ' /opt/qv/bin/quorvelin-debug ';
+  assert.strictEqual(factory.createDebugAdapterDescriptor({}).command, '/opt/qv/bin/quorvelin-debug');
+  await ext.deactivate();
+});
+
+test('the debugger: F5 without a launch.json and "Run and debug this program" debug the file in the editor', async () => {
+  await ext.activate({ subscriptions: [] });
+  const provider = world.providers.quorvelin;
+  world.editor = { document: { languageId: 'quorvelin-ic', isDirty: true, uri: { fsPath: '/w/prog.ic' }, save: async () => { world.editor.document.isDirty = false; } } };
+  assert.deepStrictEqual(provider.resolveDebugConfiguration(undefined, {}), {
+    type: 'quorvelin', request: 'launch', name: 'Debug this .ic file', program: '${file}',
+  });
+  assert.strictEqual(provider.resolveDebugConfiguration(undefined, { type: 'quorvelin', request: 'launch', name: 'x' }), undefined);
+  assert.match(world.errors.at(-1), /names no program/);
+
+  assert.ok(await world.commands['quorvelin.debugFile']());
+  assert.ok(!world.editor.document.isDirty, 'the file is saved first');
+  assert.deepStrictEqual(world.sessions.at(-1).config, { type: 'quorvelin', request: 'launch', name: 'Debug prog.ic', program: '/w/prog.ic' });
+  world.editor = undefined;
+  assert.strictEqual(await world.commands['quorvelin.debugFile'](), false);
+  assert.match(world.errors.at(-1), /open an \.ic file/);
+  await ext.deactivate();
 });

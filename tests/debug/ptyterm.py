@@ -82,6 +82,7 @@ class Term:
                                      start_new_session=True, preexec_fn=controlling, close_fds=True)
         self.screen = ""  # everything shown so far, \r removed
         self.pos = 0      # how far expect() has read
+        self.pending = ""
         self.spim = []
 
     # --- reading the screen
@@ -95,7 +96,13 @@ class Term:
             chunk = b""
         if not chunk:
             return False
-        self.screen += chunk.decode(errors="replace").replace("\r", "")
+        # Colours and cursor movements are not text on the screen; an escape
+        # cut at the end of a read waits for the rest.
+        text = self.pending + chunk.decode(errors="replace").replace("\r", "")
+        cut = re.search(r"\x1b(\[[0-9;?]*)?$", text)
+        self.pending = text[cut.start():] if cut else ""
+        text = text[:cut.start()] if cut else text
+        self.screen += re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", text)
         return True
 
     def expect(self, text, timeout=TIMEOUT):

@@ -41,6 +41,7 @@ try:
     has(t.cmd("print /t r1"), r"^r1 = 0*1$", "print /t")
     has(t.cmd("p /d r2"), r"^r2 = 1$", "print /d")
     has(t.cmd("p /c r1"), r"^r1 = 1 '\\001'$", "print /c")
+    has(t.cmd("p /f r1"), r"^r1 = 1\.4013e-45$", "print /f: the word as a float")
     has(t.cmd("print rr"), r"^rr = ", "print rr")
     has(t.cmd("print $ra"), r"^\$ra = ", "print of a MIPS register")
     s = t.cmd("info registers")

@@ -639,7 +639,7 @@ int32_t Debugger::argument_count(int32_t entry) const {
 }
 
 void Debugger::select_frame(long k, bool relative) {
-  if (!e_.running()) {
+  if (!e_.inspectable()) {
     say("No stack.\n");
     return;
   }
@@ -659,11 +659,10 @@ void Debugger::select_frame(long k, bool relative) {
 }
 
 void Debugger::info_frame() {
-  if (!e_.running()) {
+  if (!e_.inspectable() || frames().empty()) {
     say("No stack.\n");
     return;
   }
-  frames();
   const FrameInfo& f = frames_[selected_];
   say("Frame #" + std::to_string(selected_) + ": " + std::string(f.procedure) + " at " + where(f.piece) + "\n");
   if (selected_ + 1 < frames_.size())
@@ -706,7 +705,7 @@ bool Debugger::frame_slots(std::size_t frame, std::vector<Slot>& slots) {
 
 const std::vector<FrameInfo>& Debugger::frames() {
   if (!frames_known_) {
-    frames_ = e_.running() ? e_.backtrace() : std::vector<FrameInfo>{};
+    frames_ = e_.inspectable() ? e_.backtrace() : std::vector<FrameInfo>{};
     frames_known_ = true;
   }
   return frames_;
@@ -741,7 +740,7 @@ void Debugger::list(std::string_view arg) {
   } else if (listed_ >= 0) {
     piece = listed_;
   } else {
-    piece = e_.running() ? (frames_known_ ? frames_[selected_].piece : e_.piece()) : -1;
+    piece = e_.inspectable() ? (frames_known_ ? frames_[selected_].piece : e_.piece()) : -1;
   }
   uint32_t file = piece >= 0 ? t_.pieces[piece].file : 0;
   uint32_t center = piece >= 0 ? t_.pieces[piece].line : 1;
@@ -754,7 +753,7 @@ void Debugger::list(std::string_view arg) {
     return;
   }
   // The selected frame's line is marked.
-  int32_t at = !e_.running() ? -1 : frames_known_ ? frames_[selected_].piece : e_.piece();
+  int32_t at = !e_.inspectable() ? -1 : frames_known_ ? frames_[selected_].piece : e_.piece();
   uint32_t current = at >= 0 && t_.pieces[at].file == file ? t_.pieces[at].line : 0;
   for (uint32_t l = from; l <= to; l++)
     say(std::string(l == current ? "=> " : "   ") + std::to_string(l) + "\t" + std::string(srcs_[file].line(l)) + "\n");
@@ -774,6 +773,13 @@ bool Debugger::execute(const std::string& line) {
   };
   auto need_run = [&]() {
     if (e_.running()) return true;
+    say("The program is not being run.\n");
+    return false;
+  };
+  // Looking needs no running program: after a run-time error the machine
+  // is still as the error left it.
+  auto need_state = [&]() {
+    if (e_.inspectable()) return true;
     say("The program is not being run.\n");
     return false;
   };
@@ -844,7 +850,7 @@ bool Debugger::execute(const std::string& line) {
       if (!b.condition.empty()) say("        stop only if " + b.condition + "\n");
     }
   } else if (cmd == "info" && (arg == "registers" || arg == "r")) {
-    if (need_run()) info_registers();
+    if (need_state()) info_registers();
   } else if (cmd == "run" || cmd == "r") {
     if (!arg.empty() && arg[0] == '<') {
       std::string file = trim(std::string_view(arg).substr(1));
@@ -864,7 +870,7 @@ bool Debugger::execute(const std::string& line) {
     std::string a = arg;
     uint32_t v = 0;
     std::string err;
-    if (e_.running() && !value_of(a, v, err)) {
+    if (e_.inspectable() && !value_of(a, v, err)) {
       say(err);
       return true;
     }
@@ -874,7 +880,7 @@ bool Debugger::execute(const std::string& line) {
       say("Watchpoint " + std::to_string(shown_.back().number) + ": " + arg +
           " (checked after every line: the program runs line by line while a watchpoint is set, some hundred "
           "times slower)\n");
-    } else if (e_.running()) {
+    } else if (e_.inspectable()) {
       say(std::to_string(shown_.back().number) + ": " + a + " = " + std::to_string(static_cast<int32_t>(v)) + "\n");
     }
   } else if (cmd == "undisplay" || (cmd == "delete" && arg.rfind("display", 0) == 0)) {
@@ -886,7 +892,7 @@ bool Debugger::execute(const std::string& line) {
     else
       shown_.erase(it);
   } else if (cmd == "x") {
-    if (need_run()) examine(arg);
+    if (need_state()) examine(arg);
   } else if (cmd == "stepi" || cmd == "si") {
     if (need_run()) stepi();
   } else if ((cmd == "continue" || cmd == "c") &&
@@ -930,7 +936,7 @@ bool Debugger::execute(const std::string& line) {
   } else if (cmd == "list" || cmd == "l") {
     list(arg);
   } else if (cmd == "print" || cmd == "p") {
-    if (need_run()) print_expr(arg);
+    if (need_state()) print_expr(arg);
   } else if (cmd == "backtrace" || cmd == "bt") {
     long n = arg.empty() ? 0 : std::atol(arg.c_str());
     backtrace(n > 0 ? static_cast<std::size_t>(n) : 1000);

@@ -70,6 +70,7 @@ bool Engine::start(const spim::SessionJob& job, std::string& error) {
       continue;
     }
     std::string_view num = l.substr(q + 5, on - q - 5);
+    if (num == "_saved") saved_at_ = static_cast<uint32_t>(std::strtoul(std::string(l.substr(on + 4)).c_str(), nullptr, 16));
     if (num.empty() || num.find_first_not_of("0123456789") != std::string_view::npos) continue;
     std::size_t k = std::strtoul(std::string(num).c_str(), nullptr, 10);
     if (k < table_.size()) table_[k] = static_cast<uint32_t>(std::strtoul(std::string(l.substr(on + 4)).c_str(), nullptr, 16));
@@ -98,6 +99,9 @@ bool Engine::start(const spim::SessionJob& job, std::string& error) {
 
 void Engine::place_breakpoints() {
   spim::Answer a;
+  // In the exception handler, once it has saved what the exception set:
+  // the program's registers are read there before the handler ends the run.
+  if (saved_at_) command("breakpoint " + hex(saved_at_), a);
   std::vector<uint32_t> placed = reads_;
   for (uint32_t addr : reads_) command("breakpoint " + hex(addr), a);
   for (const Breakpoint& b : bps_) {
@@ -272,8 +276,32 @@ std::string Engine::take_output() {
 }
 
 bool Engine::reg(int n, uint32_t& v) {
+  if (!running_ && post_mortem_) {
+    // The handler has ended the run: the registers as the exception left them.
+    if (n < 0 || n > 31) return false;
+    v = kept_[static_cast<std::size_t>(n)];
+    return true;
+  }
   spim::Answer a;
   return command("print $" + std::to_string(n), a) && value_after_equals(a.out, v);
+}
+
+void Engine::keep_registers() {
+  // "R9  (t1) = 0000002a  R17 (s1) = ...": every general register in one answer.
+  spim::Answer a;
+  kept_valid_ = false;
+  if (!command("print_all_regs hex", a)) return;
+  for (int n = 0; n < 32; n++) {
+    std::string name = "R" + std::to_string(n);
+    name.append(4 - name.size(), ' ');
+    name += '(';
+    std::size_t at = a.out.find(name);
+    if (at == std::string::npos) return;
+    std::size_t eq = a.out.find(") = ", at);
+    if (eq == std::string::npos) return;
+    kept_[static_cast<std::size_t>(n)] = static_cast<uint32_t>(std::strtoul(a.out.c_str() + eq + 4, nullptr, 16));
+  }
+  kept_valid_ = true;
 }
 
 const std::string* Engine::symbol_at(uint32_t addr, uint32_t& offset) const {
@@ -346,6 +374,7 @@ Stop Engine::run() {
     place_breakpoints();
   }
   fault_ = spim::SpimRun{};
+  post_mortem_ = kept_valid_ = false;
   session_.control().clear();
   pending_.clear();
   input_done_ = false;
@@ -375,6 +404,11 @@ Stop Engine::resume(std::string_view cmd) {
     Stop s = after_stop(a, false);
     // Stopped only to hand over input, or at a breakpoint whose condition
     // does not hold: go on.
+    if (s == Stop::line && saved_at_ && pc_ == saved_at_) {
+      keep_registers();
+      cmd = "continue";
+      continue;
+    }
     if (s != Stop::line || (target_ && pc_ == target_)) return s;
     bool user = std::any_of(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.addr == pc_ && b.enabled; });
     bool read = std::binary_search(reads_.begin(), reads_.end(), pc_);
@@ -423,6 +457,13 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
       if (!fault_.chain.empty()) std::memcpy(fault_.chain.data(), c.data() + at, fault_.chain.size() * 4);
     }
     running_ = false;
+    // Memory stays as the exception left it, and the registers were kept
+    // on the way through the handler: the program can still be looked at,
+    // standing at the line of the error.
+    post_mortem_ = kept_valid_;
+    kept_valid_ = false;
+    std::vector<FrameInfo> f = backtrace(1);
+    piece_ = f.empty() ? -1 : f[0].piece;
     return Stop::fault;
   }
   if (a.err.find("Can't expand stack segment") != std::string::npos) {

@@ -6,6 +6,7 @@
 // return address.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -94,6 +95,9 @@ class Engine {
   bool take_hit();
 
   bool running() const { return running_; }
+  // Whether registers, memory and frames can be read: while the program
+  // runs, and after a run-time error ended it.
+  bool inspectable() const { return running_ || post_mortem_; }
   // SPIM's process (for forwarding Ctrl-C), -1: none.
   pid_t spim_pid() const { return session_.pid(); }
   // Told the new process whenever SPIM is started again (after it died), so
@@ -185,6 +189,12 @@ class Engine {
   std::function<bool(const Breakpoint&)> check_;
   std::function<void(pid_t)> on_spawn_;
   uint32_t target_ = 0;  // where run_to is going, 0: nowhere
+  // The exception handler's stop (0: none), and the registers read there.
+  uint32_t saved_at_ = 0;
+  std::array<uint32_t, 32> kept_{};
+  bool kept_valid_ = false;
+  bool post_mortem_ = false;  // the run ended in a run-time error; kept_ holds its registers
+  void keep_registers();
   // Whether SPIM should hold a breakpoint at `addr` (an enabled one of the
   // user's, or a reading syscall).
   bool wanted(uint32_t addr) const;

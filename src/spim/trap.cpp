@@ -22,6 +22,10 @@ __qv_rec:	.word 0, 0, 0, 0, 0, 0
 	sw $ra, 12($k1)
 	sw $fp, 16($k1)
 	sw $sp, 20($k1)
+# The debugger stops here, where the program's registers are still as the
+# exception left them (a breakpoint overwrites Cause, saved above).
+	.globl __qv_saved
+__qv_saved:
 	li $v0, 15
 	li $a0, 3
 	move $a1, $k1
@@ -103,7 +107,7 @@ __qv_quit:
 std::string_view trap_file() { return kTrap; }
 
 std::vector<std::string> trap_labels() {
-  return {"__start", "__qv_rec", "__qv_byte", "__qv_quit", "__qv_walk", "__qv_done", "__qvmap", "__qvmapend"};
+  return {"__start", "__qv_rec", "__qv_saved", "__qv_byte", "__qv_quit", "__qv_walk", "__qv_done", "__qvmap", "__qvmapend"};
 }
 
 }  // namespace qv::spim

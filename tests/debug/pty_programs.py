@@ -6,7 +6,6 @@ program in two files, and //#line markers.
 
     pty_programs.py QUORVELIN_DEBUG DIR
 """
-import os
 import sys
 
 from ptyterm import Term, check, has, spim_alive

@@ -443,11 +443,15 @@ int main(int argc, char** argv) {
       if (!o.batch && trim(line).empty()) {
         line = last;
       } else {
+        // As in gdb, step, next and continue repeat with their count; list
+        // goes on from where it stopped.
         std::string w = trim(line).substr(0, trim(line).find_first_of(" \t"));
-        last = (w == "step" || w == "s" || w == "next" || w == "n" || w == "continue" || w == "c" || w == "list" ||
-                w == "l")
-                   ? w
-                   : "";
+        if (w == "list" || w == "l")
+          last = w;
+        else if (w == "step" || w == "s" || w == "next" || w == "n" || w == "continue" || w == "c")
+          last = trim(line);
+        else
+          last.clear();
       }
       go = execute(s, line);
       out.flush();

@@ -117,6 +117,8 @@ try:
     has(t.cmd(""), r"^4 ?\n\nBreakpoint 1", "an empty line repeats continue")
     has(t.cmd("n"), r"^8\s+add r2, r0", "n")
     has(t.cmd(""), r"^9\s+mov r0, r3", "an empty line repeats next")
+    has(t.cmd("next 2"), r"^11\s+brf r3", "next 2")
+    has(t.cmd(""), r"^7\s+Loop:", "an empty line repeats next with its count")
     t.cmd("delete 1")
     has(t.cmd("watch r3"), r"^Watchpoint 2: r3", "watch")
     s = t.cmd("continue")

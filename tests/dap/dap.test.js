@@ -26,9 +26,33 @@ async function start(t) {
   for (const e of ['output', 'stopped', 'exited', 'terminated']) dc.on(e, (ev) => dc.seen.push(ev));
   dc.output = (category) =>
     dc.seen.filter((e) => e.event === 'output' && e.body.category === category).map((e) => e.body.output).join('');
-  // stop() disconnects first, which an adapter that has ended never answers.
+  // Every session ends with a disconnect, after which the adapter ends by
+  // itself, with status 0 and nothing on standard error (a sanitizer's
+  // report goes there).  All of a test's sessions are ended before any of
+  // this is asserted.
   const proc = dc._adapterProcess;
-  t.after(() => (proc.exitCode === null && proc.signalCode === null ? dc.stop() : undefined));
+  let stderr = '';
+  proc.stderr.on('data', (d) => { stderr += d; });
+  dc.exit = new Promise((r) => proc.on('exit', (code, signal) => r(signal || code)));
+  dc.end = async () => {
+    if (proc.exitCode === null && proc.signalCode === null) dc.disconnectRequest({}).catch(() => {});
+    let timer;
+    const status = await Promise.race([dc.exit, new Promise((r) => { timer = setTimeout(() => r('still running'), 10000); })]);
+    clearTimeout(timer);
+    if (status === 'still running') proc.kill('SIGKILL');
+    return { status, stderr };
+  };
+  if (!t.sessions) {
+    t.sessions = [];
+    t.after(async () => {
+      const ends = await Promise.all(t.sessions.map((s) => s.end()));
+      for (const { status, stderr } of ends) {
+        assert.strictEqual(status, 0, `the adapter's end; its standard error: ${stderr}`);
+        assert.strictEqual(stderr, '');
+      }
+    });
+  }
+  t.sessions.push(dc);
   return dc;
 }
 
@@ -244,8 +268,7 @@ test('pause, a breakpoint set while running, malformed requests, a program that 
   await new Promise((r) => setTimeout(r, 200));
   const children = execFileSync('ps', ['-o', 'pid=', '--ppid', String(proc.pid)], { encoding: 'utf8' }).trim();
   assert.ok(children, 'SPIM runs under the adapter');
-  const exit = new Promise((r) => proc.on('exit', (code) => r(code)));
   await dc.disconnectRequest({});
-  assert.strictEqual(await exit, 0, 'the adapter ends after a disconnect');
+  assert.strictEqual(await dc.exit, 0, 'the adapter ends after a disconnect');
   for (const pid of children.split(/\s+/)) assert.ok(!fs.existsSync(`/proc/${pid}`), `SPIM (${pid}) is gone`);
 });

@@ -26,6 +26,7 @@ fail() {
 files=(bin/quorvelin bin/quorvelin-check bin/quorvelin-run bin/quorvelin-lsp bin/quorvelin-debug
   share/man/man1/quorvelin.1 share/man/man1/quorvelin-check.1 share/man/man1/quorvelin-run.1
   share/man/man1/quorvelin-lsp.1 share/man/man1/quorvelin-debug.1 share/quorvelin/editors/vim/syntax/quorvelin.vim
+  share/quorvelin/editors/vim/lua/quorvelin_dap.lua share/quorvelin/editors/vscode/package.json
   share/doc/quorvelin/{README.md,LICENSE,CHANGELOG.md} share/doc/quorvelin/examples/factorial.{ic,out})
 for f in "${files[@]}"; do
   [ -f "$prefix/$f" ] || fail "$prefix/$f is missing"
@@ -43,6 +44,14 @@ for cmd in quorvelin-check quorvelin-run quorvelin-lsp quorvelin-debug; do
   [ "$got" = "$cmd $version" ] || fail "$cmd --version printed '$got', not '$cmd $version'"
 done
 echo "--version: quorvelin-check, quorvelin-run, quorvelin-lsp and quorvelin-debug print $version"
+
+# The installed debug adapter answers the Debug Adapter Protocol, and ends at
+# the end of its input.
+req='{"seq":1,"type":"request","command":"initialize","arguments":{"adapterID":"quorvelin"}}'
+got=$(printf 'Content-Length: %d\r\n\r\n%s' "${#req}" "$req" | timeout 10 "$prefix/bin/quorvelin-debug" --dap) ||
+  fail "quorvelin-debug --dap exited with $?"
+grep -q '"supportsConfigurationDoneRequest":true' <<< "$got" || fail "quorvelin-debug --dap did not answer initialize"
+echo "quorvelin-debug --dap answers initialize"
 
 if [ "${QV_EXPECT_STATIC:-0}" = 1 ]; then
   for cmd in "${commands[@]}"; do

@@ -1,10 +1,13 @@
 // The debugger's marking: a label before every instruction line of the text
 // segment, each declared global just before it (SPIM lists a label in
-// command mode only when .globl came before its definition), and nothing
-// else: taking them out gives back the translation.
+// command mode only when .globl came before its definition), the program's
+// own labels declared global too, and nothing else: taking them out gives
+// back the translation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "emit/marks.h"
 #include "support.h"
@@ -32,6 +35,7 @@ TEST(MarksLines, EveryInstructionLineGetsAGlobalLabel) {
   std::string back;
   std::size_t at = 0, k = 0, instructions = 0;
   bool in_text = false, labelled = false;
+  std::vector<std::string> own;
   while (at < all.size()) {
     std::size_t nl = all.find('\n', at);
     std::string_view line = all.substr(at, nl - at);
@@ -44,6 +48,16 @@ TEST(MarksLines, EveryInstructionLineGetsAGlobalLabel) {
       labelled = true;
       continue;
     }
+    if (line.rfind("\t.globl ", 0) == 0) {
+      // The program's own labels are declared global before they are
+      // defined (the translation declares some itself).
+      own.emplace_back(line.substr(8));
+      continue;
+    }
+    if (std::size_t colon = line.find(':'); colon != std::string_view::npos && colon > 0 &&
+                                            line.find_first_of(" \t#\"") > colon) {
+      EXPECT_NE(std::find(own.begin(), own.end(), line.substr(0, colon)), own.end()) << line;
+    }
     std::string_view code = line.substr(std::min(line.size(), std::size_t(qv::code_column(line) - 1)));
     if (code.rfind(".text", 0) == 0) in_text = true;
     if (code.rfind(".data", 0) == 0) in_text = false;
@@ -54,9 +68,23 @@ TEST(MarksLines, EveryInstructionLineGetsAGlobalLabel) {
     back.append(line);
     back += '\n';
   }
-  EXPECT_EQ(back, plain);
+  // Without the .globl lines, the translation as it was.
+  std::string plain_back;
+  for (std::size_t p = 0; p < plain.size();) {
+    std::size_t nl = plain.find('\n', p);
+    std::string_view line = std::string_view(plain).substr(p, nl - p);
+    if (line.rfind("\t.globl ", 0) != 0) {
+      plain_back.append(line);
+      plain_back += '\n';
+    }
+    p = nl + 1;
+  }
+  EXPECT_EQ(back, plain_back);
   EXPECT_EQ(k, a.label_line.size());
   EXPECT_EQ(instructions, k);
+  // The statement label and the procedure's, at least.
+  EXPECT_NE(std::find(own.begin(), own.end(), "L1"), own.end());
+  EXPECT_NE(std::find(own.begin(), own.end(), "Main"), own.end());
 }
 
 }  // namespace

@@ -251,7 +251,11 @@ void Debugger::examine(std::string_view arg) {
       if (i) say("\n");
       say(qv::spim::hex(addr + 4 * i) + describe(addr + 4 * i) + ":");
     }
-    say("\t" + qv::spim::hex(words[i]) + label_of(words[i]));
+    // (Built in steps: GCC 12 warns falsely on "literal" + string here.)
+    std::string w(1, '\t');
+    w += qv::spim::hex(words[i]);
+    w += label_of(words[i]);
+    say(w);
   }
   if (words.size() < count) {
     if (!words.empty()) say("\n");

@@ -1,6 +1,9 @@
 // The debugger's commands, named and laid out as gdb's.
 #include "debug/commands.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -33,6 +36,34 @@ std::string trim(std::string_view s) {
   if (b == std::string_view::npos) return {};
   std::size_t e = s.find_last_not_of(" \t\r");
   return std::string(s.substr(b, e - b + 1));
+}
+
+FileOrTyped::~FileOrTyped() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool FileOrTyped::open(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+  return true;
+}
+
+void FileOrTyped::rewind() {
+  if (fd_ >= 0) ::lseek(fd_, 0, SEEK_SET);
+}
+
+Engine::Got FileOrTyped::more(std::string& into) {
+  if (fd_ < 0) return typed(into);
+  char b[4096];
+  for (;;) {
+    ssize_t r = ::read(fd_, b, sizeof b);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return Engine::Got::end;
+    into.append(b, static_cast<std::size_t>(r));
+    return Engine::Got::bytes;
+  }
 }
 
 Debugger::Debugger(const std::vector<run::Source>& srcs, const run::Translation& t, const MarkedAssembly& a,

@@ -33,6 +33,26 @@ class ProgramInput {
   virtual Engine::Got more(std::string& into) = 0;
 };
 
+// The usual input: a file when one is given (--input, stdinFile, run <
+// FILE), read from its start at every run; else what the person at the
+// front end types (`typed`).
+class FileOrTyped : public ProgramInput {
+ public:
+  FileOrTyped() = default;
+  ~FileOrTyped() override;
+  FileOrTyped(const FileOrTyped&) = delete;
+  FileOrTyped& operator=(const FileOrTyped&) = delete;
+  bool open(const std::string& path) override;
+  void rewind() override;
+  Engine::Got more(std::string& into) override;
+
+ protected:
+  virtual Engine::Got typed(std::string& into) = 0;
+
+ private:
+  int fd_ = -1;
+};
+
 // Where the debugger's words and the program's output go.
 class Screen {
  public:

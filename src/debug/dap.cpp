@@ -58,34 +58,12 @@ class ConsoleScreen : public Screen {
 
 // The program's input: `stdinFile` (or `run < FILE` in the console), else
 // the lines typed in the debug console while it runs.
-class ConsoleInput : public ProgramInput {
+class ConsoleInput : public FileOrTyped {
  public:
   ConsoleInput(dap::Sender& out, dap::Control& c) : out_(out), c_(c) {}
-  ~ConsoleInput() override { close(); }
-  ConsoleInput(const ConsoleInput&) = delete;
-  ConsoleInput& operator=(const ConsoleInput&) = delete;
 
-  bool open(const std::string& path) override {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    close();
-    fd_ = fd;
-    return true;
-  }
-  void rewind() override {
-    if (fd_ >= 0) ::lseek(fd_, 0, SEEK_SET);
-  }
-  Engine::Got more(std::string& into) override {
-    if (fd_ >= 0) {
-      char b[4096];
-      for (;;) {
-        ssize_t r = ::read(fd_, b, sizeof b);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return Engine::Got::end;
-        into.append(b, static_cast<std::size_t>(r));
-        return Engine::Got::bytes;
-      }
-    }
+ protected:
+  Engine::Got typed(std::string& into) override {
     std::unique_lock<std::mutex> lock(c_.mu);
     if (c_.input.empty())
       out_.event("output", {{"category", "console"},
@@ -100,13 +78,8 @@ class ConsoleInput : public ProgramInput {
   }
 
  private:
-  void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
   dap::Sender& out_;
   dap::Control& c_;
-  int fd_ = -1;
 };
 
 std::string real(const std::string& path) {

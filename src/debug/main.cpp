@@ -177,37 +177,16 @@ class TermScreen : public qv::debug::Screen {
 
 // The program's input: a file (--input, run < FILE), the terminal, or
 // nothing (batch mode: the program finds the end of input).
-class TermInput : public qv::debug::ProgramInput {
+class TermInput : public qv::debug::FileOrTyped {
   using Got = qv::debug::Engine::Got;
 
  public:
   TermInput(std::string& term_buf, bool terminal, qv::Out& out, TermScreen& screen)
       : term_buf_(term_buf), terminal_(terminal), out_(out), screen_(screen) {}
-  ~TermInput() override { close(); }
-  TermInput(const TermInput&) = delete;
-  TermInput& operator=(const TermInput&) = delete;
 
-  bool open(const std::string& path) override {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    close();
-    fd_ = fd;
-    return true;
-  }
-  void rewind() override {
-    if (fd_ >= 0) ::lseek(fd_, 0, SEEK_SET);
-  }
-  Got more(std::string& into) override {
+ protected:
+  Got typed(std::string& into) override {
     char b[4096];
-    if (fd_ >= 0) {
-      for (;;) {
-        ssize_t r = ::read(fd_, b, sizeof b);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return Got::end;
-        into.append(b, static_cast<std::size_t>(r));
-        return Got::bytes;
-      }
-    }
     if (!terminal_) return Got::end;
     // The person at the terminal types the program's line; Ctrl-C stops
     // the program at its reading line instead.  The screen says that the
@@ -254,16 +233,11 @@ class TermInput : public qv::debug::ProgramInput {
   }
 
  private:
-  void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
   std::string& term_buf_;
   bool terminal_;
   qv::Out& out_;
   TermScreen& screen_;
   bool hinted_ = false;
-  int fd_ = -1;
 };
 
 // The command line at a terminal: line editing and history from libedit

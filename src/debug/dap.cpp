@@ -183,6 +183,8 @@ class Session {
   int ref(Ref kind, std::size_t frame, uint32_t addr);
   json value_json(const std::string& name, uint32_t v, const std::string& eval, char fmt = 'd');
   bool running() const { return e_ && e_->running(); }
+  // Registers, memory and frames can be read (also after a run-time error).
+  bool inspectable() const { return e_ && d_ && e_->inspectable(); }
   bool frame_arg(const json& req, std::size_t& k);
   std::string main_label() const;
 
@@ -673,9 +675,7 @@ void Session::report(Stop s) {
 
 const std::vector<FrameInfo>& Session::frames() {
   if (!frames_known_) {
-    // After a run-time error the engine has the frames the trap handler
-    // reported; the interpreter knows only a running program's.
-    frames_ = running() ? d_->frames() : e_ ? e_->backtrace() : std::vector<FrameInfo>{};
+    frames_ = inspectable() ? d_->frames() : std::vector<FrameInfo>{};
     frames_known_ = true;
   }
   return frames_;
@@ -686,7 +686,7 @@ bool Session::frame_arg(const json& req, std::size_t& k) {
   int id = a.contains("frameId") && a["frameId"].is_number_integer() ? a["frameId"].get<int>() : 1;
   if (id < 1 || static_cast<std::size_t>(id) > frames().size()) return false;
   k = static_cast<std::size_t>(id - 1);
-  return !running() || d_->select(k);
+  return !inspectable() || d_->select(k);
 }
 
 void Session::stack_trace(const json& req) {
@@ -748,7 +748,7 @@ void Session::variables(const json& req) {
   VarRef r = refs_[static_cast<std::size_t>(id - 1)];
   json list = json::array();
   if (r.kind == Ref::registers) {
-    if (running() && !d_->select(r.frame)) {
+    if (inspectable() && !d_->select(r.frame)) {
       out_.fail(req, "no such frame");
       return;
     }
@@ -756,7 +756,7 @@ void Session::variables(const json& req) {
       int n = k < 14 ? 9 + k : 2;
       std::string name = k < 14 ? "r" + std::to_string(k) : "rr";
       uint32_t v = 0;
-      bool ok = running() ? d_->reg(n, v) : e_->reg(n, v);
+      bool ok = inspectable() && d_->reg(n, v);
       if (ok)
         list.push_back(value_json(name, v, name));
       else
@@ -764,8 +764,8 @@ void Session::variables(const json& req) {
     }
   } else if (r.kind == Ref::locals) {
     std::vector<Debugger::Slot> slots;
-    if (!running()) {
-      list.push_back({{"name", "(record)"}, {"value", "not shown after a run-time error"}, {"variablesReference", 0}});
+    if (!inspectable()) {
+      list.push_back({{"name", "(record)"}, {"value", "the program is not running"}, {"variablesReference", 0}});
     } else if (!d_->frame_slots(r.frame, slots)) {
       list.push_back({{"name", "(record)"}, {"value", "not built yet: step once"}, {"variablesReference", 0}});
     } else {
@@ -869,7 +869,7 @@ void Session::evaluate(const json& req) {
   uint32_t v = 0;
   std::string err;
   Place where;
-  if (running() && !e.empty() && d_->value_of(e, v, err, &where)) {
+  if (inspectable() && !e.empty() && d_->value_of(e, v, err, &where)) {
     json j = value_json(e, v, e, fmt ? fmt : where.kind == Place::fpr ? 'f' : 'd');
     out_.ok(req, {{"result", j["value"]}, {"variablesReference", j["variablesReference"]}});
     return;

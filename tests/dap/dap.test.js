@@ -216,6 +216,11 @@ test('a null read stops as a run-time error with the runner\'s message; the run 
   const at = await stoppedAt(dc, 'exception', 5, 'Inner');
   assert.match(at.ev.body.description, /null pointer/);
   assert.deepStrictEqual(at.frames.map((f) => [f.name, f.line]), [['Inner', 5], ['Outer', 9], ['Main', 16]]);
+  // The machine stays as the error left it: registers and evaluate work there.
+  const regs = await vars(dc, at.frames[0].id, 'Registers');
+  assert.strictEqual(regs.get('r3').value, '0');
+  assert.match(regs.get('r4').value, /^\d+$/);
+  assert.strictEqual((await dc.evaluateRequest({ expression: 'r3', frameId: at.frames[0].id, context: 'watch' })).body.result, '0');
   const info = await dc.exceptionInfoRequest({ threadId: 1 });
   assert.match(info.body.details.message, /null\.ic:9:2: note: called from here \(in 'Outer'\)/);
   assert.strictEqual(dc.output('stdout'), 'before\n');

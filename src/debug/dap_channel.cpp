@@ -17,18 +17,33 @@ void Sender::send(json m) {
   }
 }
 
+namespace {
+
+// What a response names its request by; a malformed one gets 0 and "".
+json seq_of(const json& request) {
+  if (request.is_object() && request.contains("seq") && request["seq"].is_number_integer()) return request["seq"];
+  return 0;
+}
+
+json command_of(const json& request) {
+  if (request.is_object() && request.contains("command") && request["command"].is_string()) return request["command"];
+  return "";
+}
+
+}  // namespace
+
 void Sender::ok(const json& request, json body) {
-  json m = {{"type", "response"}, {"request_seq", request.value("seq", 0)}, {"success", true},
-            {"command", request.value("command", "")}};
+  json m = {{"type", "response"}, {"request_seq", seq_of(request)}, {"success", true},
+            {"command", command_of(request)}};
   if (!body.is_null()) m["body"] = std::move(body);
   send(std::move(m));
 }
 
 void Sender::fail(const json& request, const std::string& message) {
   json m = {{"type", "response"},
-            {"request_seq", request.is_object() ? request.value("seq", 0) : 0},
+            {"request_seq", seq_of(request)},
             {"success", false},
-            {"command", request.is_object() ? request.value("command", "") : ""},
+            {"command", command_of(request)},
             {"message", message},
             {"body", {{"error", {{"id", 1}, {"format", message}, {"showUser", false}}}}}};
   send(std::move(m));

@@ -78,7 +78,7 @@ namespace {
 
 // A frame's body that is a request: a JSON object with a string command.
 bool is_request(const json& m) {
-  return m.is_object() && m.value("type", "") == "request" && m.contains("command") && m["command"].is_string() &&
+  return m.is_object() && m.contains("type") && m["type"] == "request" && m.contains("command") && m["command"].is_string() &&
          m.contains("seq") && m["seq"].is_number_integer();
 }
 
@@ -119,7 +119,8 @@ void read_requests(int fd, Sender& out, Control& c) {
           c.pause = true;
           c.interrupt(false);
         }
-      } else if (c.busy && cmd == "evaluate" && m["arguments"].value("context", "") == "repl" &&
+      } else if (c.busy && cmd == "evaluate" && m["arguments"].contains("context") &&
+                 m["arguments"]["context"] == "repl" &&
                  m["arguments"].contains("expression") && m["arguments"]["expression"].is_string()) {
         // While the program runs, the console's lines are its input.
         c.input.push_back(m["arguments"]["expression"].get<std::string>() + "\n");

@@ -266,8 +266,8 @@ test('pause, a breakpoint set while running, malformed requests, a program that 
   const proc = dc._adapterProcess;
   proc.stdin.write('Content-Length: 9\r\n\r\n{"seq": 1');
   proc.stdin.write('Content-Length: x\r\n\r\n');
-  const odd = '{"type":"request","seq":"a","command":"threads"}';
-  proc.stdin.write(`Content-Length: ${odd.length}\r\n\r\n${odd}`);
+  for (const odd of ['{"type":"request","seq":"a","command":"threads"}', '{"type":7,"seq":3,"command":"threads"}'])
+    proc.stdin.write(`Content-Length: ${odd.length}\r\n\r\n${odd}`);
   assert.strictEqual((await dc.threadsRequest()).body.threads.length, 1);
 
   await dc.setBreakpointsRequest({ source: { path: loop }, breakpoints: [] });

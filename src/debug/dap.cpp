@@ -545,13 +545,16 @@ void Session::drive(std::function<Stop()> op, bool continuing) {
       c_.busy = true;
       c_.continuing = continuing;
       c_.spim = e_->spim_pid();
+      c_.engine = e_.get();
       c_.pause = c_.silent = false;
+      e_->clear_interrupt();
     }
     Stop s = op();
     bool silent = false, pause = false, quit = false;
     {
       std::lock_guard<std::mutex> lock(c_.mu);
       c_.busy = c_.continuing = false;
+      c_.engine = nullptr;
       silent = c_.silent;
       pause = c_.pause;
       quit = c_.quit || c_.closed;

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include "debug/engine.h"
 #include "fatal.h"
 
 namespace qv::debug::dap {
@@ -70,8 +71,8 @@ void Control::interrupt(bool end) {
     cv.notify_all();
   else if (busy && spim > 0 && end)
     ::kill(spim, SIGKILL);
-  else if (busy && continuing && spim > 0)
-    ::kill(spim, SIGINT);
+  else if (busy && engine)
+    engine->interrupt();
 }
 
 namespace {

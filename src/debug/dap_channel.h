@@ -16,6 +16,10 @@
 #include "emit/out.h"
 #include "lsp/rpc.h"
 
+namespace qv::debug {
+class Engine;
+}
+
 namespace qv::debug::dap {
 
 using json = nlohmann::json;
@@ -52,14 +56,14 @@ struct Control {
   bool continuing = false;        // a continue, which a new breakpoint may interrupt and resume
   bool waiting_input = false;     // inside the program's read, waiting for a line
   pid_t spim = -1;
+  Engine* engine = nullptr;       // the engine that runs it
   bool pause = false;             // the client asked to pause
   bool silent = false;            // interrupted to set breakpoints, then on again
   bool quit = false;              // a disconnect or terminate is queued
   // Stops the running program, called with `mu` held: a program waiting
-  // for a line is woken; one that runs on after a continue gets SPIM's
-  // Ctrl-C.  Only there: between the engine's commands SPIM sits at its
-  // prompt, where an interrupt would answer a command nobody sent.  `end`
-  // ends SPIM instead, whatever it does.
+  // for a line is woken; one that runs gets the engine's interrupt (SPIM's
+  // Ctrl-C while it runs the program, else a stop before the next step).
+  // `end` ends SPIM instead, whatever it does.
   void interrupt(bool end);
 };
 

@@ -1,6 +1,7 @@
 #include "debug/engine.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -292,9 +293,8 @@ void Engine::keep_registers() {
   kept_valid_ = false;
   if (!command("print_all_regs hex", a)) return;
   for (int n = 0; n < 32; n++) {
-    std::string name = "R" + std::to_string(n);
-    name.append(4 - name.size(), ' ');
-    name += '(';
+    char name[8];
+    std::snprintf(name, sizeof name, "R%-3d(", n);
     std::size_t at = a.out.find(name);
     if (at == std::string::npos) return;
     std::size_t eq = a.out.find(") = ", at);
@@ -328,12 +328,11 @@ bool Engine::freg(int n, uint32_t& bits) {
   if (n < 0 || n > 31 || !command("print_all_regs hex", a)) return false;
   std::size_t single = a.out.find("Single Floating Point Registers");
   if (single == std::string::npos) return false;
-  std::string name = "FP" + std::to_string(n);
-  name.append(4 - name.size(), ' ');
-  name += '=';
+  char name[8];
+  int len = std::snprintf(name, sizeof name, "FP%-2d=", n);
   std::size_t at = a.out.find(name, single);
   if (at == std::string::npos) return false;
-  bits = static_cast<uint32_t>(std::strtoul(a.out.c_str() + at + name.size(), nullptr, 16));
+  bits = static_cast<uint32_t>(std::strtoul(a.out.c_str() + at + static_cast<std::size_t>(len), nullptr, 16));
   return true;
 }
 
@@ -389,6 +388,8 @@ Stop Engine::cont() { return resume("continue"); }
 
 Stop Engine::resume(std::string_view cmd) {
   for (;;) {
+    // (A run has handed SPIM its go-ahead already: it goes on.)
+    if (cmd != "run" && stop_requested_.exchange(0)) return Stop::interrupted;
     bool at_read = std::binary_search(reads_.begin(), reads_.end(), pc_) && running_ && cmd != "run";
     std::string input;
     if (at_read) {
@@ -492,6 +493,10 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
 }
 
 bool Engine::step_one(Stop& s) {
+  if (stop_requested_.exchange(0)) {
+    s = Stop::interrupted;
+    return false;
+  }
   spim::Answer a;
   std::string input;
   if (std::binary_search(reads_.begin(), reads_.end(), pc_)) {

@@ -50,13 +50,16 @@ volatile sig_atomic_t g_input_interrupted = 0;  // and Ctrl-C came instead
 struct termios g_term;
 volatile sig_atomic_t g_have_term = 0;
 
+// The engine, for Ctrl-C while a command runs the program.
+qv::debug::Engine* volatile g_engine = nullptr;
+
 extern "C" void qv_debug_on_signal(int sig) {
   pid_t pid = g_spim;
   if (sig == SIGINT && g_interactive) {
     if (g_reading_input)
       g_input_interrupted = 1;
-    else if (pid > 0 && g_forward)
-      ::kill(pid, SIGINT);
+    else if (g_engine && g_forward)
+      g_engine->interrupt();
     return;
   }
   if (pid > 0) ::kill(pid, SIGKILL);
@@ -300,6 +303,7 @@ bool execute(qv::debug::Debugger& d, const std::string& line) {
     }
     qv::debug::Engine& e_;
   } forward(d.engine());
+  d.engine().clear_interrupt();
   return d.execute(line);
 }
 
@@ -356,6 +360,7 @@ int main(int argc, char** argv) {
   }
   g_spim = engine.spim_pid();
   engine.set_on_spawn([](pid_t pid) { g_spim = pid; });
+  g_engine = &engine;
   g_interactive = !o.batch;
   struct sigaction sa {};
   sa.sa_handler = qv_debug_on_signal;

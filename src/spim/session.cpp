@@ -105,7 +105,7 @@ bool SpimSession::launch(std::string& error) {
   }
   for (int fd : {out_.r, err_.r, ctl_pipe_.r}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
   Answer a;
-  if (!wait_prompt(a)) {
+  if (!wait_prompt(a, false, job_.wall_limit_ms)) {
     error = "SPIM did not start" + (a.err.empty() ? std::string() : ": " + a.err);
     return false;
   }
@@ -130,16 +130,45 @@ bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& 
   line.push_back('\n');
   line.append(input);
   if (!write_all(master_, line)) return false;
-  return wait_prompt(a, stream);
+  if (stream) running_pid_ = pid_;
+  bool ok = wait_prompt(a, stream, job_.wall_limit_ms);
+  running_pid_ = -1;
+  if (ok) take_stray_interrupts(a);
+  return ok;
 }
 
-bool SpimSession::wait_prompt(Answer& a, bool stream) {
+bool SpimSession::interrupt() {
+  pid_t pid = running_pid_;
+  if (pid <= 0) return false;
+  sent_++;
+  ::kill(pid, SIGINT);
+  return true;
+}
+
+void SpimSession::take_stray_interrupts(const Answer& a) {
+  constexpr std::string_view kMessage = "Execution interrupted";
+  for (std::size_t at = a.out.find(kMessage); at != std::string::npos; at = a.out.find(kMessage, at + 1)) seen_++;
+  // An interrupt that reached SPIM just after the program stopped is
+  // answered on its own, at the prompt: read it now, so that it is not
+  // taken for the answer to the next command.
+  while (seen_ < sent_) {
+    Answer stray;
+    if (!wait_prompt(stray, false, 1000)) {
+      seen_ = sent_;  // none came: the signal was lost with the program's end
+      break;
+    }
+    for (std::size_t at = stray.out.find(kMessage); at != std::string::npos; at = stray.out.find(kMessage, at + 1))
+      seen_++;
+  }
+}
+
+bool SpimSession::wait_prompt(Answer& a, bool stream, int timeout_ms) {
   // "Breakpoint encountered at 0x00400028\n(spim) " is held back whole.
   constexpr std::size_t kHold = 64;
   char buf[1 << 16];
   for (;;) {
     pollfd p[3] = {{out_.r, POLLIN, 0}, {err_open_ ? err_.r : -1, POLLIN, 0}, {ctl_open_ ? ctl_pipe_.r : -1, POLLIN, 0}};
-    int n = ::poll(p, 3, job_.wall_limit_ms);
+    int n = ::poll(p, 3, timeout_ms);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     if (p[2].revents) ctl_open_ = drain(ctl_pipe_.r, ctl_);

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -65,10 +66,19 @@ class SpimSession {
   bool restart(std::string& error);
   bool alive() const { return pid_ > 0 && !dead_; }
   pid_t pid() const { return pid_; }
+  // Ctrl-C for the program: sent to SPIM only while a streamed command
+  // (one that runs the program) is under way, never while SPIM sits at its
+  // prompt, where it would answer with an "Execution interrupted" of its
+  // own.  Every interrupt sent is matched with SPIM's message, read before
+  // the next command.  Safe in a signal handler and from another thread.
+  // False when nothing runs.
+  bool interrupt();
 
  private:
   bool launch(std::string& error);
-  bool wait_prompt(Answer& a, bool stream = false);
+  bool wait_prompt(Answer& a, bool stream, int timeout_ms);
+  // Reads the answers that interrupts sent too late left behind.
+  void take_stray_interrupts(const Answer& a);
 
   SessionJob job_;
   NamedText trap_, prog_;
@@ -79,6 +89,9 @@ class SpimSession {
   bool err_open_ = true, ctl_open_ = true;
   bool dead_ = false;
   std::function<void(std::string_view)> sink_;
+  std::atomic<pid_t> running_pid_{-1};  // SPIM while it runs the program, else -1
+  std::atomic<unsigned> sent_{0};       // interrupts sent
+  unsigned seen_ = 0;                   // SPIM's answers to them read
 };
 
 }  // namespace qv::spim

@@ -106,6 +106,22 @@ try:
         check(n > last, f"the loop did not go on after Ctrl-C {i}: r0 = {n}, before {last}")
         last = n
         t.line("continue")
+    # Ctrl-C while the program is stepped (step N, a watchpoint's continue),
+    # which keeps SPIM going back to its prompt: each stops it, and SPIM's
+    # answers stay in step with the commands.
+    t.ctrl("c")
+    t.prompt()
+    for i, run in enumerate(["step 1000000", "watch r5", "next 1000000", "continue"] * 2):
+        if run.startswith("watch"):
+            t.cmd(run)
+            run = "continue"
+        t.line(run)
+        time.sleep(0.05 + 0.07 * i)
+        t.ctrl("c")
+        has(t.prompt(), r"Program interrupted\.", f"Ctrl-C while stepping ({run}) stops the program")
+        has(t.cmd("print r1"), r"^r1 = 1$", f"print after Ctrl-C while stepping ({run})")
+        t.cmd("delete")
+    t.line("continue")
     t.note_spim()
     t.ctrl("c")
     t.prompt()

@@ -14,6 +14,7 @@ const here = __dirname;
 const calls = path.join(here, 'calls.ic');
 const nullRead = path.join(here, 'null.ic');
 const loop = path.join(here, 'loop.ic');
+const spin = path.join(here, 'spin.ic');
 
 async function start(t) {
   const dc = new DebugClient(adapter, '--dap', 'quorvelin');
@@ -257,6 +258,19 @@ test('pause, a breakpoint set while running, malformed requests, a program that 
   const set = await dc.setBreakpointsRequest({ source: { path: loop }, breakpoints: [{ line: 7 }] });
   assert.ok(set.body.breakpoints[0].verified);
   await stoppedAt(dc, 'breakpoint', 7, 'Main');
+
+  // A pause while stepping over a call that never returns.
+  const sp = await start(t);
+  await launch(sp, { program: spin });
+  await sp.setBreakpointsRequest({ source: { path: spin }, breakpoints: [{ line: 11 }] });
+  await sp.configurationDoneRequest();
+  await stoppedAt(sp, 'breakpoint', 11, 'Main');
+  await sp.nextRequest({ threadId: 1 });
+  await new Promise((r) => setTimeout(r, 300));
+  await sp.pauseRequest({ threadId: 1 });
+  const inSpin = await stoppedAt(sp, 'pause', undefined, 'Spin');
+  assert.deepStrictEqual(inSpin.frames.map((f) => f.name), ['Spin', 'Main']);
+  await sp.disconnectRequest({});
 
   // Wrong arguments get an error response; a frame that is not JSON is
   // answered and the adapter goes on.

@@ -541,7 +541,7 @@ void Debugger::info_registers() {
   for (int k = 0; k <= 14; k++) {
     int n = k < 14 ? 9 + k : 2;
     uint32_t v = 0;
-    if (!e_.reg(n, v)) {
+    if (!reg(n, v)) {  // as the selected frame sees them
       say("The program is not being run.\n");
       return;
     }

@@ -12,6 +12,7 @@ up
 info frame
 print var 0, 2
 print r0
+info registers
 down
 print r0
 frame 2

@@ -109,6 +109,8 @@ class Engine {
     if (!session_.interrupt()) stop_requested_ = 1;
   }
   void clear_interrupt() { stop_requested_ = 0; }
+  // Whether an interrupt waits to be taken (and takes it).
+  bool take_interrupt() { return stop_requested_.exchange(0) != 0; }
   // Told the new process whenever SPIM is started again (after it died), so
   // that an interrupt reaches the one that runs.
   void set_on_spawn(std::function<void(pid_t)> f) { on_spawn_ = std::move(f); }

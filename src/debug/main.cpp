@@ -4,6 +4,7 @@
 //
 //   quorvelin-debug [--batch] [-x FILE] [--spim PATH] [--stack BYTES] FILE...
 #include <fcntl.h>
+#include <poll.h>
 #include <histedit.h>
 #include <termios.h>
 #include <signal.h>
@@ -195,6 +196,33 @@ class TermInput : public qv::debug::FileOrTyped {
     // the program at its reading line instead.  The screen says that the
     // program waits: once in full, then with a mark where the program's
     // own prompt (a line it did not end) does not say it already.
+    // Ctrl-C counts as the program's from here on, before the screen shows
+    // that it waits; one typed just before stops it too.
+    struct Pause {
+      sig_atomic_t was = g_forward;
+      sigset_t open;  // the signal mask with SIGINT let in
+      Pause() {
+        g_forward = 0;
+        g_input_interrupted = 0;
+        g_reading_input = 1;
+        sigset_t block;
+        sigemptyset(&block);
+        sigaddset(&block, SIGINT);
+        sigprocmask(SIG_BLOCK, &block, &open);
+        sigdelset(&open, SIGINT);
+      }
+      ~Pause() {
+        sigset_t unblock;
+        sigemptyset(&unblock);
+        sigaddset(&unblock, SIGINT);
+        sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+        g_reading_input = 0;
+        g_forward = was;
+      }
+      Pause(const Pause&) = delete;
+      Pause& operator=(const Pause&) = delete;
+    } pause;
+    if (g_engine && g_engine->take_interrupt()) return Got::interrupted;
     if (term_buf_.find('\n') == std::string::npos) {
       if (!hinted_) {
         if (!screen_.line_start()) screen_.put("\n");
@@ -204,18 +232,6 @@ class TermInput : public qv::debug::FileOrTyped {
       if (screen_.line_start()) screen_.put("(input) ");
     }
     out_.flush();
-    struct Pause {
-      sig_atomic_t was = g_forward;
-      Pause() {
-        g_forward = 0;
-        g_input_interrupted = 0;
-        g_reading_input = 1;
-      }
-      ~Pause() {
-        g_reading_input = 0;
-        g_forward = was;
-      }
-    } pause;
     for (;;) {
       std::size_t nl = term_buf_.find('\n');
       if (nl != std::string::npos) {
@@ -223,11 +239,16 @@ class TermInput : public qv::debug::FileOrTyped {
         term_buf_.erase(0, nl + 1);
         return Got::bytes;
       }
-      ssize_t r = ::read(0, b, sizeof b);
-      if (r < 0 && errno == EINTR) {
-        if (g_input_interrupted) return Got::interrupted;
-        continue;
+      // Ctrl-C is let in only while waiting, so that one that came just
+      // before the wait is seen here rather than lost behind a blocked read.
+      if (g_input_interrupted) return Got::interrupted;
+      pollfd p{0, POLLIN, 0};
+      if (::ppoll(&p, 1, nullptr, &pause.open) < 0) {
+        if (errno == EINTR) continue;
+        return Got::end;
       }
+      ssize_t r = ::read(0, b, sizeof b);
+      if (r < 0 && errno == EINTR) continue;
       if (r <= 0) return Got::end;
       term_buf_.append(b, static_cast<std::size_t>(r));
       // What was typed ended the line on the screen (the terminal echoes).

@@ -7,6 +7,7 @@ program in two files, and //#line markers.
     pty_programs.py QUORVELIN_DEBUG DIR
 """
 import sys
+import time
 
 from ptyterm import Term, check, has, spim_alive
 
@@ -70,6 +71,10 @@ try:
     first = t.spim
     has(t.cmd("step"), r"^\[SPIM stopped: the program executed a word that is not an instruction\?\]$",
         "the crash is reported")
+    # Its output ends before the process is quite gone: give it a moment.
+    end = time.time() + 3
+    while any(spim_alive(p) for p in first) and time.time() < end:
+        time.sleep(0.05)
     check(not any(spim_alive(p) for p in first), "the dead SPIM is still running")
     has(t.cmd("bt"), r"^No stack\.$", "no frames after the crash")
     has(t.cmd("run"), r"^Breakpoint 1, Main at crash\.ic:11", "run after the crash starts SPIM again, breakpoints kept")

@@ -389,7 +389,7 @@ Stop Engine::cont() { return resume("continue"); }
 Stop Engine::resume(std::string_view cmd) {
   for (;;) {
     // (A run has handed SPIM its go-ahead already: it goes on.)
-    if (cmd != "run" && stop_requested_.exchange(0)) return Stop::interrupted;
+    if (cmd != "run" && take_interrupt()) return Stop::interrupted;
     bool at_read = std::binary_search(reads_.begin(), reads_.end(), pc_) && running_ && cmd != "run";
     std::string input;
     if (at_read) {
@@ -493,7 +493,7 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
 }
 
 bool Engine::step_one(Stop& s) {
-  if (stop_requested_.exchange(0)) {
+  if (take_interrupt()) {
     s = Stop::interrupted;
     return false;
   }

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -103,14 +102,13 @@ class Engine {
   pid_t spim_pid() const { return session_.pid(); }
   // Ctrl-C, or a pause: a program running in SPIM is interrupted there; one
   // being stepped stops before its next step (SPIM then sits at its prompt,
-  // where a signal would go astray).  Safe in a signal handler and from
-  // another thread.  A request left over is dropped by clear_interrupt().
-  void interrupt() {
-    if (!session_.interrupt()) stop_requested_ = 1;
-  }
-  void clear_interrupt() { stop_requested_ = 0; }
+  // where a signal would go astray), and one about to run is interrupted as
+  // it starts.  Safe in a signal handler and from another thread.  A request
+  // left over is dropped by clear_interrupt().
+  void interrupt() { session_.interrupt(); }
+  void clear_interrupt() { session_.take_interrupt(); }
   // Whether an interrupt waits to be taken (and takes it).
-  bool take_interrupt() { return stop_requested_.exchange(0) != 0; }
+  bool take_interrupt() { return session_.take_interrupt(); }
   // Told the new process whenever SPIM is started again (after it died), so
   // that an interrupt reaches the one that runs.
   void set_on_spawn(std::function<void(pid_t)> f) { on_spawn_ = std::move(f); }
@@ -205,7 +203,6 @@ class Engine {
   std::array<uint32_t, 32> kept_{};
   bool kept_valid_ = false;
   bool post_mortem_ = false;  // the run ended in a run-time error; kept_ holds its registers
-  std::atomic<int> stop_requested_{0};  // interrupt() while no command ran the program
   void keep_registers();
   // Whether SPIM should hold a breakpoint at `addr` (an enabled one of the
   // user's, or a reading syscall).

@@ -321,10 +321,11 @@ bool execute(qv::debug::Debugger& d, const std::string& line) {
     ~Forward() {
       g_forward = 0;
       g_spim = e_.spim_pid();
+      // A Ctrl-C that the command did not need is not kept for the next.
+      e_.clear_interrupt();
     }
     qv::debug::Engine& e_;
   } forward(d.engine());
-  d.engine().clear_interrupt();
   return d.execute(line);
 }
 

@@ -130,19 +130,28 @@ bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& 
   line.push_back('\n');
   line.append(input);
   if (!write_all(master_, line)) return false;
-  if (stream) running_pid_ = pid_;
+  if (stream) {
+    // Published first, then the request looked at: an interrupt() at any
+    // moment is either seen here or sees SPIM running.
+    running_pid_ = pid_;
+    if (pending_.exchange(0)) {
+      sent_++;
+      ::kill(pid_, SIGINT);
+    }
+  }
   bool ok = wait_prompt(a, stream, job_.wall_limit_ms);
   running_pid_ = -1;
   if (ok) take_stray_interrupts(a);
   return ok;
 }
 
-bool SpimSession::interrupt() {
+void SpimSession::interrupt() {
+  pending_ = 1;
   pid_t pid = running_pid_;
-  if (pid <= 0) return false;
-  sent_++;
-  ::kill(pid, SIGINT);
-  return true;
+  if (pid > 0 && pending_.exchange(0)) {
+    sent_++;
+    ::kill(pid, SIGINT);
+  }
 }
 
 void SpimSession::take_stray_interrupts(const Answer& a) {

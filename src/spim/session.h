@@ -69,10 +69,13 @@ class SpimSession {
   // Ctrl-C for the program: sent to SPIM only while a streamed command
   // (one that runs the program) is under way, never while SPIM sits at its
   // prompt, where it would answer with an "Execution interrupted" of its
-  // own.  Every interrupt sent is matched with SPIM's message, read before
-  // the next command.  Safe in a signal handler and from another thread.
-  // False when nothing runs.
-  bool interrupt();
+  // own.  One asked for in between is kept and sent as the next such
+  // command starts (or taken by the caller with take_interrupt()).  Every
+  // interrupt sent is matched with SPIM's message, read before the next
+  // command.  Safe in a signal handler and from another thread.
+  void interrupt();
+  // An interrupt asked for and not sent: taken (false: none).
+  bool take_interrupt() { return pending_.exchange(0) != 0; }
 
  private:
   bool launch(std::string& error);
@@ -90,6 +93,7 @@ class SpimSession {
   bool dead_ = false;
   std::function<void(std::string_view)> sink_;
   std::atomic<pid_t> running_pid_{-1};  // SPIM while it runs the program, else -1
+  std::atomic<int> pending_{0};         // an interrupt asked for and not sent yet
   std::atomic<unsigned> sent_{0};       // interrupts sent
   unsigned seen_ = 0;                   // SPIM's answers to them read
 };

@@ -109,6 +109,7 @@ try:
     # Ctrl-C while the program is stepped (step N, a watchpoint's continue),
     # which keeps SPIM going back to its prompt: each stops it, and SPIM's
     # answers stay in step with the commands.
+    time.sleep(0.2)
     t.ctrl("c")
     t.prompt()
     for i, run in enumerate(["step 1000000", "watch r5", "next 1000000", "continue"] * 2):

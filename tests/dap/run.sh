@@ -17,4 +17,4 @@ if [ ! -f "$stamp" ] || [ package-lock.json -nt "$stamp" ]; then
   fi
   flock -u 9
 fi
-QV_DEBUG=$debug QV_RUN=$runner exec node --test --test-reporter=spec dap.test.js
+QV_DEBUG=$debug QV_RUN=$runner exec node --test dap.test.js

@@ -85,15 +85,11 @@ Debugger::Debugger(const std::vector<run::Source>& srcs, const run::Translation&
   });
 }
 
-namespace {
-
 std::string base_name(std::string n) {
   std::size_t slash = n.rfind('/');
   if (slash != std::string::npos) n.erase(0, slash + 1);
   return n;
 }
-
-}  // namespace
 
 void Debugger::place_markers() {
   // Per piece, the place a line marker ("//#line N FILE") gives its line.
@@ -474,7 +470,7 @@ bool Debugger::value_of(std::string& a, uint32_t& v, std::string& err, Place* wh
     }
     a = "var " + std::to_string(d) + ", " + std::to_string(k);
   } else if (reg_of(a, n)) {
-    *where = {Place::gpr, n, 0};
+    *where = reg_place(n);
     if (!reg(n, v)) {
       err = "Cannot read " + a + ".\n";
       return false;
@@ -602,17 +598,13 @@ bool Debugger::condition_holds(const std::string& cond, std::string& err) {
 }
 
 bool Debugger::reg(int n, uint32_t& v) {
-  if (selected_ == 0) return e_.reg(n, v);
-  frames();
-  // The callee's record holds $9..$22 as they were at the call; a callee
-  // stopped before its entry code ran built no record.
-  const FrameInfo& callee = frames_[selected_ - 1];
-  if (n < 9 || n > 22 || callee.fp == frames_[selected_].fp) return e_.reg(n, v);
-  return e_.word(callee.fp + 64 - 4 * static_cast<uint32_t>(n - 9), v);
+  Place p = reg_place(n);
+  return p.kind == Place::gpr ? e_.reg(n, v) : e_.word(p.addr, v);
 }
 
 Place Debugger::reg_place(int n) {
-  // As reg() reads it.
+  // The callee's record holds $9..$22 as they were at the call; a callee
+  // stopped before its entry code ran built no record.
   if (selected_ == 0 || n < 9 || n > 22) return {Place::gpr, n, 0};
   frames();
   const FrameInfo& callee = frames_[selected_ - 1];

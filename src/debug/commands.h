@@ -20,6 +20,8 @@ namespace qv::debug {
 extern const char* const kCommandHelp;
 
 std::string trim(std::string_view s);
+// A path's last part.
+std::string base_name(std::string path);
 
 // Where the program's input comes from, as the front end has it.
 class ProgramInput {

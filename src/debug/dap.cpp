@@ -92,11 +92,6 @@ std::string dir_of(const std::string& path) {
   return slash == std::string::npos ? "." : path.substr(0, slash + 1);
 }
 
-std::string base_of(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A word that may well be an address of data or of the stack: the console
 // lets it be opened to the words there.
 bool looks_like_address(uint32_t v) {
@@ -426,10 +421,10 @@ json Session::source_of(int32_t piece, int& line) {
   auto [sf, sl] = d_->marked(piece);
   if (sf >= 0 && static_cast<std::size_t>(sf) < real_marked_.size() && !real_marked_[sf].empty()) {
     line = line_out(sl);
-    return {{"name", base_of(real_marked_[sf])}, {"path", real_marked_[sf]}};
+    return {{"name", base_name(real_marked_[sf])}, {"path", real_marked_[sf]}};
   }
   line = line_out(p.line);
-  return {{"name", base_of(l_->srcs[p.file].name)}, {"path", real_srcs_[p.file]}};
+  return {{"name", base_name(l_->srcs[p.file].name)}, {"path", real_srcs_[p.file]}};
 }
 
 int32_t Session::place_of(const json& source, int line, std::string& place, std::string& error) {
@@ -810,39 +805,17 @@ void Session::set_variable(const json& req) {
     out_.fail(req, "write a number (12, -3, 0x1f) or a character ('a')");
     return;
   }
+  // The pane's names are the interpreter's expressions (rN, rr, var 0, D),
+  // or a word's address: where the value lives comes from there.
   VarRef r = refs_[static_cast<std::size_t>(id - 1)];
-  bool ok = false;
-  if (r.kind == Ref::registers) {
-    int n = name == "rr" ? 2 : -1;
-    if (name.size() >= 2 && name[0] == 'r' && name.find_first_not_of("0123456789", 1) == std::string::npos &&
-        std::atoi(name.c_str() + 1) <= 13)
-      n = 9 + std::atoi(name.c_str() + 1);
-    if (n < 0 || !d_->select(r.frame)) {
-      out_.fail(req, "no register " + name);
-      return;
-    }
-    Place p = d_->reg_place(n);
-    ok = p.kind == Place::gpr ? e_->set_reg(n, v, error) : e_->set_word(p.addr, v, error);
-  } else {
-    uint32_t addr = 0;
-    bool found = false;
-    if (r.kind == Ref::locals) {
-      std::vector<Debugger::Slot> slots;
-      if (d_->frame_slots(r.frame, slots))
-        for (const Debugger::Slot& s : slots)
-          if (s.name == name) {
-            addr = s.addr;
-            found = true;
-          }
-    } else {
-      found = parse_value(name, addr);
-    }
-    if (!found) {
-      out_.fail(req, "no variable " + name);
-      return;
-    }
-    ok = e_->set_word(addr, v, error);
+  std::string expr = r.kind == Ref::memory ? "*" + name : name, err;
+  uint32_t old = 0;
+  Place where;
+  if (!d_->select(r.frame) || !d_->value_of(expr, old, err, &where) || where.kind == Place::fpr) {
+    out_.fail(req, "no variable " + name);
+    return;
   }
+  bool ok = where.kind == Place::gpr ? e_->set_reg(where.reg, v, error) : e_->set_word(where.addr, v, error);
   if (!ok) {
     out_.fail(req, "cannot set " + name + ": " + error);
     return;

@@ -233,8 +233,12 @@ bool Engine::wanted(uint32_t addr) const {
          std::any_of(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.addr == addr && b.enabled; });
 }
 
+std::vector<Breakpoint>::iterator Engine::find_breakpoint(int number) {
+  return std::find_if(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.number == number; });
+}
+
 bool Engine::delete_breakpoint(int number) {
-  auto it = std::find_if(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.number == number; });
+  auto it = find_breakpoint(number);
   if (it == bps_.end()) return false;
   uint32_t addr = it->addr;
   bool was = wanted(addr);
@@ -247,7 +251,7 @@ bool Engine::delete_breakpoint(int number) {
 }
 
 bool Engine::enable_breakpoint(int number, bool on) {
-  auto it = std::find_if(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.number == number; });
+  auto it = find_breakpoint(number);
   if (it == bps_.end()) return false;
   uint32_t addr = it->addr;
   bool was = wanted(addr);
@@ -259,7 +263,7 @@ bool Engine::enable_breakpoint(int number, bool on) {
 }
 
 bool Engine::set_condition(int number, std::string condition) {
-  auto it = std::find_if(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.number == number; });
+  auto it = find_breakpoint(number);
   if (it == bps_.end()) return false;
   it->condition = std::move(condition);
   return true;
@@ -287,21 +291,20 @@ bool Engine::reg(int n, uint32_t& v) {
   return command("print $" + std::to_string(n), a) && value_after_equals(a.out, v);
 }
 
-void Engine::keep_registers() {
+bool Engine::all_registers(std::array<uint32_t, 32>& regs) {
   // "R9  (t1) = 0000002a  R17 (s1) = ...": every general register in one answer.
   spim::Answer a;
-  kept_valid_ = false;
-  if (!command("print_all_regs hex", a)) return;
+  if (!command("print_all_regs hex", a)) return false;
   for (int n = 0; n < 32; n++) {
     char name[8];
     std::snprintf(name, sizeof name, "R%-3d(", n);
     std::size_t at = a.out.find(name);
-    if (at == std::string::npos) return;
+    if (at == std::string::npos) return false;
     std::size_t eq = a.out.find(") = ", at);
-    if (eq == std::string::npos) return;
-    kept_[static_cast<std::size_t>(n)] = static_cast<uint32_t>(std::strtoul(a.out.c_str() + eq + 4, nullptr, 16));
+    if (eq == std::string::npos) return false;
+    regs[static_cast<std::size_t>(n)] = static_cast<uint32_t>(std::strtoul(a.out.c_str() + eq + 4, nullptr, 16));
   }
-  kept_valid_ = true;
+  return true;
 }
 
 const std::string* Engine::symbol_at(uint32_t addr, uint32_t& offset) const {
@@ -406,14 +409,13 @@ Stop Engine::resume(std::string_view cmd) {
     // Stopped only to hand over input, or at a breakpoint whose condition
     // does not hold: go on.
     if (s == Stop::line && saved_at_ && pc_ == saved_at_) {
-      keep_registers();
+      kept_valid_ = all_registers(kept_);
       cmd = "continue";
       continue;
     }
     if (s != Stop::line || (target_ && pc_ == target_)) return s;
-    bool user = std::any_of(bps_.begin(), bps_.end(), [&](const Breakpoint& b) { return b.addr == pc_ && b.enabled; });
     bool read = std::binary_search(reads_.begin(), reads_.end(), pc_);
-    if (!user && !read) return s;
+    if (!at_breakpoint() && !read) return s;
     cmd = "continue";
   }
 }
@@ -698,10 +700,6 @@ std::vector<FrameInfo> Engine::backtrace(std::size_t limit) {
   return v;
 }
 
-}  // namespace qv::debug
-
-namespace qv::debug {
-
 bool Engine::text_end(uint32_t& end) {
   // SPIM shows an assembled word as "[0x00400038]\t0x34090037  ori ..." and
   // an empty one as "[0x00400040]\t<none>"; past the segment it answers on
@@ -760,12 +758,11 @@ bool Engine::poke(int target, uint32_t addr, uint32_t value, std::string& error)
     error = "$at is the assembler's";
     return false;
   }
-  uint32_t regs[32] = {};
-  for (int n = 1; n < 32; n++)
-    if (!reg(n, regs[n])) {
-      error = "cannot read the registers";
-      return false;
-    }
+  std::array<uint32_t, 32> regs{};
+  if (!all_registers(regs)) {
+    error = "cannot read the registers";
+    return false;
+  }
   uint32_t start = 0;
   if (!text_end(start)) {
     error = "cannot find the end of the program's code";

@@ -203,7 +203,9 @@ class Engine {
   std::array<uint32_t, 32> kept_{};
   bool kept_valid_ = false;
   bool post_mortem_ = false;  // the run ended in a run-time error; kept_ holds its registers
-  void keep_registers();
+  // Every general register, read in one answer.
+  bool all_registers(std::array<uint32_t, 32>& regs);
+  std::vector<Breakpoint>::iterator find_breakpoint(int number);
   // Whether SPIM should hold a breakpoint at `addr` (an enabled one of the
   // user's, or a reading syscall).
   bool wanted(uint32_t addr) const;

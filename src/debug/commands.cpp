@@ -512,22 +512,28 @@ std::string Debugger::format(uint32_t v, char fmt) {
   return b;
 }
 
-void Debugger::print_expr(std::string_view arg) {
-  std::string a = trim(arg);
-  char fmt = 0;
-  if (a.size() >= 2 && a[0] == '/') {
-    fmt = a[1];
-    a = trim(std::string_view(a).substr(2));
+bool Debugger::printed(std::string_view arg, std::string& shown, uint32_t& v, char& fmt, std::string& err) {
+  shown = trim(arg);
+  fmt = 0;
+  if (shown.size() >= 2 && shown[0] == '/') {
+    fmt = shown[1];
+    shown = trim(std::string_view(shown).substr(2));
   }
-  uint32_t v = 0;
-  std::string err;
   Place where;
-  if (!value_of(a, v, err, &where)) {
+  if (!value_of(shown, v, err, &where)) return false;
+  // A float register holds a float unless asked otherwise.
+  if (!fmt) fmt = where.kind == Place::fpr ? 'f' : 'd';
+  return true;
+}
+
+void Debugger::print_expr(std::string_view arg) {
+  std::string a, err;
+  uint32_t v = 0;
+  char fmt = 0;
+  if (!printed(arg, a, v, fmt, err)) {
     say(err);
     return;
   }
-  // A float register holds a float unless asked otherwise.
-  if (!fmt) fmt = where.kind == Place::fpr ? 'f' : 'd';
   say(a + " = " + format(v, fmt) + "\n");
 }
 

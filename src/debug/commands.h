@@ -94,6 +94,9 @@ class Debugger {
   // The value of a print expression; `a` becomes its shown name, `where`
   // (when given) the register or word it was read from.
   bool value_of(std::string& a, uint32_t& v, std::string& err, Place* where = nullptr);
+  // print's argument, "[/FMT] EXPR": the value, the expression as shown and
+  // the format to show it in.
+  bool printed(std::string_view arg, std::string& shown, uint32_t& v, char& fmt, std::string& err);
   // Whether "EXPR OP NUMBER" holds now.
   bool condition_holds(const std::string& cond, std::string& err);
   // A value as `print /FMT` shows it.

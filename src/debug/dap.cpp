@@ -835,18 +835,12 @@ void Session::evaluate(const json& req) {
       return;
     }
   }
-  // print's formats: /x, /d, /c, /t, /f.
-  char fmt = 0;
-  std::string e = expr;
-  if (e.size() >= 2 && e[0] == '/') {
-    fmt = e[1];
-    e = trim(std::string_view(e).substr(2));
-  }
+  // print's expressions and formats (/x, /d, /c, /t, /f).
+  std::string e, err;
   uint32_t v = 0;
-  std::string err;
-  Place where;
-  if (inspectable() && !e.empty() && d_->value_of(e, v, err, &where)) {
-    json j = value_json(e, v, e, fmt ? fmt : where.kind == Place::fpr ? 'f' : 'd');
+  char fmt = 0;
+  if (inspectable() && !expr.empty() && d_->printed(expr, e, v, fmt, err)) {
+    json j = value_json(e, v, e, fmt);
     out_.ok(req, {{"result", j["value"]}, {"variablesReference", j["variablesReference"]}});
     return;
   }

@@ -11,19 +11,11 @@ namespace qv::debug {
 
 namespace {
 
-// The value of "Reg 31 = 0x0040015c (4194652)", "PC = 0x004000b0 (...)" or
-// "Data seg @ 0x10010000 (268500992) = 0x0020000a (2097162)".
-bool value_after_equals(const std::string& s, uint32_t& v) {
-  std::size_t eq = s.rfind("= 0x");
-  if (eq == std::string::npos) return false;
-  v = static_cast<uint32_t>(std::strtoul(s.c_str() + eq + 2, nullptr, 16));
-  return true;
-}
+using spim::value_after_equals;
 
 std::string hex(uint32_t v) { return spim::hex(v); }
 
 constexpr std::string_view kHit = "Breakpoint encountered at 0x";
-constexpr std::size_t kRecord = 24;  // the handler's record: 6 words
 // Reads at the end of input before the program is stopped: a loop that
 // waits for some particular input never ends otherwise.
 constexpr uint32_t kReadsAtEnd = 1000;
@@ -447,18 +439,12 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
     output_ += out;
   // The trap handler's report: "R" from the start-up code, then the record.
   std::string& c = session_.control();
-  std::size_t labels = a_.label_line.size();
-  if (c.size() >= 1 + kRecord) {
-    std::memcpy(fault_.record, c.data() + 1, kRecord);
+  bool complete = false;
+  if (c.size() > 1 &&
+      spim::read_report(std::string_view(c).substr(1), a_.label_line.size(), fault_.record, fault_.table, fault_.chain,
+                        complete)) {
     fault_.have_record = true;
     fault_.loaded = true;
-    fault_.table.resize(labels);
-    if (c.size() >= 1 + kRecord + labels * 4) {
-      if (labels) std::memcpy(fault_.table.data(), c.data() + 1 + kRecord, labels * 4);
-      std::size_t at = 1 + kRecord + labels * 4;
-      fault_.chain.resize((c.size() - at) / 8 * 2);
-      if (!fault_.chain.empty()) std::memcpy(fault_.chain.data(), c.data() + at, fault_.chain.size() * 4);
-    }
     running_ = false;
     // Memory stays as the exception left it, and the registers were kept
     // on the way through the handler: the program can still be looked at,

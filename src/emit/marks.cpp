@@ -8,13 +8,15 @@ namespace {
 
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == ','; }
 
-// Past an optional "LABEL:" and the blanks behind it.
-std::size_t skip_label(std::string_view s) {
+// Past an optional "LABEL:" and the blanks behind it; `label` (when
+// given) is set to the label's name, or left empty.
+std::size_t skip_label(std::string_view s, std::string_view* label = nullptr) {
   std::size_t i = 0;
   while (i < s.size() && blank(s[i])) i++;
   std::size_t j = i;
   while (j < s.size() && !blank(s[j]) && s[j] != ':' && s[j] != '#' && s[j] != '"') j++;
   if (j < s.size() && s[j] == ':' && j > i) {
+    if (label) *label = s.substr(i, j - i);
     i = j + 1;
     while (i < s.size() && blank(s[i])) i++;
   }
@@ -77,7 +79,8 @@ void mark(std::string_view plain, MarkedAssembly& a, bool every_line) {
     std::string_view line = all.substr(pos, end - pos);
     a.plain_starts.push_back(pos);
     std::string_view body = line.substr(0, line.size() - (nl == std::string_view::npos ? 0 : 1));
-    std::string_view rest = body.substr(skip_label(body));
+    std::string_view name;
+    std::string_view rest = body.substr(skip_label(body, &name));
     bool code = false;
     if (!rest.empty() && rest[0] == '.') {
       if (starts_word(rest, ".text") || starts_word(rest, ".ktext")) in_text = true;
@@ -85,20 +88,13 @@ void mark(std::string_view plain, MarkedAssembly& a, bool every_line) {
     } else if (!rest.empty() && rest[0] != '#') {
       code = in_text && (every_line || !cannot_fault(rest));
     }
-    if (every_line && rest.size() != body.size()) {
+    if (every_line && !name.empty()) {
       // The program's labels are declared global too, so that the debugger
       // can name the procedure, string or table an address falls in.
-      std::size_t b = body.find_first_not_of(" \t\r,");
-      std::size_t colon = b;
-      while (colon < body.size() && !blank(body[colon]) && body[colon] != ':' && body[colon] != '#' &&
-             body[colon] != '"')
-        colon++;
-      if (b != std::string_view::npos && colon < body.size() && body[colon] == ':' && colon > b) {
-        a.text.append("\t.globl ");
-        a.text.append(body.substr(b, colon - b));
-        a.text.push_back('\n');
-        a.run_to_plain.push_back(-1);
-      }
+      a.text.append("\t.globl ");
+      a.text.append(name);
+      a.text.push_back('\n');
+      a.run_to_plain.push_back(-1);
     }
     if (code) {
       if (every_line) {

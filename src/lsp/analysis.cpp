@@ -54,9 +54,12 @@ void Analysis::build(const std::vector<std::string_view>& texts) {
     l.defs.clear();
     l.uses.clear();
   }
-  std::size_t lines = 0;
-  for (std::string_view t : texts) lines += static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) + 1;
-  pieces.reserve(lines);
+  // Sized once, at the first build; later builds keep the capacity.
+  if (pieces.capacity() == 0) {
+    std::size_t lines = 0;
+    for (std::string_view t : texts) lines += static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) + 1;
+    pieces.reserve(lines);
+  }
 
   std::string err_text;
   Out o(&out, 64 << 10);

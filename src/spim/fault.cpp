@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace qv::spim {
 
@@ -20,6 +21,29 @@ std::string hex(uint32_t v) {
   char b[16];
   std::snprintf(b, sizeof b, "0x%08x", v);
   return b;
+}
+
+bool value_after_equals(std::string_view s, uint32_t& v) {
+  std::size_t eq = s.rfind("= 0x");
+  if (eq == std::string_view::npos) return false;
+  v = static_cast<uint32_t>(std::strtoul(std::string(s.substr(eq + 2, 10)).c_str(), nullptr, 16));
+  return true;
+}
+
+bool read_report(std::string_view c, std::size_t labels, uint32_t (&record)[6], std::vector<uint32_t>& table,
+                 std::vector<uint32_t>& chain, bool& complete) {
+  constexpr std::size_t kRecord = sizeof record;
+  complete = false;
+  if (c.size() < kRecord) return false;
+  std::memcpy(record, c.data(), kRecord);
+  table.assign(labels, 0);
+  if (c.size() < kRecord + labels * 4) return true;
+  if (labels) std::memcpy(table.data(), c.data() + kRecord, labels * 4);
+  std::size_t at = kRecord + labels * 4;
+  chain.resize((c.size() - at) / 8 * 2);
+  if (!chain.empty()) std::memcpy(chain.data(), c.data() + at, chain.size() * 4);
+  complete = true;
+  return true;
 }
 
 std::string_view mnemonic(std::string_view line) {

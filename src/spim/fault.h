@@ -77,4 +77,16 @@ std::vector<SpimError> spim_errors(std::string_view err);
 
 std::string hex(uint32_t v);
 
+// The number SPIM's command mode prints after "= 0x": "Reg 31 =
+// 0x0040015c (4194652)", "PC = 0x004000b0 (...)", "Data seg @ 0x10010000
+// (268500992) = 0x0020000a (2097162)".
+bool value_after_equals(std::string_view s, uint32_t& v);
+
+// The trap handler's report as it came on its control descriptor: the
+// record (6 words), the addresses of `labels` labels, then the frame chain
+// (pairs of words).  False when `c` is shorter than the record; the table
+// and the chain are read only when the whole table is there (`complete`).
+bool read_report(std::string_view c, std::size_t labels, uint32_t (&record)[6], std::vector<uint32_t>& table,
+                 std::vector<uint32_t>& chain, bool& complete);
+
 }  // namespace qv::spim

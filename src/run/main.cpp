@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
   job.max_output = o.max_output;
   qv::spim::SpimProcess proc;
   qv::spim::SpimRun r;
-  bool started = !spim.empty() && proc.start(job, r);
+  // A traced run goes through SPIM's command mode instead (below).
+  bool started = !spim.empty() && !o.trace && proc.start(job, r);
 
   // Read once: the checker and the translation see the same bytes.
   std::vector<qv::run::Source> srcs;
@@ -113,22 +114,20 @@ int main(int argc, char** argv) {
                kInstall);
     return 4;
   }
-  if (!started) {
+  if (!started && !o.trace) {
     tool_error("cannot run SPIM (" + spim + "): " + std::strerror(r.exec_errno),
                r.exec_errno == ENOENT ? kInstall : "");
     return 4;
   }
 
-  if (o.trace) {
-    // Traced on the debugging engine, in SPIM's command mode.
-    proc.abort();
-    qv::spim::SessionJob tj;
-    tj.spim = spim;
-    tj.trap = std::string(qv::spim::trap_file());
-    tj.stack = o.stack;
-    tj.cpu_limit = o.cpu_limit;
-    return qv::debug::trace_run(srcs, t, tj, o);
-  }
+  // SPIM's command mode, for a traced run and for the replay of an overflow.
+  qv::spim::SessionJob session;
+  session.spim = spim;
+  session.trap = std::string(qv::spim::trap_file());
+  session.stack = o.stack;
+  session.cpu_limit = o.cpu_limit;
+  // Traced on the debugging engine.
+  if (o.trace) return qv::debug::trace_run(srcs, t, session, o);
 
   qv::run::Assembly a;
   qv::run::assemble(t, a);
@@ -140,12 +139,8 @@ int main(int argc, char** argv) {
   qv::spim::Overflow overflow;
   if (!r.interrupted && r.have_record == false && !t.reads &&
       r.run_err.find("Can't expand stack segment") != std::string::npos) {
-    qv::spim::SessionJob again;
-    again.spim = spim;
-    again.trap = std::string(qv::spim::trap_file());
+    qv::spim::SessionJob again = session;
     again.program = a.text;
-    again.stack = o.stack;
-    again.cpu_limit = o.cpu_limit;
     again.wall_limit_ms = static_cast<int>(std::min<uint64_t>(uint64_t{o.cpu_limit} * 2000, 1u << 30));
     std::string why;
     if (qv::spim::replay_overflow(again, a.label_line.size(), overflow, why)) rep.set_overflow(&overflow);

@@ -188,6 +188,15 @@ void Diags::trim() {
   }
 }
 
+void tool_message(const std::string& tool, Severity s, const std::string& message, const std::string& note) {
+  Diags d;
+  d.file_names = {tool};
+  d.tool = tool;
+  Diag& e = d.add(s, -1, {}, message, "");
+  if (!note.empty()) e.notes.push_back({{}, note, ""});
+  d.print(2, false);
+}
+
 void Diags::print(int fd, bool summary) {
   trim();
   bool color = use_color(opt.color, fd);

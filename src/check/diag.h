@@ -103,6 +103,10 @@ class Diags {
   bool stopped_ = false;  // diagnostics past the error limit were dropped
 };
 
+// A message of a command's own, at no line of the program ("TOOL: error:
+// MESSAGE", with an optional note under it), written to standard error.
+void tool_message(const std::string& tool, Severity s, const std::string& message, const std::string& note = {});
+
 // A name or token for a message: in single quotes, escaped as source lines are.
 inline std::string quoted(std::string_view s) {
   std::string o = "'";

@@ -146,13 +146,7 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
   return true;
 }
 
-void tool_error(const std::string& msg) {
-  qv::check::Diags d;
-  d.file_names = {"quorvelin-debug"};
-  d.tool = "quorvelin-debug";
-  d.add(qv::check::Severity::error, -1, {}, msg, "");
-  d.print(2, false);
-}
+void tool_error(const std::string& msg) { qv::check::tool_message("quorvelin-debug", qv::check::Severity::error, msg); }
 
 using qv::debug::trim;
 

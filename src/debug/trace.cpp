@@ -27,11 +27,7 @@ extern "C" void qv_trace_on_signal(int) {
 }
 
 void note(const std::string& msg, check::Severity s = check::Severity::note) {
-  check::Diags d;
-  d.file_names = {"quorvelin-run"};
-  d.tool = "quorvelin-run";
-  d.add(s, -1, {}, msg, "");
-  d.print(2, false);
+  check::tool_message("quorvelin-run", s, msg);
 }
 
 }  // namespace

@@ -31,11 +31,7 @@ using qv::check::Severity;
 
 // Messages of the runner itself ("quorvelin-run: error: ...").
 void tool_error(const std::string& msg, const std::string& note = {}) {
-  qv::check::Diags d;
-  d.file_names = {"quorvelin-run"};
-  qv::check::Diag& e = d.add(Severity::error, -1, {}, msg, "");
-  if (!note.empty()) e.notes.push_back({{}, note, ""});
-  d.print(2, false);
+  qv::check::tool_message("quorvelin-run", Severity::error, msg, note);
 }
 
 bool write_file(const std::string& path, const std::string& text, std::string& error) {

@@ -31,13 +31,14 @@ files=(bin/quorvelin bin/quorvelin-check bin/quorvelin-run bin/quorvelin-lsp bin
 for f in "${files[@]}"; do
   [ -f "$prefix/$f" ] || fail "$prefix/$f is missing"
 done
-# quorvelin-debug preloads this into SPIM so that every Ctrl-C interrupts it.
+# Preloaded into SPIM by the runner and the debugger: SPIM's timer without a
+# system call per instruction, the instruction count, every Ctrl-C.
 shim=""
-for f in "$prefix"/lib/quorvelin/libqvsigint.so "$prefix"/lib/*/quorvelin/libqvsigint.so; do
+for f in "$prefix"/lib/quorvelin/libqvspim.so "$prefix"/lib/*/quorvelin/libqvspim.so; do
   if [ -f "$f" ]; then shim=$f; fi
 done
-[ -n "$shim" ] || fail "libqvsigint.so is missing under $prefix/lib"
-echo "installed: the commands, their man pages, the debugger's interrupt library, the editor files, README.md, LICENSE, CHANGELOG.md and the examples"
+[ -n "$shim" ] || fail "libqvspim.so is missing under $prefix/lib"
+echo "installed: the commands, their man pages, the library preloaded into SPIM, the editor files, README.md, LICENSE, CHANGELOG.md and the examples"
 
 for cmd in quorvelin-check quorvelin-run quorvelin-lsp quorvelin-debug; do
   got=$("$prefix/bin/$cmd" --version) || fail "$cmd --version exited with $?"
@@ -69,6 +70,14 @@ fi
 bash "$here/tests/e2e/run_case.sh" "$prefix/bin/quorvelin-run" "$doc/examples/factorial" ||
   fail "the installed quorvelin-run on the installed factorial example"
 echo "quorvelin-run: the installed factorial example runs in SPIM as expected"
+
+# The installed runner finds the installed library: it counts instructions.
+if command -v spim > /dev/null; then
+  stats=$("$prefix/bin/quorvelin-run" --stats "$doc/examples/factorial.ic" 2>&1 > /dev/null) ||
+    fail "quorvelin-run --stats on the installed factorial example"
+  grep -Eq "[0-9]+ instructions" <<< "$stats" || fail "the installed quorvelin-run counts no instructions: $stats"
+  echo "quorvelin-run: the installed runner counts instructions through $shim"
+fi
 
 # The installed checker finds nothing in the installed example.
 report=$("$prefix/bin/quorvelin-check" "$doc/examples/factorial.ic" 2>&1) ||

@@ -180,7 +180,7 @@ void Debugger::show_stop(Stop s, bool announce_procedure) {
     case Stop::overflow: {
       // The runner's report, from the frames SPIM still holds.
       status_ = 2;
-      qv::spim::Overflow ov;
+      qv::spim::Halt ov;
       qv::run::Reporter rep(srcs_, t_, a_, "<assembly>");
       if (e_.overflow_info(ov)) rep.set_overflow(&ov);
       qv::spim::SpimRun r;

@@ -632,7 +632,7 @@ void Session::report(Stop s) {
       // The runner's report, and the status the runner would give.
       run::Reporter rep(l_->srcs, l_->t, l_->a, "<assembly>");
       run::Options ro;
-      spim::Overflow ov;
+      spim::Halt ov;
       int status = 2;
       if (s == Stop::fault) {
         status = rep.outcome(e_->fault_run(), ro, run::InputState::unknown);

@@ -533,8 +533,8 @@ bool Engine::take_hit() {
   return hit_ != 0;
 }
 
-bool Engine::overflow_info(spim::Overflow& ov, std::size_t limit) {
-  ov = spim::Overflow{};
+bool Engine::overflow_info(spim::Halt& ov, std::size_t limit) {
+  ov = spim::Halt{};
   ov.pc = pc_;
   ov.table = table_;
   if (!reg(31, ov.record.ra) || !reg(30, ov.record.fp) || !reg(29, ov.record.sp)) return false;

@@ -141,7 +141,7 @@ class Engine {
   std::vector<FrameInfo> backtrace(std::size_t limit = 1000);
   // After a stack overflow: what the runner's report needs (the frames read
   // one word at a time, at most `limit`).
-  bool overflow_info(spim::Overflow& ov, std::size_t limit = 1000000);
+  bool overflow_info(spim::Halt& ov, std::size_t limit = 1000000);
 
   std::string_view procedure_of(int32_t piece) const { return t_.procedure_of(piece); }
   // The piece of an address's line, -1: none.

@@ -1,5 +1,5 @@
 // What every front end of the debugger does before its first command: finds
-// SPIM and the interrupt library, and loads a translated program.
+// SPIM and the library preloaded into it, and loads a translated program.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +13,6 @@
 #include "spim/session.h"
 
 namespace qv::debug {
-
-// The library that makes every Ctrl-C (and every pause) reach SPIM (see
-// shim/sigint.cpp): named by QV_SIGINT_LIB, beside the command (a build
-// tree) or installed; empty when none is found.
-std::string sigint_library();
 
 // A program read, translated and marked, ready for an engine.
 struct Loaded {

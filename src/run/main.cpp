@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -19,6 +20,7 @@
 #include "run/options.h"
 #include "run/program.h"
 #include "run/report.h"
+#include "spim/instructions.h"
 #include "spim/process.h"
 #include "spim/trap.h"
 #include "version.h"
@@ -50,6 +52,12 @@ bool write_file(const std::string& path, const std::string& text, std::string& e
   return ok;
 }
 
+double seconds_since(const timespec& t0) {
+  timespec t1{};
+  clock_gettime(CLOCK_MONOTONIC, &t1);
+  return static_cast<double>(t1.tv_sec - t0.tv_sec) + static_cast<double>(t1.tv_nsec - t0.tv_nsec) / 1e9;
+}
+
 const char* kInstall = "install it with 'sudo apt-get install spim', or name it with --spim PATH";
 
 }  // namespace
@@ -77,6 +85,12 @@ int main(int argc, char** argv) {
   job.stack = o.stack;
   job.cpu_limit = o.cpu_limit;
   job.max_output = o.max_output;
+  job.preload = qv::spim::preload_library();
+  // Counted, the instruction limit decides and CPU time is a safety net.
+  job.instruction_limit = o.max_instructions + qv::spim::kStartupInstructions;
+  if (!o.cpu_limit_set) job.counted_cpu_limit = qv::run::kSafetyCpuLimit;
+  timespec began{};
+  clock_gettime(CLOCK_MONOTONIC, &began);
   qv::spim::SpimProcess proc;
   qv::spim::SpimRun r;
   // A traced run goes through SPIM's command mode instead (below).
@@ -121,7 +135,8 @@ int main(int argc, char** argv) {
   session.spim = spim;
   session.trap = std::string(qv::spim::trap_file());
   session.stack = o.stack;
-  session.cpu_limit = o.cpu_limit;
+  session.cpu_limit = o.cpu_limit_set ? o.cpu_limit : qv::run::kSafetyCpuLimit;
+  session.preload = job.preload;
   // Traced on the debugging engine.
   if (o.trace) return qv::debug::trace_run(srcs, t, session, o);
 
@@ -132,7 +147,7 @@ int main(int argc, char** argv) {
            [&](const std::string& out, const std::string& err) { return rep.load(out, err); }, r);
   // A stack overflow leaves no frames behind: a program that reads no input
   // runs again the same way, to where it overflows, to find them.
-  qv::spim::Overflow overflow;
+  qv::spim::Halt overflow;
   if (!r.interrupted && r.have_record == false && !t.reads &&
       r.run_err.find("Can't expand stack segment") != std::string::npos) {
     qv::spim::SessionJob again = session;
@@ -141,7 +156,26 @@ int main(int argc, char** argv) {
     std::string why;
     if (qv::spim::replay_overflow(again, a.label_line.size(), overflow, why)) rep.set_overflow(&overflow);
   }
+  // The instruction limit ends SPIM where it stands: a program that reads
+  // no input runs again to exactly that instruction, to find its line.
+  qv::spim::Halt limit_stop;
+  std::string limit_why;
+  if (r.instruction_limit) {
+    if (t.reads) {
+      limit_why = "the program reads input, so its run is not repeated to find the line";
+    } else if (!o.args.empty()) {
+      limit_why = "the program has arguments, which a repeated run cannot give it";
+    } else {
+      qv::spim::SessionJob again = session;
+      again.program = a.text;
+      again.wall_limit_ms = static_cast<int>(std::min<uint64_t>(uint64_t{session.cpu_limit} * 2000, 1u << 30));
+      if (qv::spim::replay_limit(again, a.label_line.size(), r.instructions, r.out_bytes, limit_stop, limit_why))
+        rep.set_limit_stop(&limit_stop);
+    }
+    if (!limit_why.empty()) rep.set_limit_unplaced(limit_why);
+  }
   int status = rep.outcome(r, o, qv::run::input_state(0));
+  if (o.stats || (o.max_instructions_set && !r.counted)) rep.stats(r, o, seconds_since(began));
   rep.diags().print(2, status == 1);
   if (r.output_closed) {
     signal(SIGPIPE, SIG_DFL);

@@ -88,6 +88,18 @@ bool parse_options(int argc, char** argv, Options& o, std::string& error) {
         return false;
       }
       o.cpu_limit = static_cast<uint32_t>(v);
+      o.cpu_limit_set = true;
+    } else if (name == "--max-instructions") {
+      if (!take()) return false;
+      if (!parse_size(value, uint64_t{1} << 60, o.max_instructions) || o.max_instructions == 0) {
+        error = "--max-instructions wants a number of instructions, 1 or more (K, M, G allowed), not '" +
+                std::string(value) + "'";
+        return false;
+      }
+      o.max_instructions_set = true;
+    } else if (name == "--stats") {
+      if (!flag()) return false;
+      o.stats = true;
     } else if (name == "--max-output") {
       if (!take()) return false;
       if (!parse_size(value, uint64_t{1} << 50, o.max_output)) {
@@ -141,8 +153,14 @@ Options:
   -S FILE              also write the translated assembly to FILE (exactly
                        what quorvelin writes)
   --no-check           skip the checker
-  --cpu-limit SECONDS  stop the program after this much CPU time (default 60;
-                       time spent waiting for input does not count)
+  --max-instructions N stop the program after N instructions of its own
+                       (default 1000000000; K, M and G are powers of 1024);
+                       the same N stops it at the same line on any machine
+  --cpu-limit SECONDS  stop the program after this much CPU time (default 60
+                       when instructions cannot be counted, else 600 as a
+                       safety net; time spent waiting for input does not count)
+  --stats              end with the number of instructions the program
+                       executed and the run's time, on standard error
   --max-output BYTES   stop the program once it has printed this much
                        (default 64M; K, M and G suffixes are powers of 1024)
   --stack BYTES        let SPIM's stack grow to this size (SPIM's -lstack)
@@ -161,7 +179,7 @@ Exit status:
   2    a run-time error: bad or unaligned address, arithmetic overflow,
        division by zero, a jump to an address without code, an unknown
        system call, a stack overflow
-  3    a limit stopped it: --cpu-limit or --max-output
+  3    a limit stopped it: --max-instructions, --cpu-limit or --max-output
   4    quorvelin-run could not work: usage, an unreadable file, no SPIM
   130  interrupted
 )";

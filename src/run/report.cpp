@@ -270,7 +270,7 @@ void Reporter::calls(Diag& d, const std::vector<Site>& sites, std::size_t from) 
 
 bool Reporter::stack_overflow(const std::string& size) {
   if (!overflow_) return false;
-  const spim::Overflow& ov = *overflow_;
+  const spim::Halt& ov = *overflow_;
   spim::AddressMap map(a_, t_.plain, ov.table);
   std::vector<Site> sites = call_sites(spim::frames_of(ov.record.fp, ov.chain, map));
   // Stopped while entering a procedure (the stack grows there): the call
@@ -314,6 +314,51 @@ bool Reporter::stack_overflow(const std::string& size) {
   d.notes.push_back(n);
   calls(d, sites, entering ? 1 : 0);
   return true;
+}
+
+void Reporter::instruction_limit(const Options& o) {
+  std::string msg = "the program was stopped at its limit of " + std::to_string(o.max_instructions) +
+                    " instructions (--max-instructions)";
+  if (limit_stop_) {
+    const spim::Halt& h = *limit_stop_;
+    spim::AddressMap map(a_, t_.plain, h.table);
+    std::vector<Site> sites = call_sites(spim::frames_of(h.record.fp, h.chain, map));
+    Site where = site_of_line(map.line_of(h.pc));
+    // In code shared by every line (the run-time routine): the line that
+    // called it.
+    if (where.piece < 0) where = site_of_line(map.line_of(h.record.ra - 4));
+    if (where.piece >= 0) {
+      Diag& d = error_at(where, msg);
+      asm_note(d, where, "the MIPS line of the next instruction");
+      calls(d, sites);
+      return;
+    }
+    limit_why_ = "the instruction it stopped before belongs to no line";
+  }
+  Diag& d = d_.add(Severity::error, -1, no_line(), msg + "; no line of the program is known", "");
+  if (!limit_why_.empty()) {
+    check::Note n;
+    n.loc = no_line();
+    n.message = limit_why_;
+    d.notes.push_back(std::move(n));
+  }
+}
+
+void Reporter::stats(const SpimRun& r, const Options& o, double seconds) {
+  char time[32];
+  std::snprintf(time, sizeof time, "%.3f s", seconds);
+  if (!r.counted) {
+    std::string limit = o.cpu_limit_set ? std::to_string(o.cpu_limit) : std::to_string(o.cpu_limit);
+    d_.add(Severity::note, -1, no_line(),
+           "instructions cannot be counted with this SPIM (the library quorvelin-run preloads into it is missing "
+           "or did not load); the CPU-time limit of " + limit + " s applies; the run took " + time, "");
+    return;
+  }
+  uint64_t own = r.instructions >= spim::kStartupInstructions ? r.instructions - spim::kStartupInstructions : 0;
+  std::string msg = std::to_string(own) + " instructions executed in " + time + " (SPIM's start-up code, " +
+                    std::to_string(spim::kStartupInstructions) + " more, not counted";
+  if (r.have_record) msg += "; the trap handler's included";
+  d_.add(Severity::note, -1, no_line(), msg + ")", "");
 }
 
 void Reporter::exception(const SpimRun& r) {
@@ -419,6 +464,10 @@ int Reporter::outcome(const SpimRun& r, const Options& o, InputState in) {
     return 4;
   }
   if (r.rejected) return 1;
+  if (r.instruction_limit) {
+    instruction_limit(o);
+    return 3;
+  }
   if (r.have_record) {
     exception(r);
     return 2;

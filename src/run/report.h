@@ -36,7 +36,15 @@ class Reporter {
   check::Diags& diags() { return d_; }
 
   // What a second run up to a stack overflow found (kept by the caller).
-  void set_overflow(const spim::Overflow* ov) { overflow_ = ov; }
+  void set_overflow(const spim::Halt* ov) { overflow_ = ov; }
+  // Where a second run stopped at the instruction limit, or why there was
+  // none (kept by the caller).
+  void set_limit_stop(const spim::Halt* h) { limit_stop_ = h; }
+  void set_limit_unplaced(std::string why) { limit_why_ = std::move(why); }
+
+  // --stats: the instructions the program executed and the run's time, or
+  // why instructions were not counted.
+  void stats(const SpimRun& r, const Options& o, double seconds);
 
  private:
   struct Site {
@@ -53,6 +61,7 @@ class Reporter {
   // Notes for the calls sites[from...], innermost first, long chains shortened.
   void calls(check::Diag& d, const std::vector<Site>& sites, std::size_t from = 0);
   bool stack_overflow(const std::string& size);
+  void instruction_limit(const Options& o);
   void exception(const SpimRun& r);
   void spim_message(const std::string& err);
 
@@ -62,7 +71,9 @@ class Reporter {
   Markers markers_;
   uint32_t asm_file_;
   check::Diags d_;
-  const spim::Overflow* overflow_ = nullptr;
+  const spim::Halt* overflow_ = nullptr;
+  const spim::Halt* limit_stop_ = nullptr;
+  std::string limit_why_;
 };
 
 }  // namespace qv::run

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "emit/out.h"
+#include "spim/instructions.h"
 #include "spim/os.h"
 #include "spim/trap.h"
 
@@ -61,6 +62,8 @@ struct SpimProcess::Impl {
   bool reaped = false;
   struct sigaction old_int {}, old_term {};
   SpimJob job;
+  InstructionCounter counter;
+  bool counting = false;
 
   void restore_signals() {
     sigaction(SIGINT, &old_int, nullptr);
@@ -118,9 +121,18 @@ bool SpimProcess::start(const SpimJob& job, SpimRun& r) {
   sigaction(SIGINT, &sa, &m.old_int);
   sigaction(SIGTERM, &sa, &m.old_term);
 
-  int from[6] = {m.out.w, m.err.w, m.ctl.w, m.go.r, m.trap.slot() >= 0 ? m.trap.fd() : -1, m.prog.r};
-  const int to[6] = {1, 2, kCtlFd, kGoFd, 5, 6};
-  int spawn_error = spawn(job.spim, words, from, to, 6, job.cpu_limit, m.pid);
+  // The preloaded library goes by descriptor (see SpimSession::launch), the
+  // page it counts instructions in beside it.
+  std::vector<std::string> env;
+  int lib = job.preload.empty() ? -1 : ::open(job.preload.c_str(), O_RDONLY | O_CLOEXEC);
+  if (lib >= 0) env.push_back("LD_PRELOAD=/proc/self/fd/7");
+  m.counting = lib >= 0 && m.counter.open();
+  if (m.counting) m.counter.set_limit(job.instruction_limit, kEndRun);
+  int from[8] = {m.out.w, m.err.w, m.ctl.w, m.go.r, m.trap.slot() >= 0 ? m.trap.fd() : -1, m.prog.r, lib,
+                 m.counting ? m.counter.fd() : -1};
+  const int to[8] = {1, 2, kCtlFd, kGoFd, 5, 6, 7, kCounterFd};
+  int spawn_error = spawn(job.spim, words, from, to, 8, job.cpu_limit, m.pid, env);
+  if (lib >= 0) ::close(lib);
   if (spawn_error != 0) {
     r.exec_errno = spawn_error;
     m.pid = -1;
@@ -162,6 +174,17 @@ void SpimProcess::run(const std::string& program, std::size_t labels, const Appr
       // that says loading is over, so it is in the pipes now.
       drain(m.out.r, r.load_out);
       drain(m.err.r, r.load_err);
+      // The start-up code runs: SPIM has started its timer, so the library
+      // shows by now whether it counts.  When it does, the instruction
+      // limit decides, and the CPU time is only a safety net.
+      if (job.counted_cpu_limit && m.counting && m.counter.available()) {
+        rlimit lim{};
+        if (::prlimit(pid, RLIMIT_CPU, nullptr, &lim) == 0) {
+          lim.rlim_cur = job.counted_cpu_limit;
+          if (lim.rlim_max != RLIM_INFINITY && lim.rlim_cur > lim.rlim_max) lim.rlim_cur = lim.rlim_max;
+          ::prlimit(pid, RLIMIT_CPU, &lim, nullptr);
+        }
+      }
       if (approve(r.load_out, r.load_err)) {
         if (!write_all(m.go.w, "g", 1)) stop();
       } else {
@@ -274,6 +297,11 @@ void SpimProcess::run(const std::string& program, std::size_t labels, const Appr
     r.status = WEXITSTATUS(st);
   } else if (WIFSIGNALED(st)) {
     r.sig = WTERMSIG(st);
+  }
+  if (m.counting && m.counter.available()) {
+    r.counted = true;
+    r.instructions = m.counter.count();
+    r.instruction_limit = m.counter.stops() > 0 && r.exited && r.status == kLimitStatus;
   }
   m.restore_signals();
 }

@@ -18,6 +18,9 @@ struct SpimJob {
   uint64_t stack = 0;              // -lstack; 0: SPIM's default
   uint32_t cpu_limit = 60;         // seconds of CPU time
   uint64_t max_output = 64 << 20;  // bytes of program output
+  std::string preload;             // a library SPIM loads first (LD_PRELOAD), "": none
+  uint64_t instruction_limit = 0;  // counted instructions SPIM may execute (start-up included), 0: no limit
+  uint32_t counted_cpu_limit = 0;  // seconds of CPU time once instructions are seen counted; 0: cpu_limit
 };
 
 struct SpimRun {
@@ -38,6 +41,9 @@ struct SpimRun {
   bool have_record = false;        // the exception handler reported
   uint32_t record[6] = {};         // Cause, EPC, BadVAddr, $ra, $fp, $sp
   std::vector<uint32_t> chain;     // per frame from $fp outward: saved $fp, return address
+  bool counted = false;            // `instructions` is SPIM's exact count
+  uint64_t instructions = 0;       // instructions executed, SPIM's start-up included
+  bool instruction_limit = false;  // the instruction limit stopped the program
 };
 
 // Decides, given what SPIM printed while loading, whether the program may run.

@@ -44,6 +44,7 @@ bool SpimSession::restart(std::string& error) {
     p->close_w();
   }
   ctl_.clear();
+  limit_stops_ = 0;
   err_open_ = ctl_open_ = true;
   dead_ = false;
   return launch(error);
@@ -80,18 +81,23 @@ bool SpimSession::launch(std::string& error) {
                  prog_.slot() >= 0 ? prog_.fd() : -1};
   const int to[7] = {0, 1, 2, kCtlFd, kGoFd, 5, 6};
   // The preloaded library goes by descriptor, so that the environment, which
-  // SPIM copies onto the program's stack, is the same wherever it lies.
+  // SPIM copies onto the program's stack, is the same wherever it lies (the
+  // library takes it out of the environment again before SPIM starts).
   std::vector<std::string> env;
   int lib = job.preload.empty() ? -1 : ::open(job.preload.c_str(), O_RDONLY | O_CLOEXEC);
   if (lib >= 0) env.push_back("LD_PRELOAD=/proc/self/fd/7");
-  int from_all[8], to_all[8];
+  counter_ = std::make_unique<InstructionCounter>();
+  if (lib < 0 || !counter_->open()) counter_.reset();
+  int from_all[9], to_all[9];
   for (int i = 0; i < 7; i++) {
     from_all[i] = from[i];
     to_all[i] = to[i];
   }
   from_all[7] = lib;
   to_all[7] = 7;
-  int e = spawn(job.spim, words, from_all, to_all, 8, job.cpu_limit, pid_, env, job.own_group);
+  from_all[8] = counter_ ? counter_->fd() : -1;
+  to_all[8] = kCounterFd;
+  int e = spawn(job.spim, words, from_all, to_all, 9, job.cpu_limit, pid_, env, job.own_group);
   if (lib >= 0) ::close(lib);
   ::close(slave);
   out_.close_w();
@@ -124,6 +130,7 @@ bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& 
 
 bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& a, bool stream) {
   a.out.clear();
+  a.out_bytes = 0;
   a.err.clear();
   if (pid_ < 0) return false;
   std::string line(cmd);
@@ -141,6 +148,13 @@ bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& 
   }
   bool ok = wait_prompt(a, stream, job_.wall_limit_ms);
   running_pid_ = -1;
+  // The instruction limit interrupts SPIM from within: its message is
+  // matched like that of an interrupt sent from here.
+  if (counter_) {
+    uint32_t stops = counter_->stops();
+    sent_ += stops - limit_stops_;
+    limit_stops_ = stops;
+  }
   if (ok) take_stray_interrupts(a);
   return ok;
 }
@@ -190,9 +204,11 @@ bool SpimSession::wait_prompt(Answer& a, bool stream, int timeout_ms) {
         return false;
       }
       a.out.append(buf, static_cast<std::size_t>(got));
+      a.out_bytes += static_cast<uint64_t>(got);
       if (a.out.size() > 2 * kKeep) a.out.erase(0, a.out.size() - kKeep);
       if (a.out.size() >= kPrompt.size() && a.out.compare(a.out.size() - kPrompt.size(), kPrompt.size(), kPrompt) == 0) {
         a.out.resize(a.out.size() - kPrompt.size());
+        a.out_bytes -= kPrompt.size();
         // SPIM wrote these before its prompt.
         drain(err_.r, a.err);
         drain(ctl_pipe_.r, ctl_);

@@ -9,9 +9,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "spim/instructions.h"
 #include "spim/os.h"
 
 namespace qv::spim {
@@ -29,6 +31,7 @@ struct SessionJob {
 
 struct Answer {
   std::string out;  // standard output before the prompt (its tail, past 1 MiB)
+  uint64_t out_bytes = 0;  // all of it, counted
   std::string err;  // standard error
 };
 
@@ -74,6 +77,9 @@ class SpimSession {
   // interrupt sent is matched with SPIM's message, read before the next
   // command.  Safe in a signal handler and from another thread.
   void interrupt();
+  // The instruction count of the SPIM that runs now; nullptr when it runs
+  // without the library (see available() too).
+  InstructionCounter* counter() { return counter_.get(); }
   // An interrupt asked for and not sent: taken (false: none).
   bool take_interrupt() { return pending_.exchange(0) != 0; }
 
@@ -92,10 +98,12 @@ class SpimSession {
   bool err_open_ = true, ctl_open_ = true;
   bool dead_ = false;
   std::function<void(std::string_view)> sink_;
+  std::unique_ptr<InstructionCounter> counter_;
   std::atomic<pid_t> running_pid_{-1};  // SPIM while it runs the program, else -1
   std::atomic<int> pending_{0};         // an interrupt asked for and not sent yet
   std::atomic<unsigned> sent_{0};       // interrupts sent
   unsigned seen_ = 0;                   // SPIM's answers to them read
+  uint32_t limit_stops_ = 0;            // the instruction limit's interrupts, counted in sent_
 };
 
 }  // namespace qv::spim

@@ -11,6 +11,7 @@
 //        the program before any of it has run.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 #include <vector>
 #include <string>
@@ -21,6 +22,9 @@ inline constexpr int kCtlFd = 3;
 inline constexpr int kGoFd = 4;
 // The status the handler exits with after writing its record.
 inline constexpr int kTrapStatus = 86;
+// The instructions the start-up code executes before the program's `main`
+// (SPIM counts them as the program's; a test holds this in step).
+inline constexpr uint64_t kStartupInstructions = 18;
 
 std::string_view trap_file();
 

@@ -1,0 +1,76 @@
+#include "spim/instructions.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace qv::spim {
+
+std::string preload_library() {
+  auto usable = [](const std::string& p) { return !p.empty() && ::access(p.c_str(), R_OK) == 0; };
+  if (const char* e = std::getenv("QV_SPIM_PRELOAD"); e) return usable(e) ? e : std::string();
+  char self[4096];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    std::string dir(self, static_cast<std::size_t>(n));
+    dir.erase(dir.rfind('/') + 1);
+    if (usable(dir + "libqvspim.so")) return dir + "libqvspim.so";
+#ifdef QV_SPIM_PRELOAD_RELATIVE
+    if (usable(dir + QV_SPIM_PRELOAD_RELATIVE)) return dir + QV_SPIM_PRELOAD_RELATIVE;
+#endif
+  }
+#ifdef QV_SPIM_PRELOAD_INSTALLED
+  if (usable(QV_SPIM_PRELOAD_INSTALLED)) return QV_SPIM_PRELOAD_INSTALLED;
+#endif
+  return {};
+}
+
+InstructionCounter::~InstructionCounter() {
+  if (page_) ::munmap(page_, sizeof(CounterPage));
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool InstructionCounter::open() {
+#ifdef MFD_CLOEXEC
+  fd_ = ::memfd_create("quorvelin-count", MFD_CLOEXEC);
+#endif
+  if (fd_ < 0) return false;
+  void* m = MAP_FAILED;
+  if (::ftruncate(fd_, sizeof(CounterPage)) == 0)
+    m = ::mmap(nullptr, sizeof(CounterPage), PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+  if (m == MAP_FAILED) {
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  page_ = static_cast<CounterPage*>(m);
+  std::memcpy(page_->magic, kCounterMagic, sizeof page_->magic);
+  return true;
+}
+
+bool InstructionCounter::available() const {
+  if (!page_) return false;
+  uint32_t s = __atomic_load_n(&page_->state, __ATOMIC_RELAXED);
+  return (s & (kLoaded | kTimerSeen)) == (kLoaded | kTimerSeen);
+}
+
+uint64_t InstructionCounter::count() const { return page_ ? __atomic_load_n(&page_->count, __ATOMIC_RELAXED) : 0; }
+
+uint32_t InstructionCounter::stops() const { return page_ ? __atomic_load_n(&page_->stops, __ATOMIC_RELAXED) : 0; }
+
+void InstructionCounter::set_limit(uint64_t raw, uint32_t on_limit) {
+  if (!page_) return;
+  __atomic_store_n(&page_->on_limit, on_limit, __ATOMIC_RELAXED);
+  __atomic_store_n(&page_->limit, raw, __ATOMIC_RELAXED);
+}
+
+uint64_t InstructionCounter::limit() const { return page_ ? __atomic_load_n(&page_->limit, __ATOMIC_RELAXED) : 0; }
+
+void InstructionCounter::reset() {
+  if (page_) __atomic_store_n(&page_->count, 0, __ATOMIC_RELAXED);
+}
+
+}  // namespace qv::spim

@@ -1,0 +1,47 @@
+// Counting SPIM's instructions: the library preloaded into SPIM and the
+// page it shares with the process that starts SPIM (see counter.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "spim/counter.h"
+
+namespace qv::spim {
+
+// The library preloaded into SPIM (preload/spim_preload.cpp): named by
+// QV_SPIM_PRELOAD (set and empty: none), else beside the running command
+// (a build tree), else in the installed tree the command lies in, else where
+// it was installed; empty when none is found.
+std::string preload_library();
+
+// The starter's side of the shared page.
+class InstructionCounter {
+ public:
+  InstructionCounter() = default;
+  ~InstructionCounter();
+  InstructionCounter(const InstructionCounter&) = delete;
+  InstructionCounter& operator=(const InstructionCounter&) = delete;
+
+  // Makes the page; false when the system has no way to (counts are then
+  // not available).
+  bool open();
+  // The descriptor to hand SPIM as kCounterFd, -1: none.
+  int fd() const { return fd_; }
+  // Whether the count is SPIM's: the library was loaded and saw SPIM start
+  // its timer.
+  bool available() const;
+  uint64_t count() const;
+  uint32_t stops() const;
+  // Stop before the instruction after `raw` counted ones (0: none).
+  void set_limit(uint64_t raw, uint32_t on_limit);
+  uint64_t limit() const;
+  // A new program run: the count back to 0 (SPIM stands at its prompt).
+  void reset();
+
+ private:
+  int fd_ = -1;
+  CounterPage* page_ = nullptr;
+};
+
+}  // namespace qv::spim

@@ -1,0 +1,77 @@
+// SPIM's instruction count, through the preloaded library: hand-counted
+// programs run in a real SPIM (skipped where SPIM is not installed).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "spim/process.h"
+#include "spim/trap.h"
+
+namespace {
+
+using qv::spim::kStartupInstructions;
+
+
+// Runs `body` (the program's `main`) in SPIM with the library, or without
+// it when `preload` is false.
+qv::spim::SpimRun run(const std::string& body, uint64_t limit = 0, bool preload = true) {
+  qv::spim::SpimJob job;
+  job.spim = qv::spim::find_program("spim");
+  job.trap = std::string(qv::spim::trap_file());
+  job.cpu_limit = 20;
+  if (preload) job.preload = QV_TEST_PRELOAD;
+  job.instruction_limit = limit;
+  std::string program = "\t.data\n__qvmap:\n__qvmapend:\n\t.text\nmain:\n" + body;
+  qv::spim::SpimProcess p;
+  qv::spim::SpimRun r;
+  if (!p.start(job, r)) return r;
+  p.run(program, 0, [](const std::string&, const std::string&) { return true; }, r);
+  return r;
+}
+
+#define NEED_SPIM() \
+  if (qv::spim::find_program("spim").empty()) GTEST_SKIP() << "SPIM is not installed"
+
+TEST(SpimCount, CountsEveryInstructionExecuted) {
+  NEED_SPIM();
+  const std::string exit = "\tli $v0, 10\n\tsyscall\n";
+  auto r = run(exit);
+  ASSERT_TRUE(r.counted);
+  EXPECT_EQ(r.instructions, kStartupInstructions + 2);
+
+  std::string ten;
+  for (int i = 0; i < 10; i++) ten += "\taddu $t0, $t0, $t1\n";
+  EXPECT_EQ(run(ten + exit).instructions, kStartupInstructions + 12);
+
+  // 1,000 passes of two instructions, the li before and the exit after.
+  const std::string loop = "\tli $t0, 1000\nL:\taddiu $t0, $t0, -1\n\tbnez $t0, L\n" + exit;
+  EXPECT_EQ(run(loop).instructions, kStartupInstructions + 2003);
+  // A pseudo-instruction counts as what it expands to (la: lui and ori).
+  EXPECT_EQ(run("\tla $t0, __qvmap\n" + exit).instructions, kStartupInstructions + 4);
+}
+
+TEST(SpimCount, TheLimitStopsAtExactlyItsCount) {
+  NEED_SPIM();
+  const std::string loop = "\tli $t0, 1000\nL:\taddiu $t0, $t0, -1\n\tbnez $t0, L\n\tli $v0, 10\n\tsyscall\n";
+  for (uint64_t n : {uint64_t{1}, uint64_t{500}, uint64_t{2002}}) {
+    auto r = run(loop, kStartupInstructions + n);
+    ASSERT_TRUE(r.counted);
+    EXPECT_TRUE(r.instruction_limit) << n;
+    EXPECT_EQ(r.instructions, kStartupInstructions + n);
+  }
+  // A limit the program stays within is never met.
+  auto r = run(loop, kStartupInstructions + 2005);
+  EXPECT_FALSE(r.instruction_limit);
+  EXPECT_EQ(r.instructions, kStartupInstructions + 2005 - 2);
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(SpimCount, WithoutTheLibraryNoCountIsClaimed) {
+  NEED_SPIM();
+  auto r = run("\tli $v0, 10\n\tsyscall\n", 0, false);
+  EXPECT_TRUE(r.exited);
+  EXPECT_FALSE(r.counted);
+  EXPECT_EQ(r.instructions, 0u);
+}
+
+}  // namespace

@@ -204,6 +204,13 @@ void Debugger::show_stop(Stop s, bool announce_procedure) {
       say(std::string(proc) + " at " + where(piece) + "\n");
       show_line(piece);
       break;
+    case Stop::limit:
+      status_ = 3;
+      say("\nProgram stopped at its limit of " + std::to_string(e_.instruction_limit()) +
+          " instructions (--max-instructions).\n");
+      say(std::string(proc) + " at " + where(piece) + "\n");
+      show_line(piece);
+      break;
     case Stop::input_end:
       say("[the program keeps reading at the end of its input: stopped]\n");
       say(std::string(proc) + " at " + where(piece) + "\n");
@@ -882,6 +889,13 @@ bool Debugger::execute(const std::string& line) {
           "\n");
       if (!b.condition.empty()) say("        stop only if " + b.condition + "\n");
     }
+  } else if (cmd == "info" && (arg == "instructions" || arg == "i")) {
+    uint64_t n = 0;
+    if (!e_.instructions(n))
+      say("Instructions are not counted: SPIM runs without the library that counts them.\n");
+    else
+      say(std::to_string(n) + (n == 1 ? " instruction" : " instructions") + " executed in this run (limit " +
+          std::to_string(e_.instruction_limit()) + ").\n");
   } else if (cmd == "info" && (arg == "registers" || arg == "r")) {
     if (need_state()) info_registers();
   } else if (cmd == "run" || cmd == "r") {
@@ -990,7 +1004,7 @@ bool Debugger::execute(const std::string& line) {
         {"watch", "watch EXPR: stop when its value changes (the program then runs line by line)."},
         {"x", "x/N ADDR: N words from ADDR (a number, a label or an EXPR), in hexadecimal, named by the labels\n"
               "they fall in or point at; a string also as text, code with its line."},
-        {"info", "info breakpoints | registers | frame."},
+        {"info", "info breakpoints | registers | frame | instructions."},
         {"backtrace", "backtrace [N], bt [N]: the calls that led here, frame 0 innermost."},
         {"frame", "frame N, up [N], down [N]: select a frame for print and info frame."},
         {"list", "list [LOC]: ten lines around the selected line, or the next ten."},

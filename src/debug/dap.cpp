@@ -358,6 +358,7 @@ void Session::launch(const json& req) {
     return;
   }
   auto e = std::make_unique<Engine>(l->srcs, l->t, l->a);
+  e->set_instruction_limit(run::kDefaultMaxInstructions);
   if (!e->start(l->job, error)) {
     out_.fail(req, error);
     return;
@@ -620,6 +621,13 @@ void Session::report(Stop s) {
     case Stop::interrupted:
       stopped("pause");
       return;
+    case Stop::limit: {
+      std::string msg = "the program was stopped at its limit of " + std::to_string(e_->instruction_limit()) +
+                        " instructions";
+      console("[" + msg + "]\n");
+      stopped("pause", {{"description", "Paused: " + msg}});
+      return;
+    }
     case Stop::input_end:
       console("[the program keeps reading at the end of its input: stopped]\n");
       stopped("pause", {{"description", "Paused: reading at the end of the input"}});

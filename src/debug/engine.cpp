@@ -367,6 +367,9 @@ Stop Engine::run() {
     if (!command("reinitialize", a) || !session_.load(a)) return Stop::died;
     place_breakpoints();
   }
+  if (spim::InstructionCounter* c = session_.counter()) c->reset();
+  own_ = 0;
+  limit_stops_ = session_.counter() ? session_.counter()->stops() : 0;
   fault_ = spim::SpimRun{};
   post_mortem_ = kept_valid_ = false;
   session_.control().clear();
@@ -381,6 +384,28 @@ Stop Engine::run() {
 
 Stop Engine::cont() { return resume("continue"); }
 
+bool Engine::instructions(uint64_t& n) {
+  spim::InstructionCounter* c = session_.counter();
+  if (!c || !c->available()) return false;
+  uint64_t all = c->count(), skip = spim::kStartupInstructions + own_;
+  n = all > skip ? all - skip : 0;
+  return true;
+}
+
+void Engine::arm_limit() {
+  if (spim::InstructionCounter* c = session_.counter())
+    c->set_limit(limit_ ? limit_ + spim::kStartupInstructions + own_ : 0, spim::kInterrupt);
+}
+
+bool Engine::limit_stopped() {
+  spim::InstructionCounter* c = session_.counter();
+  if (!c) return false;
+  uint32_t stops = c->stops();
+  bool stopped = stops != limit_stops_;
+  limit_stops_ = stops;
+  return stopped;
+}
+
 Stop Engine::resume(std::string_view cmd) {
   for (;;) {
     // (A run has handed SPIM its go-ahead already: it goes on.)
@@ -393,6 +418,7 @@ Stop Engine::resume(std::string_view cmd) {
       if (g == Got::interrupted) return Stop::interrupted;
     }
     spim::Answer a;
+    arm_limit();
     if (!session_.command(cmd, input, a, true)) {
       running_ = false;
       return Stop::died;
@@ -428,6 +454,8 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
     if (h != std::string::npos) {
       hit = true;
       out.erase(h);
+      // SPIM counted the breakpoint's own instruction, which did not run.
+      own_++;
     }
   }
   constexpr std::string_view kStopped = "\nExecution interrupted\n";
@@ -475,7 +503,7 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
     return Stop::exited;
   }
   hit_ = 0;
-  if (interrupted) return Stop::interrupted;
+  if (interrupted) return limit_stopped() ? Stop::limit : Stop::interrupted;
   if ((hit || !stepping) && take_hit()) return Stop::breakpoint;
   return Stop::line;
 }
@@ -494,6 +522,7 @@ bool Engine::step_one(Stop& s) {
       return false;
     }
   }
+  arm_limit();
   if (!session_.command("step 1", input, a)) {
     running_ = false;
     s = Stop::died;
@@ -780,7 +809,12 @@ bool Engine::poke(int target, uint32_t addr, uint32_t value, std::string& error)
     error = "SPIM refused a breakpoint at " + hex(pc_);
     return false;
   }
+  // The debugger's instructions are not the program's, and no limit stops them.
+  spim::InstructionCounter* counter = session_.counter();
+  uint64_t before = counter ? counter->count() : 0;
+  if (counter) counter->set_limit(0, spim::kInterrupt);
   bool back = command("run " + hex(start), a) && a.out.find(kHit) != std::string::npos;
+  if (counter) own_ += counter->count() - before;
   if (own) command("delete " + hex(pc_), a);
   uint32_t pc = 0;
   spim::Answer p;

@@ -33,6 +33,7 @@ enum class Stop : uint8_t {
   died,        // SPIM is gone (a data word executed, or killed)
   input_end,   // still reading at the end of input, again and again: stopped there
   interrupted, // Ctrl-C stopped it
+  limit,       // the instruction limit stopped it (before the next instruction)
   error,       // SPIM did not answer as expected; `why`
 };
 
@@ -94,6 +95,14 @@ class Engine {
   // (their conditions asked); false when none stops the program.
   bool take_hit();
 
+  // The instructions the program has executed in this run (SPIM's start-up
+  // and the debugger's own left out); false when SPIM runs without the
+  // library that counts them.
+  bool instructions(uint64_t& n);
+  // Stops the program once it has executed `n` instructions (0: never).
+  void set_instruction_limit(uint64_t n) { limit_ = n; }
+  uint64_t instruction_limit() const { return limit_; }
+
   bool running() const { return running_; }
   // Whether registers, memory and frames can be read: while the program
   // runs, and after a run-time error ended it.
@@ -149,6 +158,10 @@ class Engine {
 
  private:
   bool command(std::string_view cmd, spim::Answer& a);
+  // Hands the library the limit, in its count, before the program runs on.
+  void arm_limit();
+  // Whether the limit stopped SPIM since the last call.
+  bool limit_stopped();
   Stop resume(std::string_view cmd);
   Stop after_stop(const spim::Answer& a, bool stepping);
   bool refresh_pc();
@@ -210,6 +223,9 @@ class Engine {
   // user's, or a reading syscall).
   bool wanted(uint32_t addr) const;
   spim::SpimRun fault_;
+  uint64_t limit_ = 0;        // the program's instructions, 0: none
+  uint64_t own_ = 0;          // counted instructions not the program's (breakpoint stops, pokes)
+  uint32_t limit_stops_ = 0;  // the library's stops at the limit, seen
 };
 
 }  // namespace qv::debug

@@ -82,6 +82,9 @@ constexpr const char* kHelp =
     "  --input FILE       the program's input (else the terminal; none in batch mode)\n"
     "  --spim PATH        the SPIM to run (default: spim on the PATH)\n"
     "  --stack BYTES      SPIM's stack limit (-lstack)\n"
+    "  --max-instructions N\n"
+    "                     stop the program once it has executed N instructions\n"
+    "                     (default 1000000000)\n"
     "  --help, --version\n"
     "\n"
     "\n";
@@ -92,6 +95,7 @@ struct Options {
   std::string input;
   std::string spim = "spim";
   uint64_t stack = 0;
+  uint64_t max_instructions = qv::run::kDefaultMaxInstructions;
   bool batch = false;
   bool dap = false;
   bool help = false;
@@ -130,6 +134,15 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
       o.stack = std::strtoull(v.c_str(), &end, 10);
       if (v.empty() || *end) {
         error = "--stack wants a number of bytes";
+        return false;
+      }
+    } else if (a == "--max-instructions") {
+      std::string v;
+      if (!value(v)) return false;
+      char* end = nullptr;
+      o.max_instructions = std::strtoull(v.c_str(), &end, 10);
+      if (v.empty() || *end || v[0] == '-' || o.max_instructions == 0) {
+        error = "--max-instructions wants a number of instructions, 1 or more";
         return false;
       }
     } else if (a.size() > 1 && a[0] == '-') {
@@ -370,6 +383,7 @@ int main(int argc, char** argv) {
     return 4;
   }
   qv::debug::Engine engine(l.srcs, l.t, l.a);
+  engine.set_instruction_limit(o.max_instructions);
   if (!engine.start(l.job, error)) {
     tool_error(error);
     return 4;

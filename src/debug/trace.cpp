@@ -43,6 +43,7 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
     note(error, check::Severity::error);
     return 4;
   }
+  e.set_instruction_limit(o.max_instructions);
   g_traced = e.spim_pid();
   struct sigaction sa {};
   sa.sa_handler = qv_trace_on_signal;
@@ -103,7 +104,24 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
   err.flush();
 
   if (closed) return 4;
+  if (o.stats || (o.max_instructions_set && s == Stop::exited)) {
+    uint64_t n = 0;
+    if (e.instructions(n))
+      note(std::to_string(n) + " instructions executed (SPIM's start-up code and the stops of the trace not counted)");
+    else
+      note("instructions cannot be counted with this SPIM (the library quorvelin-run preloads into it is missing "
+           "or did not load); the CPU-time limit applies");
+  }
   switch (s) {
+    case Stop::limit: {
+      std::string where;
+      if (int32_t p = e.piece_of(e.pc()); p >= 0)
+        where = " at " + srcs[t.pieces[p].file].name + ":" + std::to_string(t.pieces[p].line);
+      note("the program was stopped at its limit of " + std::to_string(o.max_instructions) +
+               " instructions (--max-instructions)" + where,
+           check::Severity::error);
+      return 3;
+    }
     case Stop::exited:
       return e.status();
     case Stop::fault: {

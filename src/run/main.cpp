@@ -159,6 +159,7 @@ int main(int argc, char** argv) {
   // The instruction limit ends SPIM where it stands: a program that reads
   // no input runs again to exactly that instruction, to find its line.
   qv::spim::Halt limit_stop;
+  qv::MarkedAssembly every_line;  // the replay's marking: a label at every line, so any address finds its line
   std::string limit_why;
   if (r.instruction_limit) {
     if (t.reads) {
@@ -167,10 +168,16 @@ int main(int argc, char** argv) {
       limit_why = "the program has arguments, which a repeated run cannot give it";
     } else {
       qv::spim::SessionJob again = session;
-      again.program = a.text;
+      // The same instructions at the same addresses (labels take no space,
+      // the table lies after the program's data), marked at every line: the
+      // limit can stop the program at any instruction, not only at one that
+      // can fault.
+      qv::mark_lines(t.plain, every_line);
+      again.program = every_line.text;
       again.wall_limit_ms = static_cast<int>(std::min<uint64_t>(uint64_t{session.cpu_limit} * 2000, 1u << 30));
-      if (qv::spim::replay_limit(again, a.label_line.size(), r.instructions, r.out_bytes, limit_stop, limit_why))
-        rep.set_limit_stop(&limit_stop);
+      if (qv::spim::replay_limit(again, every_line.label_line.size(), r.instructions, r.out_bytes, limit_stop,
+                                 limit_why))
+        rep.set_limit_stop(&limit_stop, &every_line);
     }
     if (!limit_why.empty()) rep.set_limit_unplaced(limit_why);
   }

@@ -321,7 +321,7 @@ void Reporter::instruction_limit(const Options& o) {
                     " instructions (--max-instructions)";
   if (limit_stop_) {
     const spim::Halt& h = *limit_stop_;
-    spim::AddressMap map(a_, t_.plain, h.table);
+    spim::AddressMap map(*limit_marks_, t_.plain, h.table);
     std::vector<Site> sites = call_sites(spim::frames_of(h.record.fp, h.chain, map));
     Site where = site_of_line(map.line_of(h.pc));
     // In code shared by every line (the run-time routine): the line that

@@ -37,9 +37,12 @@ class Reporter {
 
   // What a second run up to a stack overflow found (kept by the caller).
   void set_overflow(const spim::Halt* ov) { overflow_ = ov; }
-  // Where a second run stopped at the instruction limit, or why there was
-  // none (kept by the caller).
-  void set_limit_stop(const spim::Halt* h) { limit_stop_ = h; }
+  // Where a second run stopped at the instruction limit, run with the
+  // assembly marked as `marks`, or why there was none (kept by the caller).
+  void set_limit_stop(const spim::Halt* h, const MarkedAssembly* marks) {
+    limit_stop_ = h;
+    limit_marks_ = marks;
+  }
   void set_limit_unplaced(std::string why) { limit_why_ = std::move(why); }
 
   // --stats: the instructions the program executed and the run's time, or
@@ -73,6 +76,7 @@ class Reporter {
   check::Diags d_;
   const spim::Halt* overflow_ = nullptr;
   const spim::Halt* limit_stop_ = nullptr;
+  const MarkedAssembly* limit_marks_ = nullptr;
   std::string limit_why_;
 };
 

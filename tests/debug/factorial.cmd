@@ -1,8 +1,10 @@
 # Breakpoints by label and line, stepping into and over calls, finish with
-# the value returned, the frames of a recursion, registers and memory.
+# the value returned, the frames of a recursion, registers and memory; the
+# instructions counted as a plain run counts them, whatever the stops.
 break Fact
 info breakpoints
 run
+info instructions
 bt
 print r0
 next
@@ -25,3 +27,4 @@ continue 2
 print rr
 delete
 continue
+info instructions

@@ -9,8 +9,36 @@
 
 namespace qv::spim {
 
+namespace {
+
+// The ELF class and machine of a file, read from its header; false when it
+// is no ELF file.
+bool elf_kind(const char* path, unsigned char& cls, uint16_t& machine) {
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  unsigned char h[20];
+  bool ok = ::read(fd, h, sizeof h) == static_cast<ssize_t>(sizeof h) && std::memcmp(h, "\x7f" "ELF", 4) == 0;
+  ::close(fd);
+  if (!ok) return false;
+  cls = h[4];
+  std::memcpy(&machine, h + 18, 2);  // in the host's order, as the dynamic loader wants it
+  return true;
+}
+
+// A library the dynamic loader would refuse (another architecture, not a
+// library at all) would make it complain on SPIM's standard error, which
+// the runner takes for SPIM's own words: such a file is not offered.
+bool loadable(const std::string& path) {
+  unsigned char cls = 0, own_cls = 0;
+  uint16_t machine = 0, own_machine = 0;
+  return elf_kind(path.c_str(), cls, machine) && elf_kind("/proc/self/exe", own_cls, own_machine) &&
+         cls == own_cls && machine == own_machine;
+}
+
+}  // namespace
+
 std::string preload_library() {
-  auto usable = [](const std::string& p) { return !p.empty() && ::access(p.c_str(), R_OK) == 0; };
+  auto usable = [](const std::string& p) { return !p.empty() && ::access(p.c_str(), R_OK) == 0 && loadable(p); };
   if (const char* e = std::getenv("QV_SPIM_PRELOAD"); e) return usable(e) ? e : std::string();
   char self[4096];
   ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
@@ -71,6 +99,14 @@ uint64_t InstructionCounter::limit() const { return page_ ? __atomic_load_n(&pag
 
 void InstructionCounter::reset() {
   if (page_) __atomic_store_n(&page_->count, 0, __ATOMIC_RELAXED);
+}
+
+void drop_loader_complaint(std::string& err) {
+  constexpr std::string_view kHead = "ERROR: ld.so: object '/proc/self/fd/7' from LD_PRELOAD cannot be preloaded";
+  std::size_t at = err.find(kHead);
+  if (at == std::string::npos || (at > 0 && err[at - 1] != '\n')) return;
+  std::size_t end = err.find('\n', at);
+  err.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
 }
 
 }  // namespace qv::spim

@@ -15,6 +15,10 @@ namespace qv::spim {
 // it was installed; empty when none is found.
 std::string preload_library();
 
+// Removes from SPIM's standard error the dynamic loader's complaint about a
+// library it could not preload (SPIM then runs as without it).
+void drop_loader_complaint(std::string& err);
+
 // The starter's side of the shared page.
 class InstructionCounter {
  public:

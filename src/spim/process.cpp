@@ -174,6 +174,7 @@ void SpimProcess::run(const std::string& program, std::size_t labels, const Appr
       // that says loading is over, so it is in the pipes now.
       drain(m.out.r, r.load_out);
       drain(m.err.r, r.load_err);
+      if (!m.job.preload.empty()) drop_loader_complaint(r.load_err);
       // The start-up code runs: SPIM has started its timer, so the library
       // shows by now whether it counts.  When it does, the instruction
       // limit decides, and the CPU time is only a safety net.
@@ -298,6 +299,7 @@ void SpimProcess::run(const std::string& program, std::size_t labels, const Appr
   } else if (WIFSIGNALED(st)) {
     r.sig = WTERMSIG(st);
   }
+  if (!r.loaded && !job.preload.empty()) drop_loader_complaint(r.load_err);
   if (m.counting && m.counter.available()) {
     r.counted = true;
     r.instructions = m.counter.count();

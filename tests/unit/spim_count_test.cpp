@@ -1,6 +1,11 @@
 // SPIM's instruction count, through the preloaded library: hand-counted
 // programs run in a real SPIM (skipped where SPIM is not installed).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 
 #include <string>
 
@@ -13,10 +18,10 @@ using qv::spim::kStartupInstructions;
 
 
 // Runs `body` (the program's `main`) in SPIM with the library, or without
-// it when `preload` is false.
-qv::spim::SpimRun run(const std::string& body, uint64_t limit = 0, bool preload = true) {
+// it when `preload` is false, in `spim` when one is named.
+qv::spim::SpimRun run(const std::string& body, uint64_t limit = 0, bool preload = true, std::string spim = "") {
   qv::spim::SpimJob job;
-  job.spim = qv::spim::find_program("spim");
+  job.spim = spim.empty() ? qv::spim::find_program("spim") : spim;
   job.trap = std::string(qv::spim::trap_file());
   job.cpu_limit = 20;
   if (preload) job.preload = QV_TEST_PRELOAD;
@@ -72,6 +77,21 @@ TEST(SpimCount, WithoutTheLibraryNoCountIsClaimed) {
   EXPECT_TRUE(r.exited);
   EXPECT_FALSE(r.counted);
   EXPECT_EQ(r.instructions, 0u);
+  // A SPIM behind a script: the library lands in the shell, not in SPIM.
+  char dir[] = "/tmp/qv-count-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string wrapper = std::string(dir) + "/spim";
+  {
+    std::ofstream f(wrapper);
+    f << "#!/bin/sh\n" << qv::spim::find_program("spim") << " \"$@\"\n";
+  }
+  chmod(wrapper.c_str(), 0755);
+  r = run("\tli $v0, 10\n\tsyscall\n", 0, true, wrapper);
+  EXPECT_TRUE(r.exited);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_FALSE(r.counted);
+  unlink(wrapper.c_str());
+  rmdir(dir);
 }
 
 }  // namespace

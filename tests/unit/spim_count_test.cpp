@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include <string>
 
@@ -92,6 +94,50 @@ TEST(SpimCount, WithoutTheLibraryNoCountIsClaimed) {
   EXPECT_FALSE(r.counted);
   unlink(wrapper.c_str());
   rmdir(dir);
+}
+
+// Coprocessor 0's Count register, read before and after: the program ends
+// with the difference as its exit status.
+const std::string kCountAround = "\tmfc0 $t0, $9\n%s\tmfc0 $t1, $9\n\tsubu $a0, $t1, $t0\n\tli $v0, 17\n\tsyscall\n";
+
+std::string around(const std::string& body) {
+  std::string s = kCountAround;
+  return s.replace(s.find("%s"), 2, body);
+}
+
+TEST(SpimCount, CountTicksWithRealTimeAsWithoutTheLibrary) {
+  NEED_SPIM();
+  // Computing: Count never runs ahead of the clock (one tick per 10 ms).
+  const std::string loop = "\tli $t2, 3000000\nL:\taddiu $t2, $t2, -1\n\tbnez $t2, L\n";
+  for (bool preload : {true, false}) {
+    auto t0 = std::chrono::steady_clock::now();
+    auto r = run(around(loop), 0, preload);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_TRUE(r.exited);
+    EXPECT_LE(r.status, ms / 10 + 1) << "preload " << preload;
+  }
+  // Waiting for input: the one-shot timer runs out once while SPIM waits,
+  // so Count moves by one tick (two if it ran out just before), as SPIM
+  // does on its own.
+  for (bool preload : {true, false}) {
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    int saved = dup(0);
+    dup2(p[0], 0);
+    close(p[0]);
+    std::thread typist([w = p[1]] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      (void)!write(w, "7\n", 2);
+      close(w);
+    });
+    auto r = run(around("\tli $v0, 5\n\tsyscall\n"), 0, preload);
+    typist.join();
+    dup2(saved, 0);
+    close(saved);
+    ASSERT_TRUE(r.exited);
+    EXPECT_GE(r.status, 1) << "preload " << preload;
+    EXPECT_LE(r.status, 2) << "preload " << preload;
+  }
 }
 
 }  // namespace

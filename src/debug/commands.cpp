@@ -206,8 +206,8 @@ void Debugger::show_stop(Stop s, bool announce_procedure) {
       break;
     case Stop::limit:
       status_ = 3;
-      say("\nProgram stopped at its limit of " + std::to_string(e_.instruction_limit()) +
-          " instructions (--max-instructions).\n");
+      say("\nProgram stopped at its limit of " + qv::spim::instructions_text(e_.instruction_limit()) +
+          " (--max-instructions).\n");
       say(std::string(proc) + " at " + where(piece) + "\n");
       show_line(piece);
       break;
@@ -894,7 +894,7 @@ bool Debugger::execute(const std::string& line) {
     if (!e_.instructions(n))
       say("Instructions are not counted: SPIM runs without the library that counts them.\n");
     else
-      say(std::to_string(n) + (n == 1 ? " instruction" : " instructions") + " executed in this run (limit " +
+      say(qv::spim::instructions_text(n) + " executed in this run (limit " +
           std::to_string(e_.instruction_limit()) + ").\n");
   } else if (cmd == "info" && (arg == "registers" || arg == "r")) {
     if (need_state()) info_registers();

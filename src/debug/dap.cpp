@@ -622,8 +622,7 @@ void Session::report(Stop s) {
       stopped("pause");
       return;
     case Stop::limit: {
-      std::string msg = "the program was stopped at its limit of " + std::to_string(e_->instruction_limit()) +
-                        " instructions";
+      std::string msg = "the program was stopped at its limit of " + spim::instructions_text(e_->instruction_limit());
       console("[" + msg + "]\n");
       stopped("pause", {{"description", "Paused: " + msg}});
       return;

@@ -107,7 +107,7 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
   if (o.stats || (o.max_instructions_set && s == Stop::exited)) {
     uint64_t n = 0;
     if (e.instructions(n))
-      note(std::to_string(n) + " instructions executed (SPIM's start-up code and the stops of the trace not counted)");
+      note(spim::instructions_text(n) + " executed (SPIM's start-up code and the stops of the trace not counted)");
     else
       note("instructions cannot be counted with this SPIM (the library quorvelin-run preloads into it is missing "
            "or did not load); the CPU-time limit applies");
@@ -117,8 +117,8 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
       std::string where;
       if (int32_t p = e.piece_of(e.pc()); p >= 0)
         where = " at " + srcs[t.pieces[p].file].name + ":" + std::to_string(t.pieces[p].line);
-      note("the program was stopped at its limit of " + std::to_string(o.max_instructions) +
-               " instructions (--max-instructions)" + where,
+      note("the program was stopped at its limit of " + spim::instructions_text(o.max_instructions) +
+               " (--max-instructions)" + where,
            check::Severity::error);
       return 3;
     }

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "spim/fault.h"
+#include "spim/instructions.h"
 #include "spim/trap.h"
 
 namespace qv::run {
@@ -316,24 +317,33 @@ bool Reporter::stack_overflow(const std::string& size) {
   return true;
 }
 
+bool Reporter::in_runtime_routine(int32_t plain) const {
+  constexpr std::string_view kRoutine = "_var_:";
+  for (uint32_t p = 0; p < a_.plain_starts.size() && static_cast<int32_t>(p) <= plain; p++)
+    if (a_.plain_line(t_.plain, p).substr(0, kRoutine.size()) == kRoutine) return true;
+  return false;
+}
+
 void Reporter::instruction_limit(const Options& o) {
-  std::string msg = "the program was stopped at its limit of " + std::to_string(o.max_instructions) +
-                    " instructions (--max-instructions)";
+  std::string msg =
+      "the program was stopped at its limit of " + spim::instructions_text(o.max_instructions) + " (--max-instructions)";
   if (limit_stop_) {
     const spim::Halt& h = *limit_stop_;
     spim::AddressMap map(*limit_marks_, t_.plain, h.table);
     std::vector<Site> sites = call_sites(spim::frames_of(h.record.fp, h.chain, map));
-    Site where = site_of_line(map.line_of(h.pc));
-    // In code shared by every line (the run-time routine): the line that
-    // called it.
-    if (where.piece < 0) where = site_of_line(map.line_of(h.record.ra - 4));
+    int32_t line = map.line_of(h.pc);
+    Site where = site_of_line(line);
+    // In the run-time routine every line shares: the line that called it.
+    // Before it, in the program's own start-up code, no line of the program
+    // has run yet.
+    if (where.piece < 0 && in_runtime_routine(line)) where = site_of_line(map.line_of(h.record.ra - 4));
     if (where.piece >= 0) {
       Diag& d = error_at(where, msg);
       asm_note(d, where, "the MIPS line of the next instruction");
       calls(d, sites);
       return;
     }
-    limit_why_ = "the instruction it stopped before belongs to no line";
+    limit_why_ = "it stopped in the program's start-up code, before its first line";
   }
   Diag& d = d_.add(Severity::error, -1, no_line(), msg + "; no line of the program is known", "");
   if (!limit_why_.empty()) {
@@ -355,7 +365,7 @@ void Reporter::stats(const SpimRun& r, const Options& o, double seconds) {
     return;
   }
   uint64_t own = r.instructions >= spim::kStartupInstructions ? r.instructions - spim::kStartupInstructions : 0;
-  std::string msg = std::to_string(own) + " instructions executed in " + time + " (SPIM's start-up code, " +
+  std::string msg = spim::instructions_text(own) + " executed in " + time + " (SPIM's start-up code, " +
                     std::to_string(spim::kStartupInstructions) + " more, not counted";
   if (r.have_record) msg += "; the trap handler's included";
   d_.add(Severity::note, -1, no_line(), msg + ")", "");

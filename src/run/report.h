@@ -65,6 +65,9 @@ class Reporter {
   void calls(check::Diag& d, const std::vector<Site>& sites, std::size_t from = 0);
   bool stack_overflow(const std::string& size);
   void instruction_limit(const Options& o);
+  // Whether the translation's line `plain` lies in the run-time routine
+  // (`_var_`) or after it, rather than before it.
+  bool in_runtime_routine(int32_t plain) const;
   void exception(const SpimRun& r);
   void spim_message(const std::string& err);
 

@@ -101,6 +101,8 @@ void InstructionCounter::reset() {
   if (page_) __atomic_store_n(&page_->count, 0, __ATOMIC_RELAXED);
 }
 
+std::string instructions_text(uint64_t n) { return std::to_string(n) + (n == 1 ? " instruction" : " instructions"); }
+
 void drop_loader_complaint(std::string& err) {
   constexpr std::string_view kHead = "ERROR: ld.so: object '/proc/self/fd/7' from LD_PRELOAD cannot be preloaded";
   std::size_t at = err.find(kHead);

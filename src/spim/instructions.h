@@ -15,6 +15,9 @@ namespace qv::spim {
 // it was installed; empty when none is found.
 std::string preload_library();
 
+// "1 instruction", "N instructions".
+std::string instructions_text(uint64_t n);
+
 // Removes from SPIM's standard error the dynamic loader's complaint about a
 // library it could not preload (SPIM then runs as without it).
 void drop_loader_complaint(std::string& err);

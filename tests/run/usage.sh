@@ -15,6 +15,8 @@ expect 4 "quorvelin-run: error: no input file"
 expect 4 "unknown option '--bogus'" --bogus args.ic
 expect 4 "--cpu-limit wants" --cpu-limit 0 args.ic
 expect 4 "--stack wants" --stack 12x args.ic
+expect 4 "--max-instructions wants" --max-instructions 0 args.ic
+expect 4 "--max-instructions wants" --max-instructions abc args.ic
 expect 4 "--max-output" args.ic --max-output
 expect 4 "missing.ic" missing.ic
 expect 0 "--max-output BYTES" --help

@@ -441,6 +441,7 @@ Stop Engine::resume(std::string_view cmd) {
 Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
   std::string out = a.out;
   bool hit = false;
+  unsigned long hit_at = 0;  // where SPIM says the breakpoint is: the pc
   if (stepping) {
     // "[0x00400024]\t0x...  lw ... ; 12: ..." comes first, then what the
     // instruction printed.
@@ -453,6 +454,7 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
     std::size_t h = out.rfind(kHit);
     if (h != std::string::npos) {
       hit = true;
+      hit_at = std::strtoul(out.c_str() + h + kHit.size(), nullptr, 16);
       out.erase(h);
       // SPIM counted the breakpoint's own instruction, which did not run.
       own_++;
@@ -490,7 +492,12 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
     return Stop::overflow;
   }
   if (!a.err.empty()) spim_err_ = a.err;
-  if (!refresh_pc()) {
+  if (hit && hit_at != 0 && !interrupted) {
+    // A breakpoint names the pc: no need to ask for it.
+    pc_ = static_cast<uint32_t>(hit_at);
+    auto it = starts_.find(pc_);
+    piece_ = it != starts_.end() ? it->second : piece_of(pc_);
+  } else if (!refresh_pc()) {
     running_ = false;
     return Stop::died;
   }

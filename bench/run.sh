@@ -6,7 +6,8 @@
 # (examples/factorial.ic), where start-up is most of the time.
 #
 #   bash bench/run.sh            the measurement (1M and 10M lines)
-#   bash bench/run.sh --quick    a small input, one run: checks that it works
+#   bash bench/run.sh --quick    a small input, one run: checks that it works;
+#                                then bench/spim.sh --quick
 #
 # Further options (--runs N, --lines N, --big N, --small-runs N) go to
 # bench/measure.py.
@@ -14,6 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S bench -B build-bench > /dev/null
 cmake --build build-bench -j "$(nproc)" > /dev/null
-exec python3 bench/measure.py --bin build-bench/quorvelin/quorvelin --gen build-bench/qv_bench_gen \
+python3 bench/measure.py --bin build-bench/quorvelin/quorvelin --gen build-bench/qv_bench_gen \
   --spawn build-bench/qv_bench_spawn --alternate build-bench/qv_bench_alternate \
   --check build-bench/quorvelin/quorvelin-check "$@"
+if [[ " $* " == *" --quick "* ]]; then exec bash bench/spim.sh --quick; fi

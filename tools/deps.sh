@@ -19,6 +19,10 @@ command -v nvim >/dev/null || missing+=(neovim)
 # the VS Code extension.
 command -v node >/dev/null || missing+=(nodejs)
 command -v npm >/dev/null || missing+=(npm)
+# quorvelin-test's reports are read by real consumers in its tests: Perl's
+# prove (TAP) and xmllint (JUnit XML).
+command -v prove >/dev/null || missing+=(perl)
+command -v xmllint >/dev/null || missing+=(libxml2-utils)
 # The man pages are checked with mandoc and looked up with man.
 command -v mandoc >/dev/null || missing+=(mandoc)
 command -v man >/dev/null || missing+=(man-db)

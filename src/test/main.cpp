@@ -39,6 +39,7 @@ struct Options {
   std::string compiler, ext = ".ic";
   std::string spim = "spim";
   bool tap = false, json = false;
+  int tap_version = 14;
   std::string junit, gradescope;
   double timeout = 0;             // 0: each test's own (default 60 s)
   uint64_t max_instructions = 0;  // 0: each test's own (default the runner's)
@@ -71,6 +72,8 @@ Options:
   --timeout SECONDS      the wall-clock limit of tests that set none (60)
   --spim PATH            the SPIM to run (default: spim on the PATH)
   --tap                  TAP version 14 on standard output
+  --tap-version 13       the same stream headed as TAP 13, for consumers that
+                         know no later version (it uses nothing of 14's)
   --json                 one JSON object a test on standard output
   --junit FILE           a JUnit XML report
   --gradescope FILE      Gradescope's results.json
@@ -149,6 +152,14 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
       o.spim = v;
     } else if (name == "--tap") {
       o.tap = true;
+    } else if (name == "--tap-version") {
+      if (!value()) return false;
+      if (v != "13" && v != "14") {
+        error = "--tap-version is 13 or 14, not '" + v + "'";
+        return false;
+      }
+      o.tap = true;
+      o.tap_version = v == "13" ? 13 : 14;
     } else if (name == "--json") {
       o.json = true;
     } else if (name == "--junit") {
@@ -369,7 +380,7 @@ int main(int argc, char** argv) {
   std::vector<uint32_t> runs_done(tests.size(), 0);
   std::vector<std::string> first_outcome(tests.size());
   std::size_t finished = 0, failed = 0, tap_number = 0;
-  if (o.tap) emit("TAP version 14\n1.." + std::to_string(tests.size()) + "\n");
+  if (o.tap) emit("TAP version " + std::to_string(o.tap_version) + "\n1.." + std::to_string(tests.size()) + "\n");
   std::string progress;
   auto show_progress = [&] {
     if (!terminal) return;

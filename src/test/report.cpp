@@ -168,7 +168,7 @@ std::string failure_text(const TestResult& r, bool color) {
   std::string s;
   for (const std::string& why : r.reasons) s += why + "\n";
   if (!r.diff.empty()) s += r.diff;
-  if (!r.messages.empty()) s += "quorvelin-run said:\n" + r.messages + (r.messages.back() == '\n' ? "" : "\n");
+  if (!r.messages.empty()) s += "messages:\n" + r.messages + (r.messages.back() == '\n' ? "" : "\n");
   if (r.counted) s += std::to_string(r.instructions) + " instructions executed\n";
   if (!r.reproduce.empty()) s += "to reproduce:\n" + r.reproduce;
   (void)color;

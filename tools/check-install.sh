@@ -14,7 +14,7 @@ version=$2
 here=$(cd "$(dirname "$0")/.." && pwd)
 doc=$prefix/share/doc/quorvelin
 man1=$prefix/share/man/man1
-commands=(quorvelin quorvelin-check quorvelin-run quorvelin-lsp quorvelin-debug)
+commands=(quorvelin quorvelin-check quorvelin-run quorvelin-lsp quorvelin-debug quorvelin-test)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -23,9 +23,9 @@ fail() {
   exit 1
 }
 
-files=(bin/quorvelin bin/quorvelin-check bin/quorvelin-run bin/quorvelin-lsp bin/quorvelin-debug
+files=(bin/quorvelin bin/quorvelin-check bin/quorvelin-run bin/quorvelin-lsp bin/quorvelin-debug bin/quorvelin-test
   share/man/man1/quorvelin.1 share/man/man1/quorvelin-check.1 share/man/man1/quorvelin-run.1
-  share/man/man1/quorvelin-lsp.1 share/man/man1/quorvelin-debug.1 share/quorvelin/editors/vim/syntax/quorvelin.vim
+  share/man/man1/quorvelin-lsp.1 share/man/man1/quorvelin-debug.1 share/man/man1/quorvelin-test.1 share/quorvelin/editors/vim/syntax/quorvelin.vim
   share/quorvelin/editors/vim/lua/quorvelin_dap.lua share/quorvelin/editors/vscode/package.json
   share/doc/quorvelin/{README.md,LICENSE,CHANGELOG.md} share/doc/quorvelin/examples/factorial.{ic,out})
 for f in "${files[@]}"; do
@@ -40,11 +40,11 @@ done
 [ -n "$shim" ] || fail "libqvspim.so is missing under $prefix/lib"
 echo "installed: the commands, their man pages, the library preloaded into SPIM, the editor files, README.md, LICENSE, CHANGELOG.md and the examples"
 
-for cmd in quorvelin-check quorvelin-run quorvelin-lsp quorvelin-debug; do
+for cmd in quorvelin-check quorvelin-run quorvelin-lsp quorvelin-debug quorvelin-test; do
   got=$("$prefix/bin/$cmd" --version) || fail "$cmd --version exited with $?"
   [ "$got" = "$cmd $version" ] || fail "$cmd --version printed '$got', not '$cmd $version'"
 done
-echo "--version: quorvelin-check, quorvelin-run, quorvelin-lsp and quorvelin-debug print $version"
+echo "--version: quorvelin-check, quorvelin-run, quorvelin-lsp, quorvelin-debug and quorvelin-test print $version"
 
 # The installed debug adapter answers the Debug Adapter Protocol, and ends at
 # the end of its input.
@@ -77,6 +77,13 @@ if command -v spim > /dev/null; then
     fail "quorvelin-run --stats on the installed factorial example"
   grep -Eq "[0-9]+ instructions" <<< "$stats" || fail "the installed quorvelin-run counts no instructions: $stats"
   echo "quorvelin-run: the installed runner counts instructions through $shim"
+fi
+
+# The installed test runner passes the installed examples as a suite.
+if command -v spim > /dev/null; then
+  report=$("$prefix/bin/quorvelin-test" "$doc/examples" 2>&1) ||
+    fail "the installed quorvelin-test on the installed examples: $report"
+  echo "quorvelin-test: the installed examples pass as a suite"
 fi
 
 # The installed checker finds nothing in the installed example.

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,7 +93,12 @@ bool compile(const std::string& cmd, const std::string& src, const std::string& 
   int st = 0;
   while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
   }
-  if (WIFEXITED(st) && WEXITSTATUS(st) == 0) return true;
+  if (WIFEXITED(st) && WEXITSTATUS(st) == 0) {
+    struct stat info {};
+    if (::stat(out.c_str(), &info) == 0 && info.st_size > 0) return true;
+    (void)write_all(2, "quorvelin-test: the compiler succeeded but wrote nothing to " + out + "\n");
+    return false;
+  }
   std::string msg = WIFEXITED(st) ? "the compiler failed with exit status " + std::to_string(WEXITSTATUS(st))
                                   : "the compiler was killed by signal " + std::to_string(WTERMSIG(st));
   (void)write_all(2, "quorvelin-test: " + msg + "\n");

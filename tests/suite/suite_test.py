@@ -92,11 +92,13 @@ with tempfile.TemporaryDirectory() as tmp:
     # A compiler: its failure is the test's, a compiler whose output changes
     # between runs makes a flaky test.
     env = dict(os.environ, QV_FLIP_STATE=os.path.join(tmp, "flip"))
-    r = run("--json", "--repeat", "3", "--compiler", "sh tests/suite/compiled/cc.sh {src} {out}", "--ext", ".src",
-            "tests/suite/compiled", env=env)
+    r = run("--json", "--repeat", "3", "--timeout", "2", "--compiler", "sh tests/suite/compiled/cc.sh {src} {out}",
+            "--ext", ".src", "tests/suite/compiled", env=env)
     got = {os.path.basename(json.loads(l)["name"]): json.loads(l)["verdict"] for l in r.stdout.splitlines()}
-    check(got == {"ok": "pass", "broken": "fail", "flip": "flaky"}, "compiled verdicts: %s" % got)
+    check(got == {"ok": "pass", "broken": "fail", "flip": "flaky", "hang": "fail", "two words": "pass"},
+          "compiled verdicts: %s" % got)
     check("cc: tests/suite/compiled/broken.src:1: error: planted failure" in r.stderr, "the compiler's message")
+    check("stopped at its wall-clock limit of 2 s" in r.stderr, "the hanging compiler is stopped")
 
     # --update writes the output and the status as the expectation; then
     # the tests pass.
@@ -157,7 +159,12 @@ with tempfile.TemporaryDirectory() as tmp:
     p.send_signal(signal.SIGINT)
     out, err = p.communicate(timeout=30)
     check(p.returncode == 130 and "Interrupted" in out and "Not run:" in out, "Ctrl-C: %d %s" % (p.returncode, out))
-    check(not in_groups(groups), "Ctrl-C: processes of the test survived: %s" % in_groups(groups))
+    for _ in range(50):  # a process sent SIGKILL is gone a moment later
+        alive = in_groups(groups)
+        if not alive:
+            break
+        time.sleep(0.05)
+    check(not alive, "Ctrl-C: processes of the test survived: %s" % alive)
 
 print("%d checks failed" % len(failures) if failures else "all checks passed")
 sys.exit(1 if failures else 0)

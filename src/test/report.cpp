@@ -2,7 +2,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <ctime>
 
 namespace qv::test {
 
@@ -120,15 +123,24 @@ std::string tap_point(const TestResult& r, std::size_t number) {
 }
 
 std::string junit(const std::vector<TestResult>& results, double seconds) {
+  // The form of Ant's JUnit task (its XML schema), which Jenkins and GitLab
+  // read: one suite, with the properties, standard output and error it
+  // requires even when empty.
   std::size_t failures = 0;
   for (const TestResult& r : results) failures += r.verdict != Verdict::pass;
-  char t[32];
+  char t[32], stamp[32], host[256] = "localhost";
   std::snprintf(t, sizeof t, "%.3f", seconds);
-  std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  s += "<testsuites name=\"quorvelin-test\" tests=\"" + std::to_string(results.size()) + "\" failures=\"" +
-       std::to_string(failures) + "\" errors=\"0\" time=\"" + t + "\">\n";
-  s += "  <testsuite name=\"quorvelin-test\" tests=\"" + std::to_string(results.size()) + "\" failures=\"" +
-       std::to_string(failures) + "\" errors=\"0\" skipped=\"0\" time=\"" + t + "\">\n";
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
+  if (::gethostname(host, sizeof host) != 0 || !host[0]) std::snprintf(host, sizeof host, "localhost");
+  host[sizeof host - 1] = '\0';
+  std::string counts = "tests=\"" + std::to_string(results.size()) + "\" failures=\"" + std::to_string(failures) +
+                       "\" errors=\"0\" time=\"" + t + "\"";
+  std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
+  s += "  <testsuite package=\"quorvelin-test\" id=\"0\" name=\"quorvelin-test\" timestamp=\"" + std::string(stamp) +
+       "\" hostname=\"" + xml(host) + "\" " + counts + ">\n    <properties/>\n";
   for (const TestResult& r : results) {
     std::string name = r.test->name;
     std::size_t slash = name.rfind('/');
@@ -142,7 +154,7 @@ std::string junit(const std::vector<TestResult>& results, double seconds) {
     s += ">\n      <failure message=\"" + xml(summary_line(r)) + "\" type=\"" + verdict_name(r.verdict) + "\">" +
          xml(details(r)) + "</failure>\n    </testcase>\n";
   }
-  s += "  </testsuite>\n</testsuites>\n";
+  s += "    <system-out/>\n    <system-err/>\n  </testsuite>\n</testsuites>\n";
   return s;
 }
 

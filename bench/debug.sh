@@ -69,45 +69,12 @@ build, tmp, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
 examples = sys.argv[4:]
 debug = os.path.abspath(os.path.join(build, "quorvelin-debug"))
 runner = os.path.abspath(os.path.join(build, "quorvelin-run"))
-PROMPT = b"(qvdb) "
+sys.path.insert(0, "bench")
+import qvdb
 
 
-class Session:
-    """The debugger on a pseudo-terminal; cmd() times one command."""
-
-    def __init__(self, args):
-        self.t0 = time.perf_counter()
-        self.pid, self.fd = os.forkpty()
-        if self.pid == 0:
-            os.chdir(tmp)
-            os.environ["TERM"] = "xterm"
-            os.execv(debug, [debug] + args)
-        self.buf = b""
-        self.wait_prompt()
-        self.startup = time.perf_counter() - self.t0
-
-    def wait_prompt(self, timeout=120):
-        end = time.time() + timeout
-        while True:
-            i = self.buf.find(PROMPT)
-            if i >= 0:
-                seen, self.buf = self.buf[:i], self.buf[i + len(PROMPT):]
-                return seen.decode(errors="replace")
-            r, _, _ = select.select([self.fd], [], [], max(0.0, end - time.time()))
-            if not r:
-                sys.exit("timed out; the screen ends with " + repr(self.buf[-400:]))
-            self.buf += os.read(self.fd, 65536)
-
-    def cmd(self, line):
-        t = time.perf_counter()
-        os.write(self.fd, line.encode() + b"\r")
-        seen = self.wait_prompt()
-        return time.perf_counter() - t, seen
-
-    def close(self):
-        os.write(self.fd, b"quit\r")
-        os.waitpid(self.pid, 0)
-        os.close(self.fd)
+def Session(args):
+    return qvdb.Session([debug] + args, cwd=tmp)
 
 
 def spim_file(prog):

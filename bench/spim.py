@@ -14,54 +14,21 @@ examples/factorial.ic.  Standard input is /dev/null throughout.
 import argparse
 import os
 import re
-import select
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
+from qvdb import Session
+
 HERE = os.path.dirname(os.path.abspath(__file__))
-PROMPT = b"(qvdb) "
 
 
 def timed(argv, env=None, stdin=subprocess.DEVNULL):
     t = time.perf_counter()
     subprocess.run(argv, env=env, stdin=stdin, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
     return time.perf_counter() - t
-
-
-class Session:
-    """The debugger on a pseudo-terminal; cmd() times one command up to the next prompt."""
-
-    def __init__(self, argv):
-        self.pid, self.fd = os.forkpty()
-        if self.pid == 0:
-            os.environ["TERM"] = "xterm"
-            os.execv(argv[0], argv)
-        self.buf = b""
-        self.wait_prompt()
-
-    def wait_prompt(self, timeout=300):
-        end = time.time() + timeout
-        while (i := self.buf.find(PROMPT)) < 0:
-            r, _, _ = select.select([self.fd], [], [], max(0.0, end - time.time()))
-            if not r:
-                sys.exit("timed out; the screen ends with " + repr(self.buf[-400:]))
-            self.buf += os.read(self.fd, 65536)
-        seen, self.buf = self.buf[:i], self.buf[i + len(PROMPT):]
-        return seen.decode(errors="replace")
-
-    def cmd(self, line):
-        t = time.perf_counter()
-        os.write(self.fd, line.encode() + b"\r")
-        seen = self.wait_prompt()
-        return time.perf_counter() - t, seen
-
-    def close(self):
-        os.write(self.fd, b"quit\r")
-        os.waitpid(self.pid, 0)
-        os.close(self.fd)
 
 
 def continue_time(debug, prog):

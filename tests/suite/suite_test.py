@@ -8,6 +8,7 @@ XML read by xmllint, Gradescope's results.json and JSON lines; --update,
 """
 import json
 import os
+import pty
 import shutil
 import signal
 import subprocess
@@ -111,6 +112,27 @@ with tempfile.TemporaryDirectory() as tmp:
     check(open(os.path.join(work, "crash.test")).read() == "status 2\nline 9\n", "update writes crash.test")
     r = run(work)
     check(r.returncode == 0, "after --update: %s" % r.stdout)
+
+# On a terminal: a progress line kept up to date, failures only, in colour.
+pid, fd = pty.fork()
+if pid == 0:
+    os.chdir(root)
+    os.environ["TERM"] = "xterm"
+    os.environ.pop("NO_COLOR", None)
+    os.execv(qt, [qt, "tests/suite/planted"])
+screen = b""
+while True:
+    try:
+        chunk = os.read(fd, 65536)
+    except OSError:
+        break
+    if not chunk:
+        break
+    screen += chunk
+os.waitpid(pid, 0)
+screen = screen.decode(errors="replace")
+check("\r\x1b[K[10/10] 6 failed" in screen and "\x1b[1;31mFAIL\x1b[0m: tests/suite/planted/wrong" in screen and
+      "\x1b[31m-41 " in screen and "PASS: tests/suite/planted/good" not in screen, "terminal: %r" % screen[-600:])
 
 # --shard: the slices are disjoint and make the whole.
 names = []

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -185,14 +186,52 @@ void SpimSession::take_stray_interrupts(const Answer& a) {
   }
 }
 
+namespace {
+
+// What SPIM itself may write at the end of a run, before its prompt ('#': a
+// hex digit of the address).
+constexpr std::string_view kStopTexts[] = {"Breakpoint encountered at 0x########\n(spim) ",
+                                           "\nExecution interrupted\n(spim) ", "(spim) "};
+
+bool starts_stop_text(std::string_view tail) {
+  for (std::string_view t : kStopTexts) {
+    if (tail.size() > t.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < tail.size() && same; i++)
+      same = t[i] == '#' ? std::isxdigit(static_cast<unsigned char>(tail[i])) != 0 : t[i] == tail[i];
+    if (same) return true;
+  }
+  return false;
+}
+
+// How many bytes at the end of `out` may be the start of SPIM's own words:
+// those are held back, the rest is the program's.
+std::size_t held_back(std::string_view out) {
+  std::size_t from = out.size() > 64 ? out.size() - 64 : 0;
+  for (std::size_t i = from; i < out.size(); i++)
+    if (starts_stop_text(out.substr(i))) return out.size() - i;
+  return 0;
+}
+
+}  // namespace
+
 bool SpimSession::wait_prompt(Answer& a, bool stream, int timeout_ms) {
-  // "Breakpoint encountered at 0x00400028\n(spim) " is held back whole.
-  constexpr std::size_t kHold = 64;
+  // A line end held back (it may begin "Execution interrupted") is the
+  // program's once SPIM has been quiet this long: SPIM writes its message
+  // at once.
+  constexpr int kQuietMs = 30;
   char buf[1 << 16];
   for (;;) {
     pollfd p[3] = {{out_.r, POLLIN, 0}, {err_open_ ? err_.r : -1, POLLIN, 0}, {ctl_open_ ? ctl_pipe_.r : -1, POLLIN, 0}};
-    int n = ::poll(p, 3, timeout_ms);
+    bool lone_newline = stream && sink_ && a.out == "\n";
+    int wait = lone_newline && (timeout_ms < 0 || timeout_ms > kQuietMs) ? kQuietMs : timeout_ms;
+    int n = ::poll(p, 3, wait);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0 && wait != timeout_ms) {
+      sink_(a.out);
+      a.out.clear();
+      continue;
+    }
     if (n <= 0) return false;
     if (p[2].revents) ctl_open_ = drain(ctl_pipe_.r, ctl_);
     if (p[1].revents) err_open_ = drain(err_.r, a.err);
@@ -214,9 +253,13 @@ bool SpimSession::wait_prompt(Answer& a, bool stream, int timeout_ms) {
         drain(ctl_pipe_.r, ctl_);
         return true;
       }
-      if (stream && sink_ && a.out.size() > kHold) {
-        sink_(std::string_view(a.out).substr(0, a.out.size() - kHold));
-        a.out.erase(0, a.out.size() - kHold);
+      // The program's output goes on as it comes.
+      if (stream && sink_) {
+        std::size_t keep = held_back(a.out);
+        if (a.out.size() > keep) {
+          sink_(std::string_view(a.out).substr(0, a.out.size() - keep));
+          a.out.erase(0, a.out.size() - keep);
+        }
       }
     }
   }

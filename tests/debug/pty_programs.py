@@ -2,7 +2,7 @@
 """quorvelin-debug at a terminal on programs that end badly or are spread
 out: a fault inside a procedure (bt, print, info frame still work), an
 endless recursion, a program that kills SPIM (run starts it again), a
-program in two files, and //#line markers.
+program in two files, //#line markers, and output shown as it is printed.
 
     pty_programs.py QUORVELIN_DEBUG DIR
 """
@@ -113,6 +113,17 @@ try:
     s = t.cmd("next")
     has(s, r"^calc\.src:13:1: error: division by zero", "the fault at the marked line")
     leave(t, "line markers")
+finally:
+    t.close()
+# Output shows while the program runs: a program that prints and then loops
+# for ever is seen to have printed before Ctrl-C stops it.
+t = session(["chatty.ic"])
+try:
+    t.line("run")
+    t.expect("started\n")
+    t.ctrl("c")
+    has(t.prompt(), r"Program interrupted\.\nMain at chatty\.ic:1[01]", "Ctrl-C after the output")
+    leave(t, "output as it is printed")
 finally:
     t.close()
 print("ok")

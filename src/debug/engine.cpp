@@ -692,7 +692,8 @@ std::vector<FrameInfo> Engine::backtrace(std::size_t limit) {
       int32_t p = fr.call >= 0 ? t_.piece_at(a_.plain_starts[fr.call]) : -1;
       if (p < 0 || std::find(t_.ends.begin(), t_.ends.end(), static_cast<uint32_t>(p)) != t_.ends.end()) break;
       if (v.size() >= limit) break;
-      v.push_back({fr.fp, p, procedure_of(p)});
+      // The frame of the caller, standing at the call.
+      v.push_back({fr.caller, p, procedure_of(p)});
     }
     return v;
   }

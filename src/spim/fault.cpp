@@ -128,6 +128,7 @@ std::vector<Frame> frames_of(uint32_t fp, const std::vector<uint32_t>& chain, co
     Frame f;
     f.fp = fp;
     f.ra = chain[i + 1];
+    f.caller = chain[i];
     f.call = m.line_of(f.ra - 4);
     v.push_back(f);
     fp = chain[i];

@@ -55,9 +55,10 @@ Fault decode(const Record& r, const AddressMap& m);
 
 // One activation record of the chain.
 struct Frame {
-  uint32_t fp = 0;    // its frame pointer
-  uint32_t ra = 0;    // where it returns to
-  int32_t call = -1;  // the translation's line of the call that made it (ra - 4), -1: none known
+  uint32_t fp = 0;      // its frame pointer
+  uint32_t ra = 0;      // where it returns to
+  uint32_t caller = 0;  // the caller's frame pointer (saved in this frame)
+  int32_t call = -1;    // the translation's line of the call that made it (ra - 4), -1: none known
 };
 
 // The frames from `fp` outward, innermost first, from the words the handler

@@ -50,6 +50,25 @@ try:
 finally:
     t.close()
 
+# After the fault every frame is as it was on the way there: the frames above
+# the faulting one, their pointers, registers and arguments, as stopped live
+# at the faulting line.
+t = session(["fault.ic"])
+try:
+    def frames():
+        return [t.cmd("frame %d" % k) + t.cmd("info frame") + t.cmd("print r4") for k in (1, 2, 3)] + \
+               [t.cmd("print var 0, -16")]
+    t.cmd("break 6")
+    t.cmd("run")
+    live = frames()
+    has(t.cmd("continue"), r"error: read from address 0x00000000", "the fault after the breakpoint")
+    after = frames()
+    for k, (a, b) in enumerate(zip(live, after)):
+        check(a == b, "frame %d after the fault differs from the live one" % (k + 1), a + "\n---\n" + b)
+    leave(t, "frames after a fault")
+finally:
+    t.close()
+
 # Endless recursion.
 t = session(["overflow.ic"])
 try:

@@ -685,12 +685,18 @@ void Debugger::select_frame(long k, bool relative) {
   }
   frames();
   if (k < 0 || static_cast<std::size_t>(k) >= frames_.size()) {
-    if (!relative)
+    if (!relative) {
       say("No frame at level " + std::to_string(k) + ".\n");
-    else
+      return;
+    }
+    // Up or down past the end goes to the end; from there, no further.
+    std::size_t end = k < 0 ? 0 : frames_.size() - 1;
+    if (selected_ == end) {
       say(k < 0 ? "Bottom (innermost) frame selected; you cannot go down.\n"
                 : "Initial frame selected; you cannot go up.\n");
-    return;
+      return;
+    }
+    k = static_cast<long>(end);
   }
   selected_ = static_cast<std::size_t>(k);
   const FrameInfo& f = frames_[selected_];
@@ -854,11 +860,13 @@ bool Debugger::execute(const std::string& line) {
     if (!cond.empty()) e_.set_condition(b->number, cond);
     say(std::string(cmd == "tbreak" ? "Temporary breakpoint " : "Breakpoint ") + std::to_string(b->number) + " at " +
         where(p) + (moved ? " (the next line with code)" : "") + "\n");
-  } else if (cmd == "delete" || cmd == "d") {
+  } else if ((cmd == "delete" || cmd == "d") && arg.rfind("display", 0) != 0) {
     if (arg.empty()) {
+      // Every breakpoint and every watchpoint, as gdb does.
       std::vector<int> all;
       for (const auto& b : e_.breakpoints()) all.push_back(b.number);
       for (int n : all) e_.delete_breakpoint(n);
+      std::erase_if(shown_, [](const Shown& d) { return d.watch; });
     } else if (!e_.delete_breakpoint(std::atoi(arg.c_str()))) {
       int k = std::atoi(arg.c_str());
       auto it = std::find_if(shown_.begin(), shown_.end(), [&](const Shown& d) { return d.watch && d.number == k; });
@@ -875,19 +883,30 @@ bool Debugger::execute(const std::string& line) {
     } else if (!e_.enable_breakpoint(std::atoi(arg.c_str()), cmd == "enable")) {
       say("No breakpoint number " + arg + ".\n");
     }
-  } else if (cmd == "info" && (arg == "breakpoints" || arg == "b" || arg == "break")) {
-    if (e_.breakpoints().empty()) {
-      say("No breakpoints.\n");
+  } else if (cmd == "info" && (arg == "breakpoints" || arg == "b" || arg == "break" || arg == "watchpoints")) {
+    // Breakpoints and watchpoints share their numbers: one list, in order.
+    bool only_watch = arg == "watchpoints";
+    std::vector<std::pair<int, std::string>> rows;
+    if (!only_watch)
+      for (const auto& b : e_.breakpoints()) {
+        std::string row = std::string(b.temporary ? "tbreakpoint " : "breakpoint  ") + (b.enabled ? "y   " : "n   ") +
+                          where(b.piece) +
+                          (b.hits ? ", hit " + std::to_string(b.hits) + (b.hits == 1 ? " time" : " times") : "") + "\n";
+        if (!b.condition.empty()) row += "        stop only if " + b.condition + "\n";
+        rows.emplace_back(b.number, row);
+      }
+    for (const Shown& d : shown_)
+      if (d.watch) rows.emplace_back(d.number, "watchpoint  y   " + d.expr + "\n");
+    if (rows.empty()) {
+      say(only_watch ? "No watchpoints.\n" : "No breakpoints or watchpoints.\n");
       return true;
     }
+    std::sort(rows.begin(), rows.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
     say("Num  Type        Enb Where\n");
-    for (const auto& b : e_.breakpoints()) {
+    for (const auto& [number, row] : rows) {
       char n[16];
-      std::snprintf(n, sizeof n, "%-4d ", b.number);
-      say(std::string(n) + (b.temporary ? "tbreakpoint " : "breakpoint  ") + (b.enabled ? "y   " : "n   ") +
-          where(b.piece) + (b.hits ? ", hit " + std::to_string(b.hits) + (b.hits == 1 ? " time" : " times") : "") +
-          "\n");
-      if (!b.condition.empty()) say("        stop only if " + b.condition + "\n");
+      std::snprintf(n, sizeof n, "%-4d ", number);
+      say(n + row);
     }
   } else if (cmd == "info" && (arg == "instructions" || arg == "i")) {
     uint64_t n = 0;
@@ -950,6 +969,7 @@ bool Debugger::execute(const std::string& line) {
   } else if (cmd == "continue" || cmd == "c") {
     if (!need_run()) return true;
     // "continue N" passes the breakpoint it stands at N - 1 more times.
+    if (count() > 1 && !e_.at_breakpoint()) say("Not stopped at any breakpoint; argument ignored.\n");
     int at = e_.hit();
     Stop s = e_.cont();
     for (int i = 1; i < count() && s == Stop::breakpoint && e_.hit() == at; i++) s = e_.cont();
@@ -965,6 +985,10 @@ bool Debugger::execute(const std::string& line) {
     show_stop(s, false);
   } else if (cmd == "finish") {
     if (!need_run()) return true;
+    if (frames().size() <= 1) {
+      say("\"finish\" not meaningful in the outermost frame.\n");
+      return true;
+    }
     std::string_view proc = e_.procedure_of(e_.piece());
     int32_t entry = entry_of(e_.piece());
     say("Run till exit from " + std::string(proc) + "\n");
@@ -991,7 +1015,7 @@ bool Debugger::execute(const std::string& line) {
     static constexpr std::pair<std::string_view, std::string_view> kOne[] = {
         {"break", "break LOC [if EXPR OP NUMBER]: stop at LOC (LINE, FILE:LINE or a label; a procedure stops at\n"
                   "its first line after ntr).  tbreak: the same, once."},
-        {"delete", "delete [N]: delete breakpoint or watchpoint N, or all."},
+        {"delete", "delete [N]: delete breakpoint or watchpoint N, or all of them."},
         {"enable", "enable [N], disable [N]: turn a breakpoint (or all) on or off."},
         {"run", "run [< FILE]: run from the start, the program's input read from FILE."},
         {"continue", "continue [N]: go on; with N pass the breakpoint it stands at N - 1 more times."},
@@ -1004,7 +1028,7 @@ bool Debugger::execute(const std::string& line) {
         {"watch", "watch EXPR: stop when its value changes (the program then runs line by line)."},
         {"x", "x/N ADDR: N words from ADDR (a number, a label or an EXPR), in hexadecimal, named by the labels\n"
               "they fall in or point at; a string also as text, code with its line."},
-        {"info", "info breakpoints | registers | frame | instructions."},
+        {"info", "info breakpoints | watchpoints | registers | frame | instructions."},
         {"backtrace", "backtrace [N], bt [N]: the calls that led here, frame 0 innermost."},
         {"frame", "frame N, up [N], down [N]: select a frame for print and info frame."},
         {"list", "list [LOC]: ten lines around the selected line, or the next ten."},
@@ -1025,6 +1049,10 @@ bool Debugger::execute(const std::string& line) {
     say("Undefined command: \"" + arg + "\".  Try \"help\".\n");
   } else if (cmd == "help" || cmd == "h") {
     say(kCommandHelp);
+  } else if (cmd == "info") {
+    say(arg.empty() ? "\"info\" must be followed by what: breakpoints, watchpoints, registers, frame or instructions.\n"
+                    : "Undefined info command: \"" + arg +
+                          "\".  Known: breakpoints, watchpoints, registers, frame, instructions.\n");
   } else {
     say("Undefined command: \"" + cmd + "\".  Try \"help\".\n");
   }

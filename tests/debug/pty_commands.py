@@ -58,7 +58,7 @@ try:
     has(s, r'<Before>: "fact "', "x/N: a string's text")
     has(t.cmd("s"), r"^14\s+rtn r1, 1", "s")
     has(t.cmd("d 1"), r"^(?!Breakpoint)", "delete")
-    has(t.cmd("info breakpoints"), r"^No breakpoints\.$", "no breakpoint left after the temporary one and delete")
+    has(t.cmd("info breakpoints"), r"^No breakpoints or watchpoints\.$", "no breakpoint left after the temporary one and delete")
 
     # A conditional breakpoint reached in a recursion; frames up and down.
     has(t.cmd("break 14 if r0 == 1"), r"^Breakpoint 4 at factorial\.ic:14$", "break LOC if COND")
@@ -139,6 +139,37 @@ try:
     t.cmd("run")
     has(t.cmd("next 2"), r"^10\s+cst 1, r1", "next 2")
     has(t.cmd(""), r"^12\s+leq r1, r2", "an empty line repeats next 2")
+    t.line("quit")
+    t.wait_exit()
+finally:
+    t.close()
+# Watchpoints are breakpoints too; messages that say what gdb says.
+t = Term(debug, folder, ["fault.ic"])
+try:
+    t.prompt()
+    t.cmd("break Inner")
+    t.cmd("watch r3")
+    s = t.cmd("info breakpoints")
+    has(s, r"^1\s+breakpoint\s+y\s+fault\.ic:5\n2\s+watchpoint\s+y\s+r3$", "info breakpoints lists the watchpoint")
+    has(t.cmd("info watchpoints"), r"^2\s+watchpoint\s+y\s+r3$", "info watchpoints")
+    has(t.cmd("info locals"), r'^Undefined info command: "locals"\.', "an unknown info command is named as such")
+    has(t.cmd("run"), r"^Breakpoint 1, Inner at fault\.ic:5", "the stop")
+    has(t.cmd("up 9"), r"^#3\s+Main at fault\.ic:18", "up past the end goes to the outermost frame")
+    has(t.cmd("up"), r"^Initial frame selected; you cannot go up\.$", "and no further")
+    has(t.cmd("down 9"), r"^#0\s+Inner at fault\.ic:5", "down past the end goes to the innermost frame")
+    t.cmd("delete")
+    has(t.cmd("info breakpoints"), r"^No breakpoints or watchpoints\.$", "delete takes the watchpoint too")
+    has(t.cmd("continue 3"), r"^Not stopped at any breakpoint; argument ignored\.", "continue N away from a breakpoint")
+    t.line("quit")
+    t.wait_exit()
+finally:
+    t.close()
+t = Term(debug, folder, ["factorial.ic"])
+try:
+    t.prompt()
+    t.cmd("break 36")
+    t.cmd("run")
+    has(t.cmd("finish"), r'^"finish" not meaningful in the outermost frame\.$', "finish in the main procedure")
     t.line("quit")
     t.wait_exit()
 finally:

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,24 @@
 #include "spim/process.h"
 
 namespace qv::debug {
+
+namespace {
+
+// The words of a command's argument.
+std::vector<std::string> words(std::string_view s) {
+  std::vector<std::string> v;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) i++;
+    std::size_t j = i;
+    while (j < s.size() && s[j] != ' ' && s[j] != '\t') j++;
+    if (j > i) v.emplace_back(s.substr(i, j - i));
+    i = j;
+  }
+  return v;
+}
+
+}  // namespace
 
 const char* const kCommandHelp =
     "Commands (help CMD tells more):\n"
@@ -225,11 +244,12 @@ void Debugger::show_stop(Stop s, bool announce_procedure) {
 void Debugger::show_displays() {
   for (Shown& d : shown_) {
     if (d.watch) continue;
-    std::string a = d.expr;
+    std::string a, err;
     uint32_t v = 0;
-    std::string err;
-    if (value_of(a, v, err))
-      say(std::to_string(d.number) + ": " + a + " = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+    char fmt = 0;
+    // "display/FMT EXPR" as print /FMT shows it.
+    if (printed(d.expr, a, v, fmt, err))
+      say(std::to_string(d.number) + ": " + a + " = " + format(v, fmt) + "\n");
     else
       say(std::to_string(d.number) + ": " + d.expr + ": " + err);
   }
@@ -544,17 +564,29 @@ void Debugger::print_expr(std::string_view arg) {
   say(a + " = " + format(v, fmt) + "\n");
 }
 
-void Debugger::info_registers() {
+void Debugger::info_registers(std::string_view which) {
   static constexpr const char* kNames[] = {"t1", "t2", "t3", "t4", "t5", "t6", "t7",
                                            "s0", "s1", "s2", "s3", "s4", "s5", "s6"};
-  for (int k = 0; k <= 14; k++) {
+  // "info registers r3 rr": those only, in the order asked.
+  std::vector<int> rows;
+  for (std::string w : words(which)) {
+    int k = w == "rr" ? 14 : (w.size() >= 2 && w[0] == 'r' && std::isdigit(static_cast<unsigned char>(w[1]))) ? std::atoi(w.c_str() + 1) : -1;
+    if (k < 0 || (k == 14 && w != "rr") || k > 14 || (k < 14 && w != "r" + std::to_string(k))) {
+      say("Invalid register `" + w + "': the registers are r0 to r13 and rr.\n");
+      return;
+    }
+    rows.push_back(k);
+  }
+  if (rows.empty())
+    for (int k = 0; k <= 14; k++) rows.push_back(k);
+  for (int k : rows) {
     int n = k < 14 ? 9 + k : 2;
     uint32_t v = 0;
     if (!reg(n, v)) {  // as the selected frame sees them
       say("The program is not being run.\n");
       return;
     }
-    char name[8], b[96];
+    char name[16], b[96];
     if (k < 14)
       std::snprintf(name, sizeof name, "r%d", k);
     else
@@ -774,6 +806,32 @@ void Debugger::report(check::Diags& d) {
 }
 
 void Debugger::list(std::string_view arg) {
+  // "list A,B": the lines from A to B of the file A names (a number, FILE:N
+  // or a label); B a number, or empty for ten lines.
+  if (std::size_t comma = arg.find(','); comma != std::string_view::npos) {
+    std::string a = trim(arg.substr(0, comma)), b = trim(arg.substr(comma + 1));
+    bool moved = false;
+    std::string error;
+    int32_t first = resolve(a, moved, error);
+    if (first < 0) {
+      say(error + ".\n");
+      return;
+    }
+    uint32_t file = t_.pieces[first].file;
+    // A line without code resolves to the next one with code: A itself is meant.
+    std::string_view number = std::string_view(a).substr(a.rfind(':') == std::string::npos ? 0 : a.rfind(':') + 1);
+    uint32_t from = moved ? static_cast<uint32_t>(std::atoi(std::string(number).c_str())) : t_.pieces[first].line;
+    uint32_t to = b.empty() ? from + 9 : static_cast<uint32_t>(std::atoi(b.c_str()));
+    to = std::min(to, srcs_[file].lines());
+    if (from < 1 || to < from) {
+      say("Nothing to list: line " + b + " is before line " + std::to_string(from) + ".\n");
+      return;
+    }
+    for (uint32_t l = from; l <= to; l++) say("   " + std::to_string(l) + "\t" + std::string(srcs_[file].line(l)) + "\n");
+    listed_ = first;
+    listed_end_ = to;
+    return;
+  }
   int32_t piece = -1;
   if (!arg.empty()) {
     bool moved = false;
@@ -908,6 +966,15 @@ bool Debugger::execute(const std::string& line) {
       std::snprintf(n, sizeof n, "%-4d ", number);
       say(n + row);
     }
+  } else if (cmd == "info" && arg == "display") {
+    bool any = false;
+    for (const Shown& d : shown_)
+      if (!d.watch) {
+        if (!any) say("Auto-display expressions now in effect:\nNum Enb Expression\n");
+        any = true;
+        say(std::to_string(d.number) + ":   y  " + d.expr + "\n");
+      }
+    if (!any) say("There are no auto-display expressions now.\n");
   } else if (cmd == "info" && (arg == "instructions" || arg == "i")) {
     uint64_t n = 0;
     if (!e_.instructions(n))
@@ -915,8 +982,9 @@ bool Debugger::execute(const std::string& line) {
     else
       say(qv::spim::instructions_text(n) + " executed in this run (limit " +
           std::to_string(e_.instruction_limit()) + ").\n");
-  } else if (cmd == "info" && (arg == "registers" || arg == "r")) {
-    if (need_state()) info_registers();
+  } else if (cmd == "info" && (arg == "registers" || arg == "r" || arg.rfind("registers ", 0) == 0 ||
+                                arg.rfind("r ", 0) == 0)) {
+    if (need_state()) info_registers(std::string_view(arg).substr(std::min(arg.size(), arg.find(' '))));
   } else if (cmd == "run" || cmd == "r") {
     if (!arg.empty() && arg[0] == '<') {
       std::string file = trim(std::string_view(arg).substr(1));
@@ -933,10 +1001,10 @@ bool Debugger::execute(const std::string& line) {
       show_displays();
       return true;
     }
-    std::string a = arg;
+    std::string a, err;
     uint32_t v = 0;
-    std::string err;
-    if (e_.inspectable() && !value_of(a, v, err)) {
+    char fmt = 0;
+    if (e_.inspectable() && !(cmd == "watch" ? value_of(a = arg, v, err) : printed(arg, a, v, fmt, err))) {
       say(err);
       return true;
     }
@@ -947,7 +1015,7 @@ bool Debugger::execute(const std::string& line) {
           " (checked after every line: the program runs line by line while a watchpoint is set, some hundred "
           "times slower)\n");
     } else if (e_.inspectable()) {
-      say(std::to_string(shown_.back().number) + ": " + a + " = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+      say(std::to_string(shown_.back().number) + ": " + a + " = " + format(v, fmt) + "\n");
     }
   } else if (cmd == "undisplay" || (cmd == "delete" && arg.rfind("display", 0) == 0)) {
     std::string n = cmd == "undisplay" ? arg : trim(std::string_view(arg).substr(7));
@@ -1031,7 +1099,7 @@ bool Debugger::execute(const std::string& line) {
         {"info", "info breakpoints | watchpoints | registers | frame | instructions."},
         {"backtrace", "backtrace [N], bt [N]: the calls that led here, frame 0 innermost."},
         {"frame", "frame N, up [N], down [N]: select a frame for print and info frame."},
-        {"list", "list [LOC]: ten lines around the selected line, or the next ten."},
+        {"list", "list [LOC], list A,B: ten lines around the selected line (or LOC), the next ten, or lines A to B."},
         {"quit", "quit: end the session (and SPIM)."},
     };
     static constexpr std::pair<std::string_view, std::string_view> kAlias[] = {
@@ -1050,9 +1118,9 @@ bool Debugger::execute(const std::string& line) {
   } else if (cmd == "help" || cmd == "h") {
     say(kCommandHelp);
   } else if (cmd == "info") {
-    say(arg.empty() ? "\"info\" must be followed by what: breakpoints, watchpoints, registers, frame or instructions.\n"
+    say(arg.empty() ? "\"info\" must be followed by what: breakpoints, watchpoints, display, registers, frame or instructions.\n"
                     : "Undefined info command: \"" + arg +
-                          "\".  Known: breakpoints, watchpoints, registers, frame, instructions.\n");
+                          "\".  Known: breakpoints, watchpoints, display, registers, frame, instructions.\n");
   } else {
     say("Undefined command: \"" + cmd + "\".  Try \"help\".\n");
   }

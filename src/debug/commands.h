@@ -135,7 +135,7 @@ class Debugger {
   void stepi();
   // continue with watchpoints: line by line until a value changes.
   Stop watch_continue();
-  void info_registers();
+  void info_registers(std::string_view which = {});
   void backtrace(std::size_t limit);
   void info_frame();
   void list(std::string_view arg);

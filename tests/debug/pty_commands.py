@@ -167,9 +167,13 @@ finally:
 t = Term(debug, folder, ["factorial.ic"])
 try:
     t.prompt()
+    has(t.cmd("list 20,22"), r"^\s+20\s+mul r0, rr.*\n\s+21\s+rtn rr, 1\n\s+22\s+//$", "list A,B")
     t.cmd("break 36")
     t.cmd("run")
     has(t.cmd("finish"), r'^"finish" not meaningful in the outermost frame\.$', "finish in the main procedure")
+    has(t.cmd("display/x r4"), r"^1: r4 = 0x[0-9a-f]{8}$", "display/FMT")
+    has(t.cmd("info display"), r"^1:\s+y\s+/x r4$", "info display")
+    has(t.cmd("info registers rr r4"), r"^rr\s+\$2\s+v0 .*\nr4\s+\$13\s+t5 ", "info registers REG...")
     t.line("quit")
     t.wait_exit()
 finally:

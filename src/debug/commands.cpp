@@ -484,11 +484,25 @@ bool Debugger::value_of(std::string& a, uint32_t& v, std::string& err, Place* wh
       return false;
     }
     uint32_t link = frames_[selected_].fp + 8;
-    for (long i = 0; i < d; i++)
-      if (!e_.word(link, link)) {
+    for (long i = 0; i < d; i++) {
+      uint32_t next = 0, beyond = 0;
+      if (!e_.word(link, next) || !e_.word(next, beyond)) {
         err = "Cannot follow the static links.\n";
         return false;
       }
+      // The start-up code's scope, outside every procedure, links to
+      // itself: there is no scope past it.
+      if (beyond == next) {
+        std::string proc(frames_[selected_].procedure);
+        err = "No enclosing scope " + std::to_string(d) + " levels out: " +
+              (i == 0 ? proc + " is the outermost procedure (var 0 only)"
+                      : proc + " lies " + std::to_string(i) + (i == 1 ? " level" : " levels") + " deep (var 0 to var " +
+                            std::to_string(i) + ")") +
+              ".\n";
+        return false;
+      }
+      link = next;
+    }
     uint32_t addr = link - 4 * static_cast<uint32_t>(k + 1);
     *where = {Place::word, 0, addr};
     if (!e_.word(addr, v)) {

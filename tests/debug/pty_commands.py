@@ -155,6 +155,8 @@ try:
     has(t.cmd("info locals"), r'^Undefined info command: "locals"\.', "an unknown info command is named as such")
     has(t.cmd("run"), r"^Breakpoint 1, Inner at fault\.ic:5", "the stop")
     has(t.cmd("up 9"), r"^#3\s+Main at fault\.ic:18", "up past the end goes to the outermost frame")
+    has(t.cmd("print var 1, 0"), r"^No enclosing scope 1 levels out: Main is the outermost procedure",
+        "no scope outside the outermost procedure")
     has(t.cmd("up"), r"^Initial frame selected; you cannot go up\.$", "and no further")
     has(t.cmd("down 9"), r"^#0\s+Inner at fault\.ic:5", "down past the end goes to the innermost frame")
     t.cmd("delete")

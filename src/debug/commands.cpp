@@ -181,7 +181,11 @@ void Debugger::show_stop(Stop s, bool announce_procedure) {
       show_line(piece);
       break;
     case Stop::line:
-      if (announce_procedure || proc != shown_proc_ || !shown_any_) say(std::string(proc) + " at " + where(piece) + "\n");
+      // A line under a //#line marker: its place in the marked source is
+      // shown at every stop, as the line number alone names only the
+      // intermediate code's.
+      if (announce_procedure || proc != shown_proc_ || !shown_any_ || (piece >= 0 && piece_src_[piece].first >= 0))
+        say(std::string(proc) + " at " + where(piece) + "\n");
       show_line(piece);
       break;
     case Stop::exited:

@@ -128,7 +128,7 @@ try:
     has(t.cmd("run"), r"^Breakpoint 1, Main at calc\.src:12 \(markers\.ic:6\)\n6\s+cst 5, r1", "the stop names both")
     has(t.cmd("bt"), r"^#0\s+Main at calc\.src:12 \(markers\.ic:6\)$", "bt names the marked source")
     s = t.cmd("next")
-    has(s, r"^7\s+div r0, r1", "next")
+    has(s, r"^Main at calc\.src:13 \(markers\.ic:7\)\n7\s+div r0, r1", "next names the marked line too")
     s = t.cmd("next")
     has(s, r"^calc\.src:13:1: error: division by zero", "the fault at the marked line")
     leave(t, "line markers")

@@ -10,6 +10,7 @@
 #include "debug/engine.h"
 #include "emit/marks.h"
 #include "emit/out.h"
+#include "fatal.h"
 #include "run/report.h"
 #include "spim/fault.h"
 
@@ -50,10 +51,24 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
   sigemptyset(&sa.sa_mask);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
   bool closed = false;
+  // The trace is buffered, and written out before anything of the
+  // program's (its output, a wait for its input): the lines come in the
+  // order they ran, among what they printed.
+  Out err(2, "standard error");
+  bool trace_lost = false;
+  auto flush_trace = [&] {
+    try {
+      err.flush();
+    } catch (const Fatal&) {
+      trace_lost = true;
+    }
+  };
   e.set_output([&](std::string_view s) {
+    flush_trace();
     if (!closed && !write_all(1, s)) closed = true;
   });
-  e.set_input([](std::string& more) {
+  e.set_input([&](std::string& more) {
+    flush_trace();
     char b[4096];
     for (;;) {
       ssize_t r = ::read(0, b, sizeof b);
@@ -69,12 +84,11 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
       return 4;
     }
 
-  Out err(2, "standard error");
   uint64_t lines = 0;
   uint32_t depth = 0;
   bool returned = false;  // the last line was a return
   Stop s = e.run();
-  while ((s == Stop::breakpoint || s == Stop::line) && !closed) {
+  while ((s == Stop::breakpoint || s == Stop::line) && !closed && !trace_lost) {
     int32_t p = e.piece();
     if (p >= 0) {
       const run::Piece& pc = t.pieces[p];
@@ -96,13 +110,17 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
       std::vector<int> all;
       for (const Breakpoint& b : e.breakpoints()) all.push_back(b.number);
       for (int n : all) e.delete_breakpoint(n);
-      err.flush();
+      flush_trace();
       note("the trace stops after " + std::to_string(lines) + " lines (--trace-limit); the program runs on untraced");
     }
     s = e.cont();
   }
-  err.flush();
+  flush_trace();
 
+  if (trace_lost) {
+    note("cannot write the trace to standard error", check::Severity::error);
+    return 4;
+  }
   if (closed) return 4;
   if (o.stats || (o.max_instructions_set && s == Stop::exited)) {
     uint64_t n = 0;

@@ -116,7 +116,8 @@ bool parse_value(std::string s, uint32_t& v) {
 
 class Session {
  public:
-  Session(dap::Sender& out, dap::Control& c) : out_(out), c_(c), screen_(out), input_(out, c) {}
+  Session(dap::Sender& out, dap::Control& c, bool may_launch)
+      : out_(out), c_(c), screen_(out), input_(out, c), may_launch_(may_launch) {}
 
   // Serves requests until a disconnect or the end of the client's input.
   void serve() {
@@ -187,6 +188,7 @@ class Session {
   dap::Control& c_;
   ConsoleScreen screen_;
   ConsoleInput input_;
+  bool may_launch_;
   std::unique_ptr<Loaded> l_;
   std::unique_ptr<Engine> e_;
   std::unique_ptr<Debugger> d_;
@@ -211,14 +213,9 @@ class Session {
 };
 
 bool Session::dispatch(json& req) {
+  // The reader has held the arguments to their shape (dap_channel.cpp).
   const std::string cmd = req["command"];
   const json& args = req["arguments"];
-  // The lists of breakpoints are lists.
-  for (const char* list : {"breakpoints", "filters", "program"})
-    if (args.contains(list) && !args[list].is_array() && !(std::string_view(list) == "program" && args[list].is_string())) {
-      out_.fail(req, std::string("'") + list + "' is not a list");
-      return true;
-    }
   try {
     if (cmd == "initialize") {
       initialize(req);
@@ -245,12 +242,11 @@ bool Session::dispatch(json& req) {
     } else if (cmd == "setExceptionBreakpoints") {
       exceptions_ = false;
       json result = json::array();
-      if (args.contains("filters") && args["filters"].is_array())
-        for (const json& f : args["filters"]) {
-          bool known = f.is_string() && f == "runtime";
-          exceptions_ = exceptions_ || known;
-          result.push_back({{"verified", known}});
-        }
+      for (const json& f : args["filters"]) {
+        bool known = f == "runtime";
+        exceptions_ = exceptions_ || known;
+        result.push_back({{"verified", known}});
+      }
       out_.ok(req, {{"breakpoints", result}});
     } else if (cmd == "continue" || cmd == "next" || cmd == "stepIn" || cmd == "stepOut") {
       resume(req, cmd);
@@ -278,7 +274,7 @@ bool Session::dispatch(json& req) {
       out_.fail(req, "unknown request '" + cmd + "'");
     }
   } catch (const json::exception& e) {
-    // An argument of the wrong type.
+    // Not to be: the shape was checked.  Still an answer, not the end of the session.
     out_.fail(req, std::string("bad arguments: ") + e.what());
   }
   return true;
@@ -314,26 +310,27 @@ void Session::launch(const json& req) {
   }
   const json& a = req["arguments"];
   std::vector<std::string> files;
-  if (a.contains("program") && a["program"].is_string()) {
+  if (a.contains("program") && a["program"].is_string())
     files.push_back(a["program"]);
-  } else if (a.contains("program") && a["program"].is_array()) {
-    for (const json& f : a["program"])
-      if (f.is_string()) files.push_back(f);
-  }
+  else if (a.contains("program"))
+    for (const json& f : a["program"]) files.push_back(f);
   if (files.empty()) {
     out_.fail(req, "launch needs 'program': an .ic file, or a list of them forming one program");
     return;
   }
+  if (!may_launch_) {
+    out_.fail(req, "this adapter starts no program");
+    return;
+  }
   std::string spim = a.value("spim", std::string("spim"));
   uint64_t stack = a.value("stack", uint64_t{0});
-  if (a.contains("stdinFile") && a["stdinFile"].is_string() && !a["stdinFile"].get<std::string>().empty()) {
-    std::string in = a["stdinFile"];
+  if (std::string in = a.value("stdinFile", std::string()); !in.empty()) {
     if (!input_.open(in)) {
       out_.fail(req, "cannot open " + in + ": " + std::strerror(errno));
       return;
     }
   }
-  if (a.contains("args") && a["args"].is_array() && !a["args"].empty())
+  if (a.contains("args") && !a["args"].empty())
     console("quorvelin-debug: the program's arguments are not passed: SPIM's command mode cannot give a program "
             "arguments (quorvelin-run can)\n",
             "stderr");
@@ -432,7 +429,7 @@ int32_t Session::place_of(const json& source, int line, std::string& place, std:
   // An input file by its path, or a marked source.
   std::string path = source.value("path", std::string());
   std::string want = path.empty() ? std::string() : real(path);
-  uint32_t l = static_cast<uint32_t>(line + (lines1_ ? 0 : 1));
+  uint32_t l = static_cast<uint32_t>(line) + (lines1_ ? 0 : 1);
   for (std::size_t f = 0; f < real_srcs_.size(); f++)
     if (real_srcs_[f] == want) {
       place = l_->srcs[f].name + ":" + std::to_string(l);
@@ -458,32 +455,31 @@ json Session::breakpoint_json(const Breakpoint* b, int32_t piece, bool moved, co
 
 void Session::set_breakpoints(const json& req) {
   const json& a = req["arguments"];
-  json source = a.value("source", json::object());
+  const json& source = a["source"];
   std::string key = real(source.value("path", std::string()));
   for (int n : by_source_[key]) e_->delete_breakpoint(n);
   by_source_[key].clear();
+  // A client of the protocol's first versions gives only the lines.
+  json list = a.value("breakpoints", json::array());
+  if (!a.contains("breakpoints") && a.contains("lines"))
+    for (const json& line : a["lines"]) list.push_back({{"line", line}});
   json result = json::array();
-  if (a.contains("breakpoints") && a["breakpoints"].is_array()) {
-    for (const json& bp : a["breakpoints"]) {
-      std::string place, error, cond = bp.value("condition", std::string());
-      const Breakpoint* b = nullptr;
-      int32_t piece = -1;
-      bool moved = false;
-      if (!bp.contains("line") || !bp["line"].is_number_integer()) {
-        error = "a breakpoint without a line";
-      } else if (place_of(source, bp["line"].get<int>(), place, error) >= 0 &&
-                 (piece = d_->resolve(place, moved, error)) >= 0) {
-        if (!cond.empty() && trim(cond).find_first_of("=!<>") == std::string::npos)
-          error = "write the condition as EXPR OP NUMBER, with ==, !=, <, <=, > or >=";
-        else
-          b = e_->add_breakpoint(piece, false, error);
-      }
-      if (b) {
-        if (!cond.empty()) e_->set_condition(b->number, trim(cond));
-        by_source_[key].push_back(b->number);
-      }
-      result.push_back(breakpoint_json(b, piece, moved, error));
+  for (const json& bp : list) {
+    std::string place, error, cond = bp.value("condition", std::string());
+    const Breakpoint* b = nullptr;
+    int32_t piece = -1;
+    bool moved = false;
+    if (place_of(source, bp["line"].get<int>(), place, error) >= 0 && (piece = d_->resolve(place, moved, error)) >= 0) {
+      if (!cond.empty() && trim(cond).find_first_of("=!<>") == std::string::npos)
+        error = "write the condition as EXPR OP NUMBER, with ==, !=, <, <=, > or >=";
+      else
+        b = e_->add_breakpoint(piece, false, error);
     }
+    if (b) {
+      if (!cond.empty()) e_->set_condition(b->number, trim(cond));
+      by_source_[key].push_back(b->number);
+    }
+    result.push_back(breakpoint_json(b, piece, moved, error));
   }
   out_.ok(req, {{"breakpoints", result}});
 }
@@ -493,20 +489,18 @@ void Session::set_function_breakpoints(const json& req) {
   for (int n : function_bps_) e_->delete_breakpoint(n);
   function_bps_.clear();
   json result = json::array();
-  if (a.contains("breakpoints") && a["breakpoints"].is_array()) {
-    for (const json& bp : a["breakpoints"]) {
-      std::string name = bp.value("name", std::string()), error, cond = bp.value("condition", std::string());
-      bool moved = false;
-      const Breakpoint* b = nullptr;
-      int32_t piece = name.empty() ? -1 : e_->resolve(trim(name), moved, error);
-      if (name.empty()) error = "a function breakpoint without a name";
-      if (piece >= 0) b = e_->add_breakpoint(piece, false, error);
-      if (b) {
-        if (!cond.empty()) e_->set_condition(b->number, trim(cond));
-        function_bps_.push_back(b->number);
-      }
-      result.push_back(breakpoint_json(b, piece, false, error));
+  for (const json& bp : a["breakpoints"]) {
+    std::string name = bp["name"], error, cond = bp.value("condition", std::string());
+    bool moved = false;
+    const Breakpoint* b = nullptr;
+    int32_t piece = name.empty() ? -1 : e_->resolve(trim(name), moved, error);
+    if (name.empty()) error = "a function breakpoint without a name";
+    if (piece >= 0) b = e_->add_breakpoint(piece, false, error);
+    if (b) {
+      if (!cond.empty()) e_->set_condition(b->number, trim(cond));
+      function_bps_.push_back(b->number);
     }
+    result.push_back(breakpoint_json(b, piece, false, error));
   }
   out_.ok(req, {{"breakpoints", result}});
 }
@@ -688,7 +682,7 @@ const std::vector<FrameInfo>& Session::frames() {
 
 bool Session::frame_arg(const json& req, std::size_t& k) {
   const json& a = req["arguments"];
-  int id = a.contains("frameId") && a["frameId"].is_number_integer() ? a["frameId"].get<int>() : 1;
+  int id = a["frameId"].get<int>();
   if (id < 1 || static_cast<std::size_t>(id) > frames().size()) return false;
   k = static_cast<std::size_t>(id - 1);
   return !inspectable() || d_->select(k);
@@ -745,7 +739,7 @@ void Session::scopes(const json& req) {
 }
 
 void Session::variables(const json& req) {
-  int id = req["arguments"].value("variablesReference", 0);
+  int id = req["arguments"]["variablesReference"].get<int>();
   if (id < 1 || static_cast<std::size_t>(id) > refs_.size()) {
     out_.fail(req, "no such variables (they are forgotten when the program goes on)");
     return;
@@ -797,8 +791,8 @@ void Session::variables(const json& req) {
 
 void Session::set_variable(const json& req) {
   const json& a = req["arguments"];
-  int id = a.value("variablesReference", 0);
-  std::string name = a.value("name", std::string()), error;
+  int id = a["variablesReference"].get<int>();
+  std::string name = a["name"], error;
   uint32_t v = 0;
   if (id < 1 || static_cast<std::size_t>(id) > refs_.size()) {
     out_.fail(req, "no such variables");
@@ -808,7 +802,7 @@ void Session::set_variable(const json& req) {
     out_.fail(req, "the program is not running");
     return;
   }
-  if (!parse_value(a.value("value", std::string()), v)) {
+  if (!parse_value(a["value"].get<std::string>(), v)) {
     out_.fail(req, "write a number (12, -3, 0x1f) or a character ('a')");
     return;
   }
@@ -833,7 +827,7 @@ void Session::set_variable(const json& req) {
 
 void Session::evaluate(const json& req) {
   const json& a = req["arguments"];
-  std::string expr = trim(a.value("expression", std::string()));
+  std::string expr = trim(a["expression"].get<std::string>());
   std::string context = a.value("context", std::string());
   if (a.contains("frameId")) {
     std::size_t k = 0;
@@ -874,12 +868,12 @@ void Session::evaluate(const json& req) {
 
 }  // namespace
 
-int serve_dap(int in_fd, int out_fd) {
+int serve_dap(int in_fd, int out_fd, bool launch) {
   dap::Sender out(out_fd);
   dap::Control c;
   int status = 0;
   {
-    Session session(out, c);
+    Session session(out, c, launch);
     std::thread reader([&] { dap::read_requests(in_fd, out, c); });
     try {
       session.serve();

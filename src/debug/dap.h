@@ -5,7 +5,9 @@
 
 namespace qv::debug {
 
-// Serves one debugging session; returns the command's exit status.
-int serve_dap(int in_fd, int out_fd);
+// Serves one debugging session; returns the command's exit status.  With
+// `launch` false a launch request is refused once its arguments are read,
+// before any file is opened or SPIM started: the fuzz target serves so.
+int serve_dap(int in_fd, int out_fd, bool launch = true);
 
 }  // namespace qv::debug

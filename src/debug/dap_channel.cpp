@@ -2,6 +2,8 @@
 
 #include <signal.h>
 
+#include <map>
+
 #include "debug/engine.h"
 #include "fatal.h"
 
@@ -83,6 +85,41 @@ bool is_request(const json& m) {
          m.contains("seq") && m["seq"].is_number_integer();
 }
 
+// The arguments of each request the adapter serves, as the protocol has
+// them (see misshapen in lsp/rpc.h); the others' are not looked at.
+// disconnect and terminate are left out: the adapter reads none of their
+// options, and nothing in them should keep a session from ending.
+const lsp::Shape* shape_of(std::string_view command) {
+  using namespace lsp;
+  static const std::map<std::string_view, Shape> shapes = [] {
+    const Shape thread = {{"threadId", kInteger}};
+    std::map<std::string_view, Shape> m;
+    m["initialize"] = {{"adapterID", kString}, {"linesStartAt1?", kBoolean}, {"columnsStartAt1?", kBoolean}};
+    // program: the adapter's own, a file or a list of them.
+    m["launch"] = {{"program?", kString | kList}, {"program[]", kString},  {"stdinFile?", kString},
+                   {"stopOnEntry?", kBoolean},    {"noCheck?", kBoolean},  {"spim?", kString},
+                   {"stack?", kUinteger},         {"args?", kList}};
+    m["setBreakpoints"] = {{"source", kObject},           {"source.path?", kString},
+                           {"breakpoints?", kList},       {"breakpoints[]", kObject},
+                           {"breakpoints[].line", kInteger}, {"breakpoints[].condition?", kString},
+                           {"lines?", kList},             {"lines[]", kInteger}};
+    m["setFunctionBreakpoints"] = {{"breakpoints", kList},
+                                   {"breakpoints[]", kObject},
+                                   {"breakpoints[].name", kString},
+                                   {"breakpoints[].condition?", kString}};
+    m["setExceptionBreakpoints"] = {{"filters", kList}, {"filters[]", kString}};
+    for (const char* c : {"continue", "next", "stepIn", "stepOut", "pause", "exceptionInfo"}) m[c] = thread;
+    m["stackTrace"] = {{"threadId", kInteger}, {"startFrame?", kUinteger}, {"levels?", kUinteger}};
+    m["scopes"] = {{"frameId", kInteger}};
+    m["variables"] = {{"variablesReference", kInteger}};
+    m["setVariable"] = {{"variablesReference", kInteger}, {"name", kString}, {"value", kString}};
+    m["evaluate"] = {{"expression", kString}, {"frameId?", kInteger}, {"context?", kString}};
+    return m;
+  }();
+  auto it = shapes.find(command);
+  return it == shapes.end() ? nullptr : &it->second;
+}
+
 }  // namespace
 
 void read_requests(int fd, Sender& out, Control& c) {
@@ -107,8 +144,16 @@ void read_requests(int fd, Sender& out, Control& c) {
       }
       std::string cmd = m["command"];
       if (!m.contains("arguments") || m["arguments"].is_null()) m["arguments"] = json::object();
-      if (!m["arguments"].is_object()) {
-        out.fail(m, "the arguments are not an object");
+      const json& args = m["arguments"];
+      // Here, once for every request, whether the engine's thread or this
+      // one answers it: what is queued has its shape.
+      std::string misfit;
+      if (!args.is_object())
+        misfit = "the arguments are not an object";
+      else if (const lsp::Shape* shape = shape_of(cmd))
+        misfit = lsp::misshapen(args, *shape);
+      if (!misfit.empty()) {
+        out.fail(m, misfit);
         continue;
       }
       std::lock_guard<std::mutex> lock(c.mu);
@@ -120,11 +165,9 @@ void read_requests(int fd, Sender& out, Control& c) {
           c.pause = true;
           c.interrupt(false);
         }
-      } else if (c.busy && cmd == "evaluate" && m["arguments"].contains("context") &&
-                 m["arguments"]["context"] == "repl" &&
-                 m["arguments"].contains("expression") && m["arguments"]["expression"].is_string()) {
+      } else if (c.busy && cmd == "evaluate" && args.value("context", "") == "repl") {
         // While the program runs, the console's lines are its input.
-        c.input.push_back(m["arguments"]["expression"].get<std::string>() + "\n");
+        c.input.push_back(args["expression"].get<std::string>() + "\n");
         out.ok(m, {{"result", ""}, {"variablesReference", 0}});
         c.cv.notify_all();
       } else {

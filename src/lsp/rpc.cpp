@@ -3,7 +3,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace qv::lsp {
@@ -107,6 +109,72 @@ bool Reader::fill(int timeout_ms) {
   }
   buf_.append(block, static_cast<std::size_t>(n));
   return true;
+}
+
+namespace {
+
+// The kinds as a message says them: "a string or null".
+std::string kind_words(unsigned kinds) {
+  static const std::pair<unsigned, const char*> words[] = {
+      {kObject, "an object"},      {kString, "a string"}, {kList, "a list"}, {kInteger | kUinteger, "an integer"},
+      {kBoolean, "true or false"}, {kNull, "null"}};
+  std::string s;
+  for (const auto& [k, w] : words)
+    if (kinds & k) s += (s.empty() ? "" : " or ") + std::string(w);
+  return s;
+}
+
+// Why `v` at `path` is none of `kinds`; "" when it is one.
+std::string kind_error(const json& v, const std::string& path, unsigned kinds) {
+  if (((kinds & kObject) && v.is_object()) || ((kinds & kList) && v.is_array()) ||
+      ((kinds & kString) && v.is_string()) || ((kinds & kBoolean) && v.is_boolean()) ||
+      ((kinds & kNull) && v.is_null()))
+    return {};
+  if ((kinds & (kInteger | kUinteger)) && v.is_number_integer()) {
+    // Unsigned: parsed from text without a sign; what does not fit int64_t is out of range anyway.
+    int64_t n = v.is_number_unsigned() ? static_cast<int64_t>(std::min<uint64_t>(v.get<uint64_t>(), INT64_MAX))
+                                       : v.get<int64_t>();
+    int64_t low = kinds & kInteger ? INT32_MIN : 0;
+    if (n >= low && n <= INT32_MAX) return {};
+    return "'" + path + "' is out of range (" + std::to_string(low) + " to " + std::to_string(INT32_MAX) + ")";
+  }
+  return "'" + path + "' is not " + kind_words(kinds);
+}
+
+// Checks the field `rest` of a path names inside `v`; `at` is the path so
+// far as the message shows it, with the elements' indices.
+std::string check_field(const json& v, std::string_view rest, const std::string& at, unsigned kinds, bool optional) {
+  if (!v.is_object()) return {};
+  std::size_t dot = rest.find('.');
+  bool last = dot == std::string_view::npos;
+  std::string name(rest.substr(0, dot));
+  bool each = name.size() > 2 && name.compare(name.size() - 2, 2, "[]") == 0;
+  if (each) name.resize(name.size() - 2);
+  std::string here = at.empty() ? name : at + "." + name;
+  auto it = v.find(name);
+  if (it == v.end()) return last && !each && !optional ? "'" + here + "' is missing" : std::string();
+  if (!each) return last ? kind_error(*it, here, kinds) : check_field(*it, rest.substr(dot + 1), here, kinds, optional);
+  if (!it->is_array()) return {};
+  for (std::size_t i = 0; i < it->size(); i++) {
+    std::string element = here + "[" + std::to_string(i) + "]";
+    const json& e = (*it)[i];
+    std::string why = last ? kind_error(e, element, kinds) : check_field(e, rest.substr(dot + 1), element, kinds, optional);
+    if (!why.empty()) return why;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string misshapen(const json& params, const Shape& shape) {
+  for (const Field& f : shape) {
+    std::string_view path = f.path;
+    bool optional = !path.empty() && path.back() == '?';
+    if (optional) path.remove_suffix(1);
+    std::string why = check_field(params, path, "", f.kinds, optional);
+    if (!why.empty()) return why;
+  }
+  return {};
 }
 
 void send(Out& out, const json& message) {

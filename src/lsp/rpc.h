@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -46,6 +47,34 @@ class Reader {
   std::string buf_;
   std::size_t pos_ = 0;  // what has been taken from buf_
 };
+
+// ---- What a message's parameters hold ----
+//
+// The language server and the debug adapter hold each message's parameters
+// to the protocol's shape in one place, before any of it is used: a request
+// with a field of the wrong type is refused whole, with the field named,
+// instead of failing halfway through (with half of it done) in a conversion.
+//
+// A shape lists fields by path: "position.line" inside objects; "[]" after a
+// name for each element of that list ("breakpoints[].line"); a final "?" for
+// a field that may be absent.  A field inside an object or list that is
+// absent or is not one is not looked at: the field of that object or list
+// says what is wrong, and comes first in the shape.
+
+// What a field may hold; several are or'ed.  Both protocols' integers are
+// 32-bit, their unsigned ones 0 to 2^31 - 1.
+enum Kind : unsigned { kObject = 1, kList = 2, kString = 4, kInteger = 8, kUinteger = 16, kBoolean = 32, kNull = 64 };
+
+struct Field {
+  std::string path;
+  unsigned kinds;
+};
+using Shape = std::vector<Field>;
+
+// What is wrong with `params` (an object) for `shape`, as a message on its
+// first misshapen field ("'position.line' is not an integer"); "" when all is
+// well.
+std::string misshapen(const json& params, const Shape& shape);
 
 // Writes one message with its header; throws Fatal when the write fails.
 void send(Out& out, const json& message);

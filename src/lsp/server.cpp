@@ -34,6 +34,54 @@ struct RpcError {
 
 bool valid_id(const json& id) { return id.is_number_integer() || id.is_string(); }
 
+// What each method reads of its parameters, required as the protocol has it
+// (see misshapen in rpc.h); methods not here read nothing.  initialize is
+// taken from any client: of its fields only the types are held.
+const Shape* shape_of(std::string_view method) {
+  static const std::map<std::string_view, Shape> shapes = [] {
+    auto range = [](const std::string& p, bool optional = false) {
+      return Shape{{p + (optional ? "?" : ""), kObject},      {p + ".start", kObject}, {p + ".start.line", kUinteger},
+                   {p + ".start.character", kUinteger}, {p + ".end", kObject},   {p + ".end.line", kUinteger},
+                   {p + ".end.character", kUinteger}};
+    };
+    auto join = [](std::initializer_list<Shape> parts) {
+      Shape s;
+      for (const Shape& p : parts) s.insert(s.end(), p.begin(), p.end());
+      return s;
+    };
+    const Shape doc = {{"textDocument", kObject}, {"textDocument.uri", kString}};
+    const Shape at = join({doc, {{"position", kObject}, {"position.line", kUinteger}, {"position.character", kUinteger}}});
+    std::map<std::string_view, Shape> m;
+    m["initialize"] = {{"rootUri?", kString | kNull},
+                       {"rootPath?", kString | kNull},
+                       {"workspaceFolders?", kList | kNull},
+                       {"workspaceFolders[]", kObject},
+                       {"workspaceFolders[].uri", kString},
+                       {"capabilities?", kObject}};
+    for (const char* method : {"textDocument/hover", "textDocument/definition", "textDocument/documentHighlight",
+                               "textDocument/prepareRename", "textDocument/completion"})
+      m[method] = at;
+    m["textDocument/references"] = join({at, {{"context", kObject}, {"context.includeDeclaration", kBoolean}}});
+    m["textDocument/rename"] = join({at, {{"newName", kString}}});
+    m["textDocument/documentSymbol"] = m["textDocument/semanticTokens/full"] = doc;
+    m["textDocument/codeAction"] =
+        join({doc, range("range"), {{"context", kObject}, {"context.diagnostics", kList}, {"context.diagnostics[]", kObject},
+                                     {"context.diagnostics[].message", kString}},
+              range("context.diagnostics[].range")});
+    m["workspace/symbol"] = {{"query", kString}};
+    m["textDocument/didOpen"] = join({doc, {{"textDocument.text", kString}, {"textDocument.version", kInteger}}});
+    m["textDocument/didChange"] =
+        join({doc, {{"textDocument.version", kInteger}, {"contentChanges", kList}, {"contentChanges[]", kObject},
+                    {"contentChanges[].text", kString}},
+              range("contentChanges[].range", true)});
+    m["textDocument/didSave"] = join({doc, {{"text?", kString}}});
+    m["textDocument/didClose"] = doc;
+    return m;
+  }();
+  auto it = shapes.find(method);
+  return it == shapes.end() ? nullptr : &it->second;
+}
+
 // The file path of a file: URI, for the checker's messages; other URIs as they are.
 std::string uri_path(std::string_view uri) {
   if (uri.substr(0, 7) != "file://") return std::string(uri);
@@ -232,11 +280,16 @@ void Server::handle(const json& msg) {
   if (!msg.contains("method")) return;  // a response: the server asks nothing
   std::string method = msg["method"].get<std::string>();
   json params = msg.contains("params") ? msg["params"] : json::object();
+  std::string misfit;
+  if (const Shape* shape = shape_of(method))
+    misfit = params.is_object() ? misshapen(params, *shape) : "the parameters are not an object";
   if (!msg.contains("id")) {
+    // A notification has no answer: one with bad parameters is dropped whole.
+    if (!misfit.empty()) return;
     try {
       notification(method, params);
     } catch (const std::exception&) {
-      // A notification has no answer: one with bad parameters is dropped.
+      // Nor has a failure in handling one: the next message is served.
     }
     return;
   }
@@ -255,6 +308,10 @@ void Server::handle(const json& msg) {
   }
   if (shut_down_) {
     error(id, kInvalidRequest, "the server is shut down");
+    return;
+  }
+  if (!misfit.empty()) {
+    error(id, kInvalidParams, misfit);
     return;
   }
   try {
@@ -282,8 +339,6 @@ void Server::handle(const json& msg) {
     reply(id, request(method, params));
   } catch (const RpcError& e) {
     error(id, e.code, e.message);
-  } catch (const json::exception& e) {
-    error(id, kInvalidParams, std::string("invalid parameters: ") + e.what());
   } catch (const std::exception& e) {
     error(id, kInternalError, e.what());
   }
@@ -305,27 +360,27 @@ json Server::request(const std::string& method, const json& params) {
     shut_down_ = true;
     return nullptr;
   }
+  // The parameters have their shape (see handle); a document that is not
+  // open has nothing to show.
   Document* d = doc(params);
   auto at = [&]() {
-    const json& p = params.at("position");
-    return d->text.offset({p.at("line").get<uint32_t>(), p.at("character").get<uint32_t>()});
+    const json& p = params["position"];
+    return d->text.offset({p["line"].get<uint32_t>(), p["character"].get<uint32_t>()});
   };
   if (method == "textDocument/hover") return d ? hover(*d, at()) : json(nullptr);
   if (method == "textDocument/definition") return d ? definition(*d, at()) : json(nullptr);
-  if (method == "textDocument/references") {
-    bool decl = params.contains("context") && params["context"].value("includeDeclaration", false);
-    return d ? references(*d, at(), decl) : json(nullptr);
-  }
+  if (method == "textDocument/references")
+    return d ? references(*d, at(), params["context"]["includeDeclaration"].get<bool>()) : json(nullptr);
   if (method == "textDocument/documentHighlight") return d ? highlight(*d, at()) : json(nullptr);
   if (method == "textDocument/prepareRename") return d ? prepare_rename(*d, at()) : json(nullptr);
   if (method == "textDocument/rename") {
     if (!d) throw RpcError{kInvalidParams, "the document is not open"};
-    return rename(*d, at(), params.at("newName").get<std::string>());
+    return rename(*d, at(), params["newName"].get<std::string>());
   }
   if (method == "textDocument/documentSymbol") return d ? symbols(*d) : json(nullptr);
   if (method == "textDocument/completion") return d ? completion(*d, at()) : json(nullptr);
   if (method == "textDocument/codeAction") return d ? code_actions(*d, params) : json(nullptr);
-  if (method == "workspace/symbol") return workspace_symbols(params.value("query", std::string()));
+  if (method == "workspace/symbol") return workspace_symbols(params["query"].get<std::string>());
   throw RpcError{kMethodNotFound, "unknown method " + method};
 }
 
@@ -374,38 +429,39 @@ void Server::notification(const std::string& method, const json& params) {
     return;
   }
   if (!initialized_) return;
+  // The parameters have their shape (see handle).
   if (method == "textDocument/didOpen") {
-    const json& td = params.at("textDocument");
-    std::string uri = td.at("uri").get<std::string>();
+    const json& td = params["textDocument"];
+    std::string uri = td["uri"].get<std::string>();
     Document& d = docs_[uri];
     d.uri = uri;
     d.name = uri_path(uri);
-    d.text.assign(td.at("text").get<std::string>());
-    d.version = td.value("version", int64_t{0});
+    d.text.assign(td["text"].get<std::string>());
+    d.version = td["version"].get<int64_t>();
     load_project();
     changed(d);
     publish(program(d));
   } else if (method == "textDocument/didChange") {
     Document* d = doc(params);
     if (!d) return;
-    for (const json& c : params.at("contentChanges")) {
+    auto offset = [&](const json& p) { return d->text.offset({p["line"].get<uint32_t>(), p["character"].get<uint32_t>()}); };
+    for (const json& c : params["contentChanges"]) {
       if (!c.contains("range")) {
-        d->text.assign(c.at("text").get<std::string>());
+        d->text.assign(c["text"].get<std::string>());
         continue;
       }
       const json& r = c["range"];
-      uint32_t from = d->text.offset({r.at("start").at("line").get<uint32_t>(), r.at("start").at("character").get<uint32_t>()});
-      uint32_t to = d->text.offset({r.at("end").at("line").get<uint32_t>(), r.at("end").at("character").get<uint32_t>()});
-      d->text.replace(from, to, c.at("text").get<std::string>());
+      uint32_t from = offset(r["start"]), to = offset(r["end"]);
+      d->text.replace(from, to, c["text"].get<std::string>());
     }
-    d->version = params.at("textDocument").value("version", d->version);
+    d->version = params["textDocument"]["version"].get<int64_t>();
     changed(*d);
     d->due = true;
     d->due_at = Clock::now() + debounce;
   } else if (method == "textDocument/didSave") {
     Document* d = doc(params);
     if (!d) return;
-    if (params.contains("text") && params["text"].is_string()) d->text.assign(params["text"].get<std::string>());
+    if (params.contains("text")) d->text.assign(params["text"].get<std::string>());
     load_project();
     changed(*d);
     publish(program(*d));
@@ -808,10 +864,7 @@ json Server::workspace_symbols(const std::string& query) {
 // the name it offers.
 json Server::code_actions(Document& d, const json& params) {
   json actions = json::array();
-  if (!params.contains("context") || !params["context"].is_object() || !params["context"].contains("diagnostics"))
-    return actions;
   for (const json& g : params["context"]["diagnostics"]) {
-    if (!g.is_object() || !g.contains("message") || !g["message"].is_string() || !g.contains("range")) continue;
     std::string with;
     if (!suggestion(g["message"].get_ref<const std::string&>(), with)) continue;
     json edit = {{"changes", {{d.uri, json::array({{{"range", g["range"]}, {"newText", with}}})}}}};

@@ -244,6 +244,7 @@ test('pause, a breakpoint set while running, malformed requests, a program that 
   await assert.rejects(bad.launchRequest({ program: [loop, nullRead] }), /errors/);
   await outputHas(bad, 'stderr', /label 'C' is defined twice/);
   await assert.rejects(bad.launchRequest({}), /program/);
+  await assert.rejects(bad.launchRequest({ program: { path: loop } }), /'program' is not a string or a list/);
   await assert.rejects(bad.continueRequest({ threadId: 1 }), /launch/);
 
   const dc = await start(t);
@@ -272,11 +273,29 @@ test('pause, a breakpoint set while running, malformed requests, a program that 
   assert.deepStrictEqual(inSpin.frames.map((f) => f.name), ['Spin', 'Main']);
   await sp.disconnectRequest({});
 
-  // Wrong arguments get an error response; a frame that is not JSON is
-  // answered and the adapter goes on.
-  await assert.rejects(dc.customRequest('setBreakpoints', { source: { path: loop }, breakpoints: 7 }));
-  await assert.rejects(dc.customRequest('variables', { variablesReference: 'x' }));
-  await assert.rejects(dc.customRequest('noSuchRequest', {}), /unknown request/);
+  // Arguments not of the protocol's shape get a failure naming the field,
+  // with nothing of the request done (the breakpoint at 7 stays); a frame
+  // that is not JSON is answered; the adapter goes on.
+  const source = { path: loop };
+  for (const [command, args, message] of [
+    ['setBreakpoints', { source: 'loop.ic', breakpoints: [{ line: 7 }] }, /'source' is not an object/],
+    ['setBreakpoints', { source, breakpoints: 7 }, /'breakpoints' is not a list/],
+    ['setBreakpoints', { source, breakpoints: [{ line: 6 }, { line: 7, condition: 5 }] }, /'breakpoints\[1\]\.condition' is not a string/],
+    ['setBreakpoints', { source, lines: [6, '7'] }, /'lines\[1\]' is not an integer/],
+    ['setExceptionBreakpoints', { filters: 'runtime' }, /'filters' is not a list/],
+    ['evaluate', { context: 'watch' }, /'expression' is missing/],
+    ['variables', { variablesReference: 'x' }, /'variablesReference' is not an integer/],
+    ['scopes', { frameId: 2 ** 40 }, /'frameId' is out of range/],
+    ['pause', { threadId: 'main' }, /'threadId' is not an integer/],
+    ['threads', [1], /arguments are not an object/],
+    ['noSuchRequest', {}, /unknown request/],
+  ])
+    await assert.rejects(dc.customRequest(command, args), message, `${command} ${JSON.stringify(args)}`);
+  const kept = await dc.evaluateRequest({ expression: 'info breakpoints', context: 'repl' });
+  assert.match(kept.body.result, /^1 +breakpoint +y +loop\.ic:7,/m, 'the breakpoint stays');
+  // The protocol's first form, lines without breakpoints, is taken too.
+  const byLines = await dc.setBreakpointsRequest({ source, lines: [7] });
+  assert.ok(byLines.body.breakpoints[0].verified && byLines.body.breakpoints[0].line === 7);
   const proc = dc._adapterProcess;
   proc.stdin.write('Content-Length: 9\r\n\r\n{"seq": 1');
   proc.stdin.write('Content-Length: x\r\n\r\n');

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the fuzzers (the translator's, the checker's and the language
-# server's message layer) with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs each for a third of the given number of seconds on its seeds.
+# Builds the fuzzers (the translator's, the checker's, and the message layers
+# of the language server and the debug adapter) with AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs each for a quarter of the given number
+# of seconds on its seeds.
 #
 #   bash tests/fuzz/run.sh SECONDS [libFuzzer options...]
 #
@@ -19,7 +20,8 @@ build=${QV_FUZZ_BUILD:-build-fuzz}
 QV_WITH_FUZZ=1 bash tools/deps.sh
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQV_FUZZ=ON -DQV_SANITIZE=ON -DQV_TESTS=OFF > /dev/null
-cmake --build "$build" --target quorvelin_fuzz quorvelin_check_fuzz quorvelin_lsp_fuzz -j "$(nproc)" > /dev/null
+targets=(quorvelin_fuzz quorvelin_check_fuzz quorvelin_lsp_fuzz quorvelin_dap_fuzz)
+cmake --build "$build" --target "${targets[@]}" -j "$(nproc)" > /dev/null
 
 bash tests/fuzz/collect_seeds.sh "$build/corpus"
 mkdir -p "$build/artifacts"
@@ -27,13 +29,17 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 # -max_len lets a single input hold lines of several hundred characters and
 # a few hundred lines; -timeout turns a hang into a finding.
-share=$(( (seconds + 2) / 3 ))
-for target in quorvelin_fuzz quorvelin_check_fuzz quorvelin_lsp_fuzz; do
+share=$(( (seconds + ${#targets[@]} - 1) / ${#targets[@]} ))
+for target in "${targets[@]}"; do
   echo "== $target for $share seconds"
   mkdir -p "$build/corpus-$target"
-  # The language server's target reads protocol messages, not programs.
+  # The language server's and the debug adapter's targets read protocol
+  # messages, not programs.
   seeds=$build/corpus dict=tests/fuzz/translate.dict
-  if [ "$target" = quorvelin_lsp_fuzz ]; then seeds=tests/fuzz/seeds-lsp dict=tests/fuzz/lsp.dict; fi
+  case $target in
+    quorvelin_lsp_fuzz) seeds=tests/fuzz/seeds-lsp dict=tests/fuzz/lsp.dict ;;
+    quorvelin_dap_fuzz) seeds=tests/fuzz/seeds-dap dict=tests/fuzz/dap.dict ;;
+  esac
   "$build/$target" -max_total_time="$share" -max_len=8192 -timeout=10 \
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/artifacts/" \
     -dict="$dict" \

@@ -267,6 +267,8 @@ def test_robustness():
     c = Client(SERVER)
     m = c.answer(c.request_id("textDocument/hover", {}))
     check(m["error"]["code"] == -32002, "a request before initialize")
+    m = c.answer(c.request_id("initialize", {"capabilities": "all"}))
+    check(m["error"] == {"code": -32602, "message": "'capabilities' is not an object"}, "a bad initialize: %s" % m)
     c.initialize()
     c.open(URI, PROGRAM)
     for raw in [b"{not json", b'{"jsonrpc": "2.0", "id": 5, "method": "x", "params": "\xff\xfe"}', b"[1, 2", b""]:
@@ -278,8 +280,30 @@ def test_robustness():
     m = c.answer(c.request_id("textDocument/frobnicate", {}))
     check(m["error"]["code"] == -32601, "an unknown method")
     c.notify("$/unknownNotification", {})
-    m = c.answer(c.request_id("textDocument/hover", {"textDocument": {"uri": URI}, "position": {"line": "x"}}))
-    check(m["error"]["code"] == -32602, "parameters of the wrong type")
+    # Parameters not of the protocol's shape: -32602 naming the field.
+    doc, pos = {"uri": URI}, {"line": 3, "character": 5}
+    rng = {"start": pos, "end": pos}
+    for method, params, message in [
+            ("textDocument/hover", {"textDocument": doc, "position": "nowhere"}, "'position' is not an object"),
+            ("textDocument/hover", {"position": pos}, "'textDocument' is missing"),
+            ("textDocument/definition", {"textDocument": doc, "position": {"line": "x", "character": 0}},
+             "'position.line' is not an integer"),
+            ("textDocument/completion", {"textDocument": doc, "position": {"line": -1, "character": 0}},
+             "'position.line' is out of range (0 to 2147483647)"),
+            ("textDocument/references", {"textDocument": doc, "position": pos}, "'context' is missing"),
+            ("textDocument/rename", {"textDocument": doc, "position": pos, "newName": ["Zone"]}, "'newName' is not a string"),
+            ("textDocument/codeAction", {"textDocument": doc, "range": rng, "context": {"diagnostics": [
+                {"range": rng, "message": "x"}, {"range": {"start": pos}, "message": "y"}]}},
+             "'context.diagnostics[1].range.end' is missing"),
+            ("textDocument/semanticTokens/full", [doc], "the parameters are not an object"),
+            ("workspace/symbol", {"query": None}, "'query' is not a string")]:
+        m = c.answer(c.request_id(method, params))
+        check(m.get("error") == {"code": -32602, "message": message}, "%s %s: %s" % (method, params, m))
+    # A notification with one bad change among good ones is dropped whole.
+    c.notify("textDocument/didChange", {"textDocument": {"uri": URI, "version": 2}, "contentChanges": [
+        {"text": PROGRAM.replace("Area", "Zone")}, {"range": {"start": pos}, "text": ""}]})
+    syms = c.request("textDocument/documentSymbol", {"textDocument": doc})
+    check("Area" in [s["name"] for s in syms], "the text is as it was: %s" % syms)
     c.write_raw(c.frame({"jsonrpc": "2.0", "id": {"a": 1}, "method": "shutdown"}))
     check(c.wait_for(lambda m: "error" in m)["error"]["code"] == -32600, "an id that is an object")
     for line, ch in [(10**6, 0), (0, 10**6), (26, 3)]:

@@ -80,6 +80,8 @@ class Checker {
   void piece(int len, int n);
   void end_line();
   void check_line(bool rest);
+  // A first line that holds only a byte-order mark (and a comment).
+  bool byte_order_mark_only(bool rest) const;
   void check_label(bool table_open);
   void check_operands(const OpcodeRow& row);
   void check_arg(Arg a, const Field& f, const OpcodeRow& row);

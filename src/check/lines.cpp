@@ -208,7 +208,21 @@ void Checker::end_line() {
   cut_ = Cut();
 }
 
+bool Checker::byte_order_mark_only(bool rest) const {
+  // A UTF-8 byte-order mark before a file's first line (several Windows
+  // editors write one), with only blanks and a comment after it: the
+  // translator takes the mark for an opcode it does not know and writes
+  // nothing for the line, as for a comment.  Anything else on the line is
+  // lost with the mark, and is reported as usual.
+  if (rest || line_ != 1) return false;
+  std::string_view code = std::string_view(piece_).substr(0, static_cast<std::size_t>(code_end_));
+  while (!code.empty() && (code.back() == ' ' || code.back() == '\t' || code.back() == '\r' || code.back() == '\n'))
+    code.remove_suffix(1);
+  return code == "\xEF\xBB\xBF";
+}
+
 void Checker::check_line(bool rest) {
+  if (byte_order_mark_only(rest)) return;
   bool table_open = st_.in_data == 1;
   bool labelled = st_.found_lbl == 1;
   std::string_view op = st_.opcode.sv();
@@ -228,7 +242,10 @@ void Checker::check_line(bool rest) {
     }
   }
 
-  if (odd_ >= 0) check_bytes();
+  // A line with an unknown opcode and no label writes nothing (said below):
+  // none of its bytes reaches the assembly.
+  bool writes_nothing = !rest && !labelled && !op.empty() && op[0] != 'L' && !find_row(op);
+  if (odd_ >= 0 && !writes_nothing) check_bytes();
   if (labelled) check_label(table_open);
   st_.found_lbl = 0;
 

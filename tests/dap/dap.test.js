@@ -15,6 +15,7 @@ const calls = path.join(here, 'calls.ic');
 const nullRead = path.join(here, 'null.ic');
 const loop = path.join(here, 'loop.ic');
 const spin = path.join(here, 'spin.ic');
+const chatty = path.join(here, '..', 'debug', 'chatty.ic');
 
 async function start(t) {
   const dc = new DebugClient(adapter, '--dap', 'quorvelin');
@@ -272,6 +273,17 @@ test('pause, a breakpoint set while running, malformed requests, a program that 
   const inSpin = await stoppedAt(sp, 'pause', undefined, 'Spin');
   assert.deepStrictEqual(inSpin.frames.map((f) => f.name), ['Spin', 'Main']);
   await sp.disconnectRequest({});
+
+  // What the program prints reaches the Debug Console while it runs: this
+  // one prints, then loops for ever.
+  const ch = await start(t);
+  await launch(ch, { program: chatty });
+  await ch.configurationDoneRequest();
+  await outputHas(ch, 'stdout', /^started\n/);
+  assert.ok(!ch.seen.some((e) => e.event === 'stopped'), 'the output came before any stop');
+  await ch.pauseRequest({ threadId: 1 });
+  await stoppedAt(ch, 'pause', undefined, 'Main');
+  await ch.disconnectRequest({});
 
   // Arguments not of the protocol's shape get a failure naming the field,
   // with nothing of the request done (the breakpoint at 7 stays); a frame

@@ -41,11 +41,13 @@ std::vector<std::string> words(std::string_view s) {
 
 const char* const kCommandHelp =
     "Commands (help CMD tells more):\n"
-    "  break/b LOC [if COND], tbreak LOC, delete/d [N], enable/disable [N],\n"
-    "  info breakpoints, run/r [< FILE], continue/c [N], step/s [N], next/n [N],\n"
-    "  finish, stepi/si, print/p [/x|/d|/c|/t|/f] EXPR, display [EXPR],\n"
-    "  undisplay N, watch EXPR, x/N ADDR, info registers, info frame,\n"
-    "  backtrace/bt [N], up/down [N], frame/f [N], list/l [LOC], help, quit/q.\n"
+    "  break/b LOC [if COND], tbreak LOC, condition N [COND], delete/d [N],\n"
+    "  enable/disable [N], run/r [< FILE], start, kill/k, continue/c [N],\n"
+    "  step/s [N], next/n [N], until/u [LOC], advance LOC, finish, stepi/si,\n"
+    "  print/p [/x|/d|/c|/t|/f] EXPR, display[/FMT] [EXPR], undisplay N,\n"
+    "  watch EXPR, x/N ADDR, info breakpoints|watchpoints|display|registers|\n"
+    "  frame|args|locals|instructions, backtrace/bt/where [N], up/down [N],\n"
+    "  frame/f [N], list/l [LOC|A,B], help, quit/q.\n"
     "LOC is LINE, FILE:LINE or a label; EXPR is rN, rr, fpN, $N, $NAME, *ADDR,\n"
     "*rN or var D, N (the word var D, N, rX would address from the selected frame).\n"
     "At a terminal an empty line repeats step, next, continue and list.\n";
@@ -754,6 +756,15 @@ void Debugger::select_frame(long k, bool relative) {
   show_line(f.piece);
 }
 
+std::string Debugger::main_procedure() const {
+  if (t_.ends.empty()) return {};
+  const qv::run::Piece& p = t_.pieces[t_.ends.back()];
+  std::string line(srcs_[p.file].line(p.line));
+  line = line.substr(0, line.find("//"));
+  std::size_t comma = line.rfind(',');
+  return comma == std::string::npos ? std::string() : trim(std::string_view(line).substr(comma + 1));
+}
+
 void Debugger::info_frame() {
   if (!e_.inspectable() || frames().empty()) {
     say("No stack.\n");
@@ -984,6 +995,22 @@ bool Debugger::execute(const std::string& line) {
       std::snprintf(n, sizeof n, "%-4d ", number);
       say(n + row);
     }
+  } else if (cmd == "info" && (arg == "args" || arg == "locals")) {
+    std::vector<Slot> slots;
+    if (!e_.inspectable() || frames().empty()) {
+      say("No frame selected.\n");
+    } else if (!frame_slots(selected_, slots)) {
+      say("The procedure's record is not built yet: step once.\n");
+    } else {
+      bool any = false;
+      for (const Slot& sl : slots) {
+        if (sl.argument != (arg == "args")) continue;
+        uint32_t v = 0;
+        say(sl.name + " = " + (e_.word(sl.addr, v) ? std::to_string(static_cast<int32_t>(v)) : "?") + "\n");
+        any = true;
+      }
+      if (!any) say(arg == "args" ? "No arguments.\n" : "No locals.\n");
+    }
   } else if (cmd == "info" && arg == "display") {
     bool any = false;
     for (const Shown& d : shown_)
@@ -1094,7 +1121,70 @@ bool Debugger::execute(const std::string& line) {
     list(arg);
   } else if (cmd == "print" || cmd == "p") {
     if (need_state()) print_expr(arg);
-  } else if (cmd == "backtrace" || cmd == "bt") {
+  } else if (cmd == "kill" || cmd == "k") {
+    if (!e_.running() && !e_.inspectable()) {
+      say("The program is not being run.\n");
+    } else if (!e_.kill()) {
+      say("SPIM did not answer.\n");
+    } else {
+      forget_frames();
+      say("[program killed]\n");
+    }
+  } else if (cmd == "start") {
+    // A temporary breakpoint at the main procedure's first line, then run.
+    std::string main_proc = main_procedure();
+    bool moved = false;
+    std::string error;
+    int32_t p = main_proc.empty() ? -1 : resolve(main_proc, moved, error);
+    const Breakpoint* b = p < 0 ? nullptr : e_.add_breakpoint(p, true, error);
+    if (!b) {
+      say("No main procedure to start in" + (error.empty() ? std::string() : ": " + error) + ".\n");
+      return true;
+    }
+    say("Temporary breakpoint " + std::to_string(b->number) + " at " + where(p) + "\n");
+    input_.rewind();
+    show_stop(e_.run(), true);
+  } else if (cmd == "advance" || (cmd == "until" && !arg.empty())) {
+    if (!need_run()) return true;
+    bool moved = false;
+    std::string error;
+    int32_t p = resolve(arg, moved, error);
+    const Breakpoint* b = p < 0 ? nullptr : e_.add_breakpoint(p, true, error);
+    if (!b) {
+      say(error + ".\n");
+      return true;
+    }
+    int number = b->number;
+    Stop s = e_.cont();
+    e_.delete_breakpoint(number);  // when the program stopped elsewhere first
+    show_stop(s, false);
+  } else if (cmd == "until" || cmd == "u") {
+    // next, but a jump back (the end of a loop) does not stop: on to a line
+    // after this one, or out of the procedure.
+    if (!need_run()) return true;
+    int32_t from = e_.piece();
+    std::size_t depth = frames().size();
+    Stop s;
+    do {
+      s = e_.next();
+      forget_frames();
+    } while (s == Stop::line && e_.piece() >= 0 && from >= 0 && e_.piece() < from && frames().size() == depth);
+    show_stop(s, false);
+  } else if (cmd == "condition") {
+    std::vector<std::string> w = words(arg);
+    if (w.empty()) {
+      say("Argument required (a breakpoint number).\n");
+      return true;
+    }
+    std::string cond = trim(std::string_view(arg).substr(w[0].size()));
+    if (!cond.empty() && cond.find_first_of("=!<>") == std::string::npos) {
+      say("Write the condition as EXPR OP NUMBER, with ==, !=, <, <=, > or >=.\n");
+    } else if (!e_.set_condition(std::atoi(w[0].c_str()), cond)) {
+      say("No breakpoint number " + w[0] + ".\n");
+    } else if (cond.empty()) {
+      say("Breakpoint " + w[0] + " now unconditional.\n");
+    }
+  } else if (cmd == "backtrace" || cmd == "bt" || cmd == "where") {
     long n = arg.empty() ? 0 : std::atol(arg.c_str());
     backtrace(n > 0 ? static_cast<std::size_t>(n) : 1000);
   } else if ((cmd == "help" || cmd == "h") && !arg.empty()) {
@@ -1114,7 +1204,12 @@ bool Debugger::execute(const std::string& line) {
         {"watch", "watch EXPR: stop when its value changes (the program then runs line by line)."},
         {"x", "x/N ADDR: N words from ADDR (a number, a label or an EXPR), in hexadecimal, named by the labels\n"
               "they fall in or point at; a string also as text, code with its line."},
-        {"info", "info breakpoints | watchpoints | registers | frame | instructions."},
+        {"info", "info breakpoints | watchpoints | display | registers [REG...] | frame | args | locals | instructions."},
+        {"start", "start: run to the first line of the main procedure."},
+        {"kill", "kill: end the program where it stands (run starts it again)."},
+        {"advance", "advance LOC, until LOC: run on to LOC (or to an earlier stop)."},
+        {"until", "until: next, but not back to an earlier line of a loop: on to a later line or out of the procedure."},
+        {"condition", "condition N [EXPR OP NUMBER]: make breakpoint N conditional, or no longer so."},
         {"backtrace", "backtrace [N], bt [N]: the calls that led here, frame 0 innermost."},
         {"frame", "frame N, up [N], down [N]: select a frame for print and info frame."},
         {"list", "list [LOC], list A,B: ten lines around the selected line (or LOC), the next ten, or lines A to B."},
@@ -1123,7 +1218,7 @@ bool Debugger::execute(const std::string& line) {
     static constexpr std::pair<std::string_view, std::string_view> kAlias[] = {
         {"b", "break"}, {"tbreak", "break"}, {"d", "delete"},  {"disable", "enable"}, {"r", "run"},
         {"c", "continue"}, {"s", "step"}, {"n", "next"}, {"si", "stepi"}, {"p", "print"}, {"undisplay", "display"},
-        {"bt", "backtrace"}, {"up", "frame"}, {"down", "frame"}, {"f", "frame"}, {"l", "list"}, {"q", "quit"}};
+        {"bt", "backtrace"}, {"where", "backtrace"}, {"k", "kill"}, {"u", "until"}, {"up", "frame"}, {"down", "frame"}, {"f", "frame"}, {"l", "list"}, {"q", "quit"}};
     std::string_view want = arg;
     for (const auto& [alias, full] : kAlias)
       if (want == alias) want = full;
@@ -1136,9 +1231,10 @@ bool Debugger::execute(const std::string& line) {
   } else if (cmd == "help" || cmd == "h") {
     say(kCommandHelp);
   } else if (cmd == "info") {
-    say(arg.empty() ? "\"info\" must be followed by what: breakpoints, watchpoints, display, registers, frame or instructions.\n"
+    say(arg.empty() ? "\"info\" must be followed by what: breakpoints, watchpoints, display, registers, frame, args, locals or "
+                      "instructions.\n"
                     : "Undefined info command: \"" + arg +
-                          "\".  Known: breakpoints, watchpoints, display, registers, frame, instructions.\n");
+                          "\".  Known: breakpoints, watchpoints, display, registers, frame, args, locals, instructions.\n");
   } else {
     say("Undefined command: \"" + cmd + "\".  Try \"help\".\n");
   }

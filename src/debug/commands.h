@@ -135,6 +135,8 @@ class Debugger {
   void stepi();
   // continue with watchpoints: line by line until a value changes.
   Stop watch_continue();
+  // The procedure the program's end line calls (its last operand), "": none.
+  std::string main_procedure() const;
   void info_registers(std::string_view which = {});
   void backtrace(std::size_t limit);
   void info_frame();

@@ -382,6 +382,18 @@ Stop Engine::run() {
   return resume("run");
 }
 
+bool Engine::kill() {
+  spim::Answer a;
+  if (!session_.alive() || !command("reinitialize", a) || !session_.load(a)) return false;
+  place_breakpoints();
+  running_ = post_mortem_ = kept_valid_ = false;
+  fault_ = spim::SpimRun{};
+  output_.clear();
+  pc_ = 0;
+  piece_ = -1;
+  return true;
+}
+
 Stop Engine::cont() { return resume("continue"); }
 
 bool Engine::instructions(uint64_t& n) {

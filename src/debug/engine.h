@@ -83,6 +83,9 @@ class Engine {
   void set_input(InputSource src) { input_ = std::move(src); pending_.clear(); input_done_ = false; }
 
   Stop run();
+  // Ends the program where it stands: SPIM is reset and the program loaded
+  // again, ready for the next run.  False when SPIM did not answer.
+  bool kill();
   Stop cont();
   Stop step();     // to the next line, into calls
   Stop next();     // to the next line of this procedure (or its caller's)

@@ -4,6 +4,7 @@ the screen shows after each (the stop line, values, the procedure).
 
     pty_commands.py QUORVELIN_DEBUG DIR
 """
+import re
 import sys
 
 from ptyterm import Term, check, has, hasnt
@@ -152,7 +153,7 @@ try:
     s = t.cmd("info breakpoints")
     has(s, r"^1\s+breakpoint\s+y\s+fault\.ic:5\n2\s+watchpoint\s+y\s+r3$", "info breakpoints lists the watchpoint")
     has(t.cmd("info watchpoints"), r"^2\s+watchpoint\s+y\s+r3$", "info watchpoints")
-    has(t.cmd("info locals"), r'^Undefined info command: "locals"\.', "an unknown info command is named as such")
+    has(t.cmd("info sharedlibrary"), r'^Undefined info command: "sharedlibrary"\.', "an unknown info command is named as such")
     has(t.cmd("run"), r"^Breakpoint 1, Inner at fault\.ic:5", "the stop")
     has(t.cmd("up 9"), r"^#3\s+Main at fault\.ic:18", "up past the end goes to the outermost frame")
     has(t.cmd("print var 1, 0"), r"^No enclosing scope 1 levels out: Main is the outermost procedure",
@@ -173,6 +174,18 @@ try:
     t.cmd("break 36")
     t.cmd("run")
     has(t.cmd("finish"), r'^"finish" not meaningful in the outermost frame\.$', "finish in the main procedure")
+    has(t.cmd("info args"), r"^var 0, -16 = -?\d+$", "info args")
+    has(t.cmd("info locals"), r"^No locals\.$", "info locals of a procedure without any")
+    has(t.cmd("kill"), r"^\[program killed\]$", "kill")
+    has(t.cmd("info args"), r"^No frame selected\.$", "no frame after kill")
+    has(t.cmd("start"), r"^Temporary breakpoint \d+ at factorial\.ic:26\n\nTemporary breakpoint \d+, Main at factorial\.ic:26",
+        "start runs to the main procedure's first line")
+    n = re.search(r"Breakpoint (\d+)", t.cmd("break Fact if r0 == 99")).group(1)
+    has(t.cmd("condition " + n), r"^Breakpoint %s now unconditional\.$" % n, "condition N clears a condition")
+    t.cmd("delete 1")
+    has(t.cmd("advance 9"), r"^Breakpoint %s, Fact at factorial\.ic:8" % n, "advance stops at a breakpoint on the way")
+    has(t.cmd("advance 10"), r"^10\s+cst 1, r1", "advance LOC")
+    has(t.cmd("where"), r"^#0\s+Fact at factorial\.ic:10\n#1\s+Main at factorial\.ic:39", "where")
     has(t.cmd("display/x r4"), r"^1: r4 = 0x[0-9a-f]{8}$", "display/FMT")
     has(t.cmd("info display"), r"^1:\s+y\s+/x r4$", "info display")
     has(t.cmd("info registers rr r4"), r"^rr\s+\$2\s+v0 .*\nr4\s+\$13\s+t5 ", "info registers REG...")

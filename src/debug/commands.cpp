@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -423,6 +425,54 @@ bool float_reg(const std::string& r, int& n) {
 bool Debugger::value_of(std::string& a, uint32_t& v, std::string& err, Place* where) {
   Place here;
   if (!where) where = &here;
+  a = trim(a);
+  // EXPR + EXPR and EXPR - EXPR (left to right), (EXPR) and *(EXPR) around
+  // the forms below; "var D, N" holds a minus of its own.
+  if (a.rfind("var", 0) != 0) {
+    int depth = 0;
+    std::size_t split = std::string::npos;
+    for (std::size_t i = 0; i < a.size(); i++) {
+      depth += a[i] == '(' ? 1 : a[i] == ')' ? -1 : 0;
+      if (i == 0 || depth != 0 || (a[i] != '+' && a[i] != '-')) continue;
+      // A sign after an operator is the operand's own.
+      std::size_t before = a.find_last_not_of(" \t", i - 1);
+      if (before != std::string::npos && a[before] != '+' && a[before] != '-' && a[before] != '(') split = i;
+    }
+    if (split != std::string::npos) {
+      std::string lhs = a.substr(0, split), rhs = a.substr(split + 1);
+      uint32_t l = 0, r = 0;
+      Place pl, pr;
+      if (!value_of(lhs, l, err, &pl) || !value_of(rhs, r, err, &pr)) return false;
+      char op = a[split];
+      v = op == '+' ? l + r : l - r;
+      a = lhs;
+      a += ' ';
+      a += op;
+      a += ' ';
+      a += rhs;
+      *where = {Place::value, 0, 0};
+      return true;
+    }
+    if (a.size() > 2 && a.front() == '(' && a.back() == ')') {
+      std::string inner = a.substr(1, a.size() - 2);
+      if (!value_of(inner, v, err, where)) return false;
+      a = "(" + inner + ")";
+      return true;
+    }
+    if (a.size() > 3 && a.compare(0, 2, "*(") == 0 && a.back() == ')') {
+      std::string inner = a.substr(2, a.size() - 3);
+      uint32_t addr = 0;
+      Place pi;
+      if (!value_of(inner, addr, err, &pi)) return false;
+      *where = {Place::word, 0, addr};
+      if (!e_.word(addr, v)) {
+        err = "Cannot read the word at " + qv::spim::hex(addr) + ".\n";
+        return false;
+      }
+      a = "*(" + inner + ")";
+      return true;
+    }
+  }
   bool ok = false;
   auto reg_of = [](const std::string& r, int& n) {
     if (r == "rr") {
@@ -529,8 +579,24 @@ bool Debugger::value_of(std::string& a, uint32_t& v, std::string& err, Place* wh
       err = "Cannot read " + a + ".\n";
       return false;
     }
+  } else if (!a.empty() && (std::isdigit(static_cast<unsigned char>(a[0])) || a[0] == '-')) {
+    // A number (0x... in hexadecimal).
+    char* end = nullptr;
+    errno = 0;
+    long long k = std::strtoll(a.c_str(), &end, 0);
+    if (*end || errno || k < INT32_MIN || k > UINT32_MAX) {
+      err = "Invalid number \"" + a + "\".\n";
+      return false;
+    }
+    v = static_cast<uint32_t>(k);
+    *where = {Place::value, 0, 0};
+  } else if (uint32_t addr = 0; e_.symbol_addr(a, addr)) {
+    // A label of the program: its address.
+    v = addr;
+    *where = {Place::value, 0, 0};
   } else {
-    err = "No symbol \"" + a + "\": write rN, rr, fpN, $N, *ADDR, *rN or var D, N.\n";
+    err = "No symbol \"" + a + "\": write rN, rr, fpN, $N, *ADDR, *rN, var D, N, a number or a label (+, - and *( ) "
+          "join them).\n";
     return false;
   }
   return true;
@@ -1199,7 +1265,8 @@ bool Debugger::execute(const std::string& line) {
         {"next", "next [N]: to the next line, over calls."},
         {"finish", "finish: until the current procedure returns; shows the value it returns."},
         {"stepi", "stepi: one MIPS instruction."},
-        {"print", "print [/x|/d|/c|/t|/f] EXPR: EXPR is rN, rr, fpN, $N, $NAME, *ADDR, *rN or var D, N."},
+        {"print", "print [/x|/d|/c|/t|/f] EXPR: EXPR is rN, rr, fpN, $N, $NAME, *ADDR, *rN, var D, N, a number or\n"
+                  "a label (its address), or those joined with + and -, in ( ) and *( )."},
         {"display", "display [EXPR]: show EXPR at every stop.  undisplay N: stop showing it."},
         {"watch", "watch EXPR: stop when its value changes (the program then runs line by line)."},
         {"x", "x/N ADDR: N words from ADDR (a number, a label or an EXPR), in hexadecimal, named by the labels\n"

@@ -66,7 +66,7 @@ class Screen {
 
 // A value's place: a general or float register, or a word of memory.
 struct Place {
-  enum Kind : uint8_t { gpr, fpr, word } kind = gpr;
+  enum Kind : uint8_t { gpr, fpr, word, value } kind = gpr;  // value: computed, held nowhere
   int reg = 0;        // $N or $fN
   uint32_t addr = 0;  // the word's address
 };

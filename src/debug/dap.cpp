@@ -812,7 +812,7 @@ void Session::set_variable(const json& req) {
   std::string expr = r.kind == Ref::memory ? "*" + name : name, err;
   uint32_t old = 0;
   Place where;
-  if (!d_->select(r.frame) || !d_->value_of(expr, old, err, &where) || where.kind == Place::fpr) {
+  if (!d_->select(r.frame) || !d_->value_of(expr, old, err, &where) || where.kind == Place::fpr || where.kind == Place::value) {
     out_.fail(req, "no variable " + name);
     return;
   }

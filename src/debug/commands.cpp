@@ -49,7 +49,7 @@ const char* const kCommandHelp =
     "  print/p [/x|/d|/c|/t|/f] EXPR, display[/FMT] [EXPR], undisplay N,\n"
     "  watch EXPR, x/N ADDR, info breakpoints|watchpoints|display|registers|\n"
     "  frame|args|locals|instructions, backtrace/bt/where [N], up/down [N],\n"
-    "  frame/f [N], list/l [LOC|A,B], help, quit/q.\n"
+    "  frame/f [N], list/l [LOC|A,B], set var EXPR = VALUE, help, quit/q.\n"
     "LOC is LINE, FILE:LINE or a label; EXPR is rN, rr, fpN, $N, $NAME, *ADDR,\n"
     "*rN or var D, N (the word var D, N, rX would address from the selected frame).\n"
     "At a terminal an empty line repeats step, next, continue and list.\n";
@@ -602,6 +602,21 @@ bool Debugger::value_of(std::string& a, uint32_t& v, std::string& err, Place* wh
   return true;
 }
 
+bool Debugger::assign(std::string expr, uint32_t v, std::string& err) {
+  uint32_t old = 0;
+  Place where;
+  std::string shown = expr;
+  if (!value_of(shown, old, err, &where)) return false;
+  if (where.kind == Place::fpr || where.kind == Place::value) {
+    err = "Cannot set " + shown + ": it is not a general register or a word of memory.\n";
+    return false;
+  }
+  std::string error;
+  if (where.kind == Place::gpr ? e_.set_reg(where.reg, v, error) : e_.set_word(where.addr, v, error)) return true;
+  err = "Cannot set " + shown + ": " + error + "\n";
+  return false;
+}
+
 std::string Debugger::format(uint32_t v, char fmt) {
   char b[40];
   if (fmt == 'x') {
@@ -656,8 +671,11 @@ void Debugger::info_registers(std::string_view which) {
   // "info registers r3 rr": those only, in the order asked.
   std::vector<int> rows;
   for (std::string w : words(which)) {
-    int k = w == "rr" ? 14 : (w.size() >= 2 && w[0] == 'r' && std::isdigit(static_cast<unsigned char>(w[1]))) ? std::atoi(w.c_str() + 1) : -1;
-    if (k < 0 || (k == 14 && w != "rr") || k > 14 || (k < 14 && w != "r" + std::to_string(k))) {
+    // r0 .. r13 written plainly (no leading zeros), or rr.
+    bool plain = w.size() >= 2 && w.size() <= 3 && w[0] == 'r' && w.find_first_not_of("0123456789", 1) == std::string::npos &&
+                 !(w.size() == 3 && w[1] == '0');
+    int k = w == "rr" ? 14 : plain ? std::atoi(w.c_str() + 1) : -1;
+    if (k < 0 || (k == 14 && w != "rr") || k > 14) {
       say("Invalid register `" + w + "': the registers are r0 to r13 and rr.\n");
       return;
     }
@@ -1187,6 +1205,22 @@ bool Debugger::execute(const std::string& line) {
     list(arg);
   } else if (cmd == "print" || cmd == "p") {
     if (need_state()) print_expr(arg);
+  } else if (cmd == "set" && (arg.rfind("var ", 0) == 0 || arg.rfind("variable ", 0) == 0)) {
+    // set var EXPR = VALUE: a register or a word of memory.
+    std::string rest = trim(std::string_view(arg).substr(arg.find(' ')));
+    std::size_t eq = rest.find('=');
+    std::string lhs = eq == std::string::npos ? std::string() : trim(std::string_view(rest).substr(0, eq));
+    std::string rhs = eq == std::string::npos ? std::string() : trim(std::string_view(rest).substr(eq + 1));
+    uint32_t v = 0;
+    std::string err;
+    if (lhs.empty() || rhs.empty()) {
+      say("Write set var EXPR = VALUE.\n");
+    } else if (!need_state()) {
+    } else if (!value_of(rhs, v, err) || !assign(lhs, v, err)) {
+      say(err);
+    } else {
+      forget_frames();
+    }
   } else if (cmd == "kill" || cmd == "k") {
     if (!e_.running() && !e_.inspectable()) {
       say("The program is not being run.\n");
@@ -1274,6 +1308,7 @@ bool Debugger::execute(const std::string& line) {
         {"info", "info breakpoints | watchpoints | display | registers [REG...] | frame | args | locals | instructions."},
         {"start", "start: run to the first line of the main procedure."},
         {"kill", "kill: end the program where it stands (run starts it again)."},
+        {"set", "set var EXPR = VALUE: give a register (rN, rr, $N) or a word of memory (var D, N, *ADDR) a value."},
         {"advance", "advance LOC, until LOC: run on to LOC (or to an earlier stop)."},
         {"until", "until: next, but not back to an earlier line of a loop: on to a later line or out of the procedure."},
         {"condition", "condition N [EXPR OP NUMBER]: make breakpoint N conditional, or no longer so."},

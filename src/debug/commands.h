@@ -94,6 +94,9 @@ class Debugger {
   // The value of a print expression; `a` becomes its shown name, `where`
   // (when given) the register or word it was read from.
   bool value_of(std::string& a, uint32_t& v, std::string& err, Place* where = nullptr);
+  // Gives the register or memory word EXPR names the value `v` (as the
+  // selected frame sees it); false with `err` for anything else.
+  bool assign(std::string expr, uint32_t v, std::string& err);
   // print's argument, "[/FMT] EXPR": the value, the expression as shown and
   // the format to show it in.
   bool printed(std::string_view arg, std::string& shown, uint32_t& v, char& fmt, std::string& err);

@@ -810,15 +810,12 @@ void Session::set_variable(const json& req) {
   // or a word's address: where the value lives comes from there.
   VarRef r = refs_[static_cast<std::size_t>(id - 1)];
   std::string expr = r.kind == Ref::memory ? "*" + name : name, err;
-  uint32_t old = 0;
-  Place where;
-  if (!d_->select(r.frame) || !d_->value_of(expr, old, err, &where) || where.kind == Place::fpr || where.kind == Place::value) {
+  if (!d_->select(r.frame)) {
     out_.fail(req, "no variable " + name);
     return;
   }
-  bool ok = where.kind == Place::gpr ? e_->set_reg(where.reg, v, error) : e_->set_word(where.addr, v, error);
-  if (!ok) {
-    out_.fail(req, "cannot set " + name + ": " + error);
+  if (!d_->assign(expr, v, err)) {
+    out_.fail(req, err);
     return;
   }
   json j = value_json(name, v, name);

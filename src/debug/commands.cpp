@@ -43,15 +43,17 @@ std::vector<std::string> words(std::string_view s) {
 
 const char* const kCommandHelp =
     "Commands (help CMD tells more):\n"
-    "  break/b LOC [if COND], tbreak LOC, condition N [COND], delete/d [N],\n"
-    "  enable/disable [N], run/r [< FILE], start, kill/k, continue/c [N],\n"
-    "  step/s [N], next/n [N], until/u [LOC], advance LOC, finish, stepi/si,\n"
-    "  print/p [/x|/d|/c|/t|/f] EXPR, display[/FMT] [EXPR], undisplay N,\n"
-    "  watch EXPR, x/N ADDR, info breakpoints|watchpoints|display|registers|\n"
-    "  frame|args|locals|instructions, backtrace/bt/where [N], up/down [N],\n"
-    "  frame/f [N], list/l [LOC|A,B], set var EXPR = VALUE, help, quit/q.\n"
+    "  break/b LOC [if COND], tbreak LOC, condition N [COND], ignore N COUNT,\n"
+    "  delete/d [N], enable/disable [N], run/r [< FILE], start, kill/k,\n"
+    "  continue/c [N], step/s [N], next/n [N], until/u [LOC], advance LOC,\n"
+    "  finish, stepi/si, print/p [/x|/d|/c|/t|/f] EXPR, display[/FMT] [EXPR],\n"
+    "  undisplay N, watch EXPR, x/N ADDR, x/s ADDR, set var EXPR = VALUE,\n"
+    "  info breakpoints|watchpoints|display|registers|frame|args|locals|\n"
+    "  instructions, backtrace/bt/where [N], up/down [N], frame/f [N],\n"
+    "  list/l [LOC|A,B], help, quit/q.\n"
     "LOC is LINE, FILE:LINE or a label; EXPR is rN, rr, fpN, $N, $NAME, *ADDR,\n"
-    "*rN or var D, N (the word var D, N, rX would address from the selected frame).\n"
+    "*rN, var D, N (the word var D, N, rX would address from the selected frame),\n"
+    "a number or a label, joined with + and -, in ( ) or *( ).\n"
     "At a terminal an empty line repeats step, next, continue and list.\n";
 
 std::string trim(std::string_view s) {
@@ -276,6 +278,19 @@ void Debugger::examine(std::string_view arg) {
   // x/N ADDR: N words from ADDR (a number, a label, or an expression).
   std::string a = trim(arg);
   uint32_t count = 1;
+  if (a.rfind("/s", 0) == 0) {
+    // x/s ADDR: the string there.
+    std::string name = trim(std::string_view(a).substr(2)), err, text;
+    uint32_t addr = 0;
+    if (name.empty() || !(e_.symbol_addr(name, addr) || value_of(name, addr, err))) {
+      say("Write x/s ADDR, with ADDR a number, a label or a print expression.\n");
+    } else if (!string_at(addr, false, text)) {
+      say("Cannot read the string at " + qv::spim::hex(addr) + ".\n");
+    } else {
+      say(qv::spim::hex(addr) + describe(addr) + ":\t\"" + text + "\"\n");
+    }
+    return;
+  }
   if (!a.empty() && a[0] == '/') {
     char* end = nullptr;
     count = static_cast<uint32_t>(std::strtoul(a.c_str() + 1, &end, 10));
@@ -333,16 +348,17 @@ void Debugger::examine(std::string_view arg) {
   // A string: its text, up to its end or a screenful.
   uint32_t off = 0;
   const std::string* label = e_.symbol_at(exact, off);
-  if (!label || off != 0) return;
   std::string text;
-  for (uint32_t at = exact; text.size() < 200; at++) {
+  if (label && off == 0 && string_at(exact, true, text)) say("<" + *label + ">: \"" + text + "\"\n");
+}
+
+bool Debugger::string_at(uint32_t at, bool strict, std::string& text) {
+  text.clear();
+  for (; text.size() < 200; at++) {
     uint32_t w = 0;
-    if (!e_.word(at & ~3u, w)) return;
+    if (!e_.word(at & ~3u, w)) return false;
     unsigned char c = static_cast<unsigned char>(w >> (8 * (at & 3)));  // SPIM runs little-endian
-    if (c == 0) {
-      if (!text.empty()) say("<" + *label + ">: \"" + text + "\"\n");
-      return;
-    }
+    if (c == 0) return !strict || !text.empty();
     if (c == '\n') {
       text += "\\n";
     } else if (c == '\t') {
@@ -351,11 +367,16 @@ void Debugger::examine(std::string_view arg) {
       text.push_back('\\');
       text.push_back(static_cast<char>(c));
     } else if (c < 32 || c >= 127) {
-      return;  // not a string
+      if (strict) return false;  // not a string
+      char b[8];
+      std::snprintf(b, sizeof b, "\\%03o", c);
+      text += b;
     } else {
       text.push_back(static_cast<char>(c));
     }
   }
+  text += "...";
+  return true;
 }
 
 void Debugger::stepi() {
@@ -1064,6 +1085,7 @@ bool Debugger::execute(const std::string& line) {
                           where(b.piece) +
                           (b.hits ? ", hit " + std::to_string(b.hits) + (b.hits == 1 ? " time" : " times") : "") + "\n";
         if (!b.condition.empty()) row += "        stop only if " + b.condition + "\n";
+        if (b.ignore) row += "        will ignore next " + std::to_string(b.ignore) + " crossings of breakpoint.\n";
         rows.emplace_back(b.number, row);
       }
     for (const Shown& d : shown_)
@@ -1270,6 +1292,19 @@ bool Debugger::execute(const std::string& line) {
       forget_frames();
     } while (s == Stop::line && e_.piece() >= 0 && from >= 0 && e_.piece() < from && frames().size() == depth);
     show_stop(s, false);
+  } else if (cmd == "ignore") {
+    std::vector<std::string> w = words(arg);
+    char* end = nullptr;
+    unsigned long n = w.size() == 2 ? std::strtoul(w[1].c_str(), &end, 10) : 0;
+    if (w.size() != 2 || *end || w[1][0] == '-') {
+      say("Write ignore N COUNT.\n");
+    } else if (!e_.set_ignore(std::atoi(w[0].c_str()), static_cast<uint32_t>(n))) {
+      say("No breakpoint number " + w[0] + ".\n");
+    } else {
+      say(n == 0 ? "Will stop next time breakpoint " + w[0] + " is reached.\n"
+                 : "Will ignore next " + std::to_string(n) + (n == 1 ? " crossing" : " crossings") + " of breakpoint " +
+                       w[0] + ".\n");
+    }
   } else if (cmd == "condition") {
     std::vector<std::string> w = words(arg);
     if (w.empty()) {
@@ -1304,7 +1339,7 @@ bool Debugger::execute(const std::string& line) {
         {"display", "display [EXPR]: show EXPR at every stop.  undisplay N: stop showing it."},
         {"watch", "watch EXPR: stop when its value changes (the program then runs line by line)."},
         {"x", "x/N ADDR: N words from ADDR (a number, a label or an EXPR), in hexadecimal, named by the labels\n"
-              "they fall in or point at; a string also as text, code with its line."},
+              "they fall in or point at; a string also as text, code with its line.  x/s ADDR: the string there."},
         {"info", "info breakpoints | watchpoints | display | registers [REG...] | frame | args | locals | instructions."},
         {"start", "start: run to the first line of the main procedure."},
         {"kill", "kill: end the program where it stands (run starts it again)."},
@@ -1312,6 +1347,7 @@ bool Debugger::execute(const std::string& line) {
         {"advance", "advance LOC, until LOC: run on to LOC (or to an earlier stop)."},
         {"until", "until: next, but not back to an earlier line of a loop: on to a later line or out of the procedure."},
         {"condition", "condition N [EXPR OP NUMBER]: make breakpoint N conditional, or no longer so."},
+        {"ignore", "ignore N COUNT: pass breakpoint N the next COUNT times it is reached."},
         {"backtrace", "backtrace [N], bt [N]: the calls that led here, frame 0 innermost."},
         {"frame", "frame N, up [N], down [N]: select a frame for print and info frame."},
         {"list", "list [LOC], list A,B: ten lines around the selected line (or LOC), the next ten, or lines A to B."},

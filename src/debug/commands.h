@@ -138,6 +138,9 @@ class Debugger {
   void stepi();
   // continue with watchpoints: line by line until a value changes.
   Stop watch_continue();
+  // The text of the NUL-ended string at `at`, escaped (at most 200
+  // characters); `strict`: false when it holds a byte that is not text.
+  bool string_at(uint32_t at, bool strict, std::string& text);
   // The procedure the program's end line calls (its last operand), "": none.
   std::string main_procedure() const;
   void info_registers(std::string_view which = {});

@@ -261,6 +261,13 @@ bool Engine::set_condition(int number, std::string condition) {
   return true;
 }
 
+bool Engine::set_ignore(int number, uint32_t count) {
+  auto it = find_breakpoint(number);
+  if (it == bps_.end()) return false;
+  it->ignore = count;
+  return true;
+}
+
 void Engine::set_output(std::function<void(std::string_view)> sink) {
   sink_ = sink;
   session_.set_sink(std::move(sink));
@@ -572,6 +579,10 @@ bool Engine::take_hit() {
   for (Breakpoint& b : bps_)
     if (b.addr == pc_ && b.enabled && (b.condition.empty() || !check_ || check_(b))) {
       b.hits++;
+      if (b.ignore > 0) {
+        b.ignore--;
+        continue;
+      }
       if (!hit_) {
         hit_ = b.number;
         hit_temporary_ = b.temporary;

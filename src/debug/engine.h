@@ -45,6 +45,7 @@ struct Breakpoint {
   bool enabled = true;
   uint32_t hits = 0;
   std::string condition;  // "EXPR OP NUMBER", empty: none
+  uint32_t ignore = 0;    // hits still to pass without stopping
 };
 
 struct FrameInfo {
@@ -69,6 +70,8 @@ class Engine {
   bool delete_breakpoint(int number);
   bool enable_breakpoint(int number, bool on);
   bool set_condition(int number, std::string condition);
+  // The next `count` hits of the breakpoint are passed (counted, no stop).
+  bool set_ignore(int number, uint32_t count);
   // Asked at a breakpoint with a condition: stop there?
   void set_condition_check(std::function<bool(const Breakpoint&)> check) { check_ = std::move(check); }
   const std::vector<Breakpoint>& breakpoints() const { return bps_; }

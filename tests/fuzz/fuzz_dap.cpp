@@ -28,31 +28,17 @@
 #include <string>
 
 #include "debug/dap.h"
+#include "frames.h"
 #include "lsp/rpc.h"
 
 namespace {
 
 using qv::lsp::json;
 
-[[noreturn]] void fail(const char* what, const std::string& out) {
-  std::fprintf(stderr, "fuzz_dap: %s\n%s\n", what, out.substr(0, 2000).c_str());
-  std::abort();
-}
-
 void check_frames(const std::string& out) {
-  std::size_t at = 0;
   int64_t seq = 1;
-  while (at < out.size()) {
-    static const std::string head = "Content-Length: ";
-    if (out.compare(at, head.size(), head) != 0) fail("a frame without its header", out);
-    std::size_t eol = out.find("\r\n\r\n", at);
-    if (eol == std::string::npos) fail("a header without its end", out);
-    std::size_t n = std::strtoul(out.c_str() + at + head.size(), nullptr, 10);
-    if (eol + 4 + n > out.size()) fail("a frame shorter than its length", out);
-    json m = json::parse(out.begin() + static_cast<std::ptrdiff_t>(eol + 4),
-                         out.begin() + static_cast<std::ptrdiff_t>(eol + 4 + n), nullptr, false);
-    if (m.is_discarded() || !m.is_object()) fail("a frame that is not a JSON object", out);
-    if (m.value("seq", json()) != seq++) fail("a message out of sequence", out);
+  qv::fuzz::for_each_frame("fuzz_dap", out, [&](const json& m) {
+    if (m.value("seq", json()) != seq++) qv::fuzz::fail("fuzz_dap", "a message out of sequence", out);
     std::string type = m.value("type", "");
     bool ok = type == "event" ? m.value("event", json()).is_string()
               : type == "response"
@@ -60,9 +46,8 @@ void check_frames(const std::string& out) {
                         m.value("success", json()).is_boolean() &&
                         (m["success"] == true || m.value("message", json()).is_string())
                   : false;
-    if (!ok) fail("a frame that is neither an event nor a response", out);
-    at = eol + 4 + n;
-  }
+    if (!ok) qv::fuzz::fail("fuzz_dap", "a frame that is neither an event nor a response", out);
+  });
 }
 
 }  // namespace
@@ -84,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (::lseek(out, 0, SEEK_SET) != 0) std::abort();
   while ((got = ::read(out, block, sizeof block)) > 0) text.append(block, static_cast<std::size_t>(got));
   ::close(out);
-  if (status != 0) fail("the session failed", text);
+  if (status != 0) qv::fuzz::fail("fuzz_dap", "the session failed", text);
   check_frames(text);
   return 0;
 }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "frames.h"
 #include "lsp/server.h"
 
 namespace {
@@ -30,26 +31,10 @@ const std::string& start() {
   return s;
 }
 
-[[noreturn]] void fail(const char* what, const std::string& out) {
-  std::fprintf(stderr, "fuzz_lsp: %s\n%s\n", what, out.substr(0, 2000).c_str());
-  std::abort();
-}
-
 void check_frames(const std::string& out) {
-  std::size_t at = 0;
-  while (at < out.size()) {
-    static const std::string head = "Content-Length: ";
-    if (out.compare(at, head.size(), head) != 0) fail("a frame without its header", out);
-    std::size_t eol = out.find("\r\n\r\n", at);
-    if (eol == std::string::npos) fail("a header without its end", out);
-    std::size_t n = std::strtoul(out.c_str() + at + head.size(), nullptr, 10);
-    if (eol + 4 + n > out.size()) fail("a frame shorter than its length", out);
-    auto msg = qv::lsp::json::parse(out.begin() + static_cast<std::ptrdiff_t>(eol + 4),
-                                    out.begin() + static_cast<std::ptrdiff_t>(eol + 4 + n), nullptr, false);
-    if (msg.is_discarded() || !msg.is_object() || msg.value("jsonrpc", "") != "2.0")
-      fail("a frame that is not a JSON-RPC message", out);
-    at = eol + 4 + n;
-  }
+  qv::fuzz::for_each_frame("fuzz_lsp", out, [&](const qv::lsp::json& m) {
+    if (m.value("jsonrpc", "") != "2.0") qv::fuzz::fail("fuzz_lsp", "a frame that is not a JSON-RPC message", out);
+  });
 }
 
 }  // namespace

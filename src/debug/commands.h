@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "debug/engine.h"
+#include "debug/engine_names.h"
 #include "emit/marks.h"
 #include "check/diag.h"
 #include "run/program.h"

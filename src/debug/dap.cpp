@@ -20,7 +20,7 @@
 
 #include "debug/commands.h"
 #include "debug/dap_channel.h"
-#include "debug/engine.h"
+#include "debug/engine_names.h"
 #include "debug/setup.h"
 #include "fatal.h"
 #include "run/options.h"

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "debug/engine.h"
+#include "debug/engine_names.h"
 #include "fatal.h"
 
 namespace qv::debug::dap {

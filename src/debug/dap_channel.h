@@ -16,8 +16,11 @@
 #include "emit/out.h"
 #include "lsp/rpc.h"
 
-namespace qv::debug {
+namespace qv::engine {
 class Engine;
+}
+namespace qv::debug {
+using engine::Engine;
 }
 
 namespace qv::debug::dap {

@@ -22,7 +22,7 @@
 #include "check/check.h"
 #include "debug/commands.h"
 #include "debug/dap.h"
-#include "debug/engine.h"
+#include "debug/engine_names.h"
 #include "debug/setup.h"
 #include "emit/marks.h"
 #include "emit/out.h"

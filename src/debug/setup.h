@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "debug/engine.h"
+#include "debug/engine_names.h"
 #include "emit/marks.h"
 #include "run/program.h"
 #include "spim/session.h"

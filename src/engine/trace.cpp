@@ -1,4 +1,4 @@
-#include "debug/trace.h"
+#include "engine/trace.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -7,14 +7,14 @@
 #include <string>
 
 #include "check/diag.h"
-#include "debug/engine.h"
+#include "engine/engine.h"
 #include "emit/marks.h"
 #include "emit/out.h"
 #include "fatal.h"
 #include "run/report.h"
 #include "spim/fault.h"
 
-namespace qv::debug {
+namespace qv::engine {
 
 namespace {
 
@@ -168,4 +168,4 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
   }
 }
 
-}  // namespace qv::debug
+}  // namespace qv::engine

@@ -9,7 +9,7 @@
 #include "run/program.h"
 #include "spim/session.h"
 
-namespace qv::debug {
+namespace qv::engine {
 
 // Runs the translated program under `job` (its program is filled in here),
 // tracing up to `o.trace_limit` lines; returns the runner's exit status,
@@ -17,4 +17,4 @@ namespace qv::debug {
 int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, spim::SessionJob job,
               const run::Options& o);
 
-}  // namespace qv::debug
+}  // namespace qv::engine

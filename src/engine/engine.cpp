@@ -1,4 +1,4 @@
-#include "debug/engine.h"
+#include "engine/engine.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,7 +7,7 @@
 
 #include "spim/trap.h"
 
-namespace qv::debug {
+namespace qv::engine {
 
 namespace {
 
@@ -875,4 +875,4 @@ bool Engine::set_word(uint32_t addr, uint32_t v, std::string& error) {
   return poke(0, addr, v, error);
 }
 
-}  // namespace qv::debug
+}  // namespace qv::engine

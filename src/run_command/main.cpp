@@ -8,7 +8,7 @@
 #include <string>
 
 #include "check/diag.h"
-#include "debug/trace.h"
+#include "engine/trace.h"
 #include "emit/out.h"
 #include "run/execute.h"
 #include "run/options.h"
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   qv::run::Outcome out;
   int status = qv::run::execute(o, out, [&](const std::vector<qv::run::Source>& srcs, const qv::run::Translation& t,
                                             qv::spim::SessionJob session) {
-    return qv::debug::trace_run(srcs, t, std::move(session), o);
+    return qv::engine::trace_run(srcs, t, std::move(session), o);
   });
   if (out.output_closed) {
     signal(SIGPIPE, SIG_DFL);

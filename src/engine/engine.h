@@ -21,7 +21,7 @@
 #include "spim/replay.h"
 #include "spim/session.h"
 
-namespace qv::debug {
+namespace qv::engine {
 
 // How a run, a continue or a step ended.
 enum class Stop : uint8_t {
@@ -234,4 +234,4 @@ class Engine {
   uint32_t limit_stops_ = 0;  // the library's stops at the limit, seen
 };
 
-}  // namespace qv::debug
+}  // namespace qv::engine

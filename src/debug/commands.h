@@ -20,6 +20,8 @@ namespace qv::debug {
 extern const char* const kCommandHelp;
 
 std::string trim(std::string_view s);
+// The words of a command's argument, split at blanks.
+std::vector<std::string> words(std::string_view s);
 // A path's last part.
 std::string base_name(std::string path);
 

@@ -101,6 +101,14 @@ void InstructionCounter::reset() {
   if (page_) __atomic_store_n(&page_->count, 0, __ATOMIC_RELAXED);
 }
 
+int hand_over(const std::string& library, InstructionCounter& counter, std::vector<std::string>& env) {
+  int lib = library.empty() ? -1 : ::open(library.c_str(), O_RDONLY | O_CLOEXEC);
+  if (lib < 0) return -1;
+  env.push_back("LD_PRELOAD=/proc/self/fd/" + std::to_string(kPreloadFd));
+  counter.open();
+  return lib;
+}
+
 std::string instructions_text(uint64_t n) { return std::to_string(n) + (n == 1 ? " instruction" : " instructions"); }
 
 void drop_loader_complaint(std::string& err) {

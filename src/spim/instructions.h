@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "spim/counter.h"
 
@@ -17,6 +18,19 @@ std::string preload_library();
 
 // "1 instruction", "N instructions".
 std::string instructions_text(uint64_t n);
+
+// The descriptor SPIM finds the library at (LD_PRELOAD names it so).
+inline constexpr int kPreloadFd = 7;
+
+class InstructionCounter;
+
+// What SPIM is started with to load `library` ("": none): the environment
+// (LD_PRELOAD=/proc/self/fd/7, by descriptor, so that the environment SPIM
+// copies onto the program's stack is the same wherever the library lies; the
+// library takes it out again) and `counter`'s page, made here.  Returns the
+// library's descriptor, to hand SPIM as kPreloadFd and close after the
+// spawn; -1 when there is none (no page then either).
+int hand_over(const std::string& library, InstructionCounter& counter, std::vector<std::string>& env);
 
 // Removes from SPIM's standard error the dynamic loader's complaint about a
 // library it could not preload (SPIM then runs as without it).
@@ -33,6 +47,7 @@ class InstructionCounter {
   // Makes the page; false when the system has no way to (counts are then
   // not available).
   bool open();
+  bool is_open() const { return page_ != nullptr; }
   // The descriptor to hand SPIM as kCounterFd, -1: none.
   int fd() const { return fd_; }
   // Whether the count is SPIM's: the library was loaded and saw SPIM start

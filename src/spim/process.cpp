@@ -121,16 +121,13 @@ bool SpimProcess::start(const SpimJob& job, SpimRun& r) {
   sigaction(SIGINT, &sa, &m.old_int);
   sigaction(SIGTERM, &sa, &m.old_term);
 
-  // The preloaded library goes by descriptor (see SpimSession::launch), the
-  // page it counts instructions in beside it.
   std::vector<std::string> env;
-  int lib = job.preload.empty() ? -1 : ::open(job.preload.c_str(), O_RDONLY | O_CLOEXEC);
-  if (lib >= 0) env.push_back("LD_PRELOAD=/proc/self/fd/7");
-  m.counting = lib >= 0 && m.counter.open();
+  int lib = hand_over(job.preload, m.counter, env);
+  m.counting = m.counter.is_open();
   if (m.counting) m.counter.set_limit(job.instruction_limit, kEndRun);
   int from[8] = {m.out.w, m.err.w, m.ctl.w, m.go.r, m.trap.slot() >= 0 ? m.trap.fd() : -1, m.prog.r, lib,
-                 m.counting ? m.counter.fd() : -1};
-  const int to[8] = {1, 2, kCtlFd, kGoFd, 5, 6, 7, kCounterFd};
+                 m.counter.fd()};
+  const int to[8] = {1, 2, kCtlFd, kGoFd, 5, 6, kPreloadFd, kCounterFd};
   int spawn_error = spawn(job.spim, words, from, to, 8, job.cpu_limit, m.pid, env);
   if (lib >= 0) ::close(lib);
   if (spawn_error != 0) {

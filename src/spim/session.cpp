@@ -81,21 +81,17 @@ bool SpimSession::launch(std::string& error) {
   int from[7] = {slave, out_.w, err_.w, ctl_pipe_.w, go_.r, trap_.slot() >= 0 ? trap_.fd() : -1,
                  prog_.slot() >= 0 ? prog_.fd() : -1};
   const int to[7] = {0, 1, 2, kCtlFd, kGoFd, 5, 6};
-  // The preloaded library goes by descriptor, so that the environment, which
-  // SPIM copies onto the program's stack, is the same wherever it lies (the
-  // library takes it out of the environment again before SPIM starts).
   std::vector<std::string> env;
-  int lib = job.preload.empty() ? -1 : ::open(job.preload.c_str(), O_RDONLY | O_CLOEXEC);
-  if (lib >= 0) env.push_back("LD_PRELOAD=/proc/self/fd/7");
   counter_ = std::make_unique<InstructionCounter>();
-  if (lib < 0 || !counter_->open()) counter_.reset();
+  int lib = hand_over(job.preload, *counter_, env);
+  if (!counter_->is_open()) counter_.reset();
   int from_all[9], to_all[9];
   for (int i = 0; i < 7; i++) {
     from_all[i] = from[i];
     to_all[i] = to[i];
   }
   from_all[7] = lib;
-  to_all[7] = 7;
+  to_all[7] = kPreloadFd;
   from_all[8] = counter_ ? counter_->fd() : -1;
   to_all[8] = kCounterFd;
   int e = spawn(job.spim, words, from_all, to_all, 9, job.cpu_limit, pid_, env, job.own_group);

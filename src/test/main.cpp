@@ -195,15 +195,6 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
 
 void tool_message(qv::check::Severity s, const std::string& msg) { qv::check::tool_message("quorvelin-test", s, msg); }
 
-std::string quote(const std::string& s) {
-  if (!s.empty() && s.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./-+=:,") ==
-                        std::string::npos)
-    return s;
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 const char* status_meaning(int s) {
   switch (s) {
     case 0: return "ran to its end";
@@ -219,20 +210,17 @@ std::string reproduce(const Test& t, const Options& o) {
   std::vector<std::string> files = t.files;
   std::string s;
   if (!o.compiler.empty()) {
-    std::string cmd = o.compiler, ic = t.name + ".ic";
-    for (auto [key, value] : {std::pair<std::string, std::string>{"{src}", t.files[0]}, {"{out}", ic}})
-      for (std::size_t at = cmd.find(key); at != std::string::npos; at = cmd.find(key, at + 1))
-        cmd.replace(at, key.size(), quote(value));
-    s += "  " + cmd + "\n";
+    std::string ic = t.name + ".ic";
+    s += "  " + compiler_command(o.compiler, t.files[0], ic) + "\n";
     files = {ic};
   }
   std::string run = "  quorvelin-run";
   if (t.s.max_instructions) run += " --max-instructions " + std::to_string(t.s.max_instructions);
-  for (const std::string& f : files) run += " " + quote(f);
-  if (!t.in.empty()) run += " < " + quote(t.in);
+  for (const std::string& f : files) run += " " + shell_quote(f);
+  if (!t.in.empty()) run += " < " + shell_quote(t.in);
   std::string debug = "  quorvelin-debug";
-  if (!t.in.empty()) debug += " --input " + quote(t.in);
-  for (const std::string& f : files) debug += " " + quote(f);
+  if (!t.in.empty()) debug += " --input " + shell_quote(t.in);
+  for (const std::string& f : files) debug += " " + shell_quote(f);
   return s + run + "\n" + debug + "\n";
 }
 

@@ -62,20 +62,10 @@ std::string read_back(int fd, std::size_t limit) {
   return s;
 }
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 // Runs the user's compiler on `src` into `out` (its messages on standard
 // error); true when it succeeded.
 bool compile(const std::string& cmd, const std::string& src, const std::string& out) {
-  std::string line = cmd;
-  for (auto [key, value] : {std::pair<std::string, std::string>{"{src}", src}, {"{out}", out}})
-    for (std::size_t at = line.find(key); at != std::string::npos; at = line.find(key, at + value.size() + 2)) {
-      line.replace(at, key.size(), quote(value));
-    }
+  std::string line = compiler_command(cmd, src, out);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
@@ -285,6 +275,25 @@ bool run_tests(const std::vector<Test>& tests, const std::vector<std::size_t>& r
   ::close(wake[0]);
   ::close(wake[1]);
   return !interrupted;
+}
+
+std::string shell_quote(const std::string& s) {
+  if (!s.empty() && s.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./-+=:,") ==
+                        std::string::npos)
+    return s;
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string compiler_command(const std::string& cmd, const std::string& src, const std::string& out) {
+  std::string line = cmd;
+  for (const auto& [key, value] : {std::pair<std::string, std::string>{"{src}", src}, {"{out}", out}}) {
+    std::string quoted = shell_quote(value);
+    for (std::size_t at = line.find(key); at != std::string::npos; at = line.find(key, at + quoted.size()))
+      line.replace(at, key.size(), quoted);
+  }
+  return line;
 }
 
 }  // namespace qv::test

@@ -38,6 +38,11 @@ struct TestRun {
 bool run_tests(const std::vector<Test>& tests, const std::vector<std::size_t>& runs, const PoolOptions& opts,
                const std::function<void(std::size_t run, TestRun&)>& done);
 
+// `s` as one word of the shell, quoted when it needs to be.
+std::string shell_quote(const std::string& s);
+// The compiler's command line for `src` into `out` ({src} and {out} in `cmd`).
+std::string compiler_command(const std::string& cmd, const std::string& src, const std::string& out);
+
 // The limit on what is kept of a run's output: what floods past it is cut
 // (the runner's own --max-output stops the program at 64M).
 inline constexpr std::size_t kKeptOutput = std::size_t{64} << 20;

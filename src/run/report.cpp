@@ -358,10 +358,10 @@ void Reporter::stats(const SpimRun& r, const Options& o, double seconds) {
   char time[32];
   std::snprintf(time, sizeof time, "%.3f s", seconds);
   if (!r.counted) {
-    std::string limit = o.cpu_limit_set ? std::to_string(o.cpu_limit) : std::to_string(o.cpu_limit);
     d_.add(Severity::note, -1, no_line(),
            "instructions cannot be counted with this SPIM (the library quorvelin-run preloads into it is missing "
-           "or did not load); the CPU-time limit of " + limit + " s applies; the run took " + time, "");
+           "or did not load); the CPU-time limit of " + std::to_string(o.cpu_limit) + " s applies; the run took " +
+               time, "");
     return;
   }
   uint64_t own = r.instructions >= spim::kStartupInstructions ? r.instructions - spim::kStartupInstructions : 0;

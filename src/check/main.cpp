@@ -41,7 +41,9 @@ constexpr const char* kHelp =
     "FILE: diagnostics then name that position first.\n"
     "\n"
     "Exit status: 0 no error (warnings allowed), 1 errors found, 2 usage error or\n"
-    "a file that cannot be read.\n";
+    "a file that cannot be read.\n"
+    "\n"
+    "See quorvelin-check(1), and quorvelin-ic(5) for the intermediate code.\n";
 
 void say(const std::string& s) { (void)qv::write_all(2, s + "\n"); }
 

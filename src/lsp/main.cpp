@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
       text = "quorvelin-lsp " QV_VERSION "\n";
     } else {
       text = std::string(a == "--help" ? "" : "quorvelin-lsp: unknown option " + std::string(a) + "\n") +
-             "usage: quorvelin-lsp   (speaks the Language Server Protocol on standard input and output)\n";
+             "usage: quorvelin-lsp   (speaks the Language Server Protocol on standard input and output)\n"
+             "See quorvelin-lsp(1).\n";
       status = a == "--help" ? 0 : 2;
     }
     if (!qv::write_all(status ? 2 : 1, text)) return 1;

@@ -182,6 +182,8 @@ Exit status:
   3    a limit stopped it: --max-instructions, --cpu-limit or --max-output
   4    quorvelin-run could not work: usage, an unreadable file, no SPIM
   130  interrupted
+
+See quorvelin-run(1), and quorvelin-ic(5) for the intermediate code.
 )";
 }
 

@@ -82,6 +82,8 @@ Options:
 
 Exit status: 0 every test passed, 1 some did not, 2 a usage or set-up error
 (no tests, an unreadable path), 130 interrupted.
+
+See quorvelin-test(1), and quorvelin-ic(5) for the intermediate code.
 )";
 
 bool parse(int argc, char** argv, Options& o, std::string& error) {

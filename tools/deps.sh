@@ -1,37 +1,69 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, when it is missing (Debian).
+#   bash tools/deps.sh           install the missing packages (apt-get; sudo when not root)
+#   bash tools/deps.sh --list    print every package, installed or not
+# QV_WITH_FUZZ=1 adds clang and its fuzzer runtime.
+# Each need is a package and the file or command that shows it is there.
 set -euo pipefail
-missing=()
-command -v cmake >/dev/null || missing+=(cmake)
-command -v g++ >/dev/null || missing+=(g++)
-command -v make >/dev/null || missing+=(make)
-[ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
-command -v spim >/dev/null || missing+=(spim)
-command -v python3 >/dev/null || missing+=(python3)
-# The language server's JSON library (headers only).
-[ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
-# The debugger's line editing and history (it brings the archives of
-# libbsd, libmd and terminfo that a static link takes too).
-[ -f /usr/include/histedit.h ] || missing+=(libedit-dev)
-# A real client for the language server's tests: Neovim's built-in one.
-command -v nvim >/dev/null || missing+=(neovim)
-# The editor support (tools/check-editors.sh): Node.js and npm build and test
-# the VS Code extension.
-command -v node >/dev/null || missing+=(nodejs)
-command -v npm >/dev/null || missing+=(npm)
-# quorvelin-test's reports are read by real consumers in its tests: Perl's
-# prove (TAP) and xmllint (JUnit XML).
-command -v prove >/dev/null || missing+=(perl)
-command -v xmllint >/dev/null || missing+=(libxml2-utils)
-# The man pages are checked with mandoc and looked up with man.
-command -v mandoc >/dev/null || missing+=(mandoc)
-command -v man >/dev/null || missing+=(man-db)
-if [ "${QV_WITH_FUZZ:-0}" = 1 ]; then
-  command -v clang++ >/dev/null || missing+=(clang)
-  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)
+
+needs=(
+  # The build and the commands.
+  "cmake        command:cmake"
+  "g++          command:g++"
+  "make         command:make"
+  "spim         command:spim"
+  # The language server's and the adapter's JSON library (headers only).
+  "nlohmann-json3-dev  file:/usr/include/nlohmann/json.hpp"
+  # The debugger's line editing and history (it brings the archives of
+  # libbsd, libmd and terminfo that a static link takes too).
+  "libedit-dev  file:/usr/include/histedit.h"
+  # The tests.
+  "libgtest-dev file:/usr/include/gtest/gtest.h"
+  "python3      command:python3"
+  # A real client for the language server's tests: Neovim's built-in one.
+  "neovim       command:nvim"
+  # The editor support: Node.js and npm build and test the VS Code extension.
+  "nodejs       command:node"
+  "npm          command:npm"
+  # quorvelin-test's reports are read by real consumers in its tests: Perl's
+  # prove (TAP) and xmllint (JUnit XML).
+  "perl         command:prove"
+  "libxml2-utils command:xmllint"
+  # The man pages are checked with mandoc and looked up with man.
+  "mandoc       command:mandoc"
+  "man-db       command:man"
+)
+if [ "${QV_WITH_FUZZ:-0}" = 1 ] || [ "${1:-}" = --list ]; then
+  needs+=(
+    "clang        command:clang++"
+    "libclang-rt-14-dev  glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a"
+  )
 fi
+
+present() {
+  local how=${1%%:*} what=${1#*:}
+  case $how in
+    command) command -v "$what" > /dev/null ;;
+    file) [ -f "$what" ] ;;
+    glob) compgen -G "$what" > /dev/null ;;
+  esac
+}
+
+if [ "${1:-}" = --list ]; then
+  for need in "${needs[@]}"; do
+    read -r package _ <<< "$need"
+    printf '%s\n' "$package"
+  done
+  exit 0
+fi
+
+missing=()
+for need in "${needs[@]}"; do
+  read -r package test <<< "$need"
+  present "$test" || missing+=("$package")
+done
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
+  echo "installing with apt-get (this takes a few minutes on a new machine): ${missing[*]}"
   sudo=""
   [ "$(id -u)" = 0 ] || sudo=sudo
   export DEBIAN_FRONTEND=noninteractive

@@ -13,11 +13,27 @@
 # bench/measure.py.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S bench -B build-bench > /dev/null
-# Only what is measured: the rest of the project need not be built again.
-cmake --build build-bench -j "$(nproc)" --target quorvelin quorvelin-check qv_bench_gen qv_bench_spawn \
-  qv_bench_alternate > /dev/null
-python3 bench/measure.py --bin build-bench/quorvelin/quorvelin --gen build-bench/qv_bench_gen \
-  --spawn build-bench/qv_bench_spawn --alternate build-bench/qv_bench_alternate \
-  --check build-bench/quorvelin/quorvelin-check "$@"
-if [[ " $* " == *" --quick "* ]]; then exec bash bench/spim.sh --quick; fi
+if [[ " $* " == *" --quick "* ]] && [ -x build/quorvelin ] && [ -x build/quorvelin-check ]; then
+  # A quick check that it works takes the commands of the test build (a
+  # release build too); only the three small tools of the benchmark are
+  # compiled, each a file of its own.
+  tools=$(mktemp -d)
+  trap 'rm -rf "$tools"' EXIT
+  for t in gen spawn alternate; do
+    c++ -std=c++20 -O2 -Wall -Wextra -o "$tools/qv_bench_$t" "bench/$t.cpp"
+  done
+  bin=build tool=$tools
+else
+  cmake -S bench -B build-bench > /dev/null
+  # Only what is measured: the rest of the project need not be built again.
+  cmake --build build-bench -j "$(nproc)" --target quorvelin quorvelin-check qv_bench_gen qv_bench_spawn \
+    qv_bench_alternate > /dev/null
+  bin=build-bench/quorvelin tool=build-bench
+fi
+python3 bench/measure.py --bin "$bin/quorvelin" --gen "$tool/qv_bench_gen" \
+  --spawn "$tool/qv_bench_spawn" --alternate "$tool/qv_bench_alternate" \
+  --check "$bin/quorvelin-check" "$@"
+if [[ " $* " == *" --quick "* ]]; then
+  [ -z "${tools:-}" ] || rm -rf "$tools"
+  exec bash bench/spim.sh --quick
+fi

@@ -87,6 +87,7 @@ constexpr const char* kHelp =
     "                     (default 1000000000)\n"
     "  --help, --version\n"
     "\n"
+    "See quorvelin-debug(1), and quorvelin-ic(5) for the intermediate code.\n"
     "\n";
 
 struct Options {
@@ -457,7 +458,8 @@ int main(int argc, char** argv) {
         std::string w = trim(line).substr(0, trim(line).find_first_of(" \t"));
         if (w == "list" || w == "l")
           last = w;
-        else if (w == "step" || w == "s" || w == "next" || w == "n" || w == "continue" || w == "c")
+        else if (w == "step" || w == "s" || w == "next" || w == "n" || w == "continue" || w == "c" ||
+                 w == "reverse-step" || w == "rs" || w == "reverse-next" || w == "rn")
           last = trim(line);
         else
           last.clear();

@@ -169,7 +169,7 @@ int execute(const Options& o, Outcome& out, const Tracer& trace) {
   out.status = status;
   out.counted = r.counted;
   if (r.counted) out.instructions = r.instructions > spim::kStartupInstructions ? r.instructions - spim::kStartupInstructions : 0;
-  out.output_closed = r.output_closed;
+  out.output_closed = r.output_closed && r.output_errno == EPIPE;
   for (const check::Diag& d : rep.diags().all())
     if (d.severity == check::Severity::error) {
       if (d.loc.line) {

@@ -23,7 +23,7 @@ struct Outcome {
   std::string error_file;       // the first error's place, "": none
   uint32_t error_line = 0;
   std::string error;            // its message
-  bool output_closed = false;   // standard output went away
+  bool output_closed = false;   // standard output is a closed pipe
 };
 
 // Runs a traced program (the debugger's engine does it; the runner's

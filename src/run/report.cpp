@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <set>
 #include <string_view>
@@ -450,6 +452,16 @@ void Reporter::spim_message(const std::string& err) {
 
 int Reporter::outcome(const SpimRun& r, const Options& o, InputState in) {
   if (r.interrupted) return 130;
+  // The runner's standard output went away and SPIM was stopped for it: a
+  // closed pipe (`| head`) ends the run quietly, as it ends any program
+  // (quorvelin-run then dies of SIGPIPE); any other failed write (a full
+  // disk) is said.  Neither is a limit the program reached.
+  if (r.output_closed) {
+    if (r.output_errno != EPIPE)
+      d_.add(Severity::error, -1, no_line(),
+             std::string("cannot write the program's output: ") + std::strerror(r.output_errno), "");
+    return 4;
+  }
   if (r.output_limit) {
     d_.add(Severity::error, -1, no_line(),
            "the program printed more than " + std::to_string(o.max_output) + " bytes and was stopped (--max-output)", "");

@@ -23,7 +23,8 @@ void tool_error(const std::string& msg) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A closed output pipe is seen as a failed write: SPIM is stopped first.
+  // A closed output pipe is seen as a failed write: SPIM is stopped first,
+  // then the runner ends as SIGPIPE ends a program.
   signal(SIGPIPE, SIG_IGN);
 
   qv::run::Options o;

@@ -269,6 +269,7 @@ void SpimProcess::run(const std::string& program, std::size_t labels, const Appr
         }
         if (!write_all(1, chunk.data(), take)) {
           r.output_closed = true;
+          r.output_errno = errno;
           stop();
         }
         r.out_bytes += take;

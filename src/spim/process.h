@@ -30,7 +30,8 @@ struct SpimRun {
   bool rejected = false;     // the load was not approved: nothing of the program ran
   bool interrupted = false;  // SIGINT or SIGTERM reached the runner
   bool output_limit = false; // stopped at max_output
-  bool output_closed = false;// our standard output went away
+  bool output_closed = false;// our standard output went away (a write to it failed)
+  int output_errno = 0;      // why: EPIPE for a closed pipe, ENOSPC for a full disk, ...
   bool exited = false;       // SPIM exited (else: killed by `sig`)
   int status = 0;
   int sig = 0;

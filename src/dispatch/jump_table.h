@@ -92,10 +92,23 @@ struct Sig {
   }
 };
 
+// What a line with the opcode does, for people: the language server's hover
+// and completion, and the manual's opcode table (quorvelin-ic(5)), which is
+// written from these rows.  Operands are named p1, p2, ... by position.
+// `reads` and `writes` list, separated by ", ": operands (p1 ...), "[pN]"
+// for the word at the address pN holds, "rr", "r0..r13", and "stack",
+// "heap", "console" and "flag" (the end-of-line flag); "" for nothing.
+struct OpcodeDoc {
+  const char* meaning = "";  // one line
+  const char* reads = "";
+  const char* writes = "";
+};
+
 struct OpcodeRow {
   const char* mnemonic;
   Handler handler;
   Sig sig;
+  OpcodeDoc doc;
 };
 
 // The 60 rows, in table order.

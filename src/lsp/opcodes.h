@@ -1,5 +1,6 @@
 // What the editor shows about an opcode: its operands, written from the
-// opcode table's signature, and one line on what the line does.
+// opcode table's signature, and the table's one line on what the line does
+// (the manual's opcode table shows the same).
 #pragma once
 
 #include <string>
@@ -11,9 +12,6 @@ namespace qv::lsp {
 
 // One line on what a line with this opcode does ("" for none).
 std::string_view opcode_summary(std::string_view mnemonic);
-
-// The operand's name in a signature ("reg", "label", ...).
-std::string_view arg_name(Arg a);
 
 // "add reg, reg" with optional operands in brackets.
 std::string signature_text(const OpcodeRow& row);

@@ -164,9 +164,15 @@ class Session {
   // Runs a run-control call of the engine with the program marked as
   // running, and reports how it stopped.
   void drive(std::function<Stop()> op, bool continuing);
-  void report(Stop s);
+  void report(Stop s, bool continuing);
   void stopped(const std::string& reason, json extra = json::object());
   void ended(int status);
+  // A launch that fails: the reason is shown to the user and kept in the
+  // debug console.
+  void refuse(const json& req, const std::string& why) {
+    console("quorvelin-debug: " + why + "\n", "stderr");
+    out_.fail(req, why, true);
+  }
   void console(const std::string& text, const char* category = "console") {
     if (!text.empty()) out_.event("output", {{"category", category}, {"output", text}});
   }
@@ -305,7 +311,7 @@ void Session::initialize(const json& req) {
 
 void Session::launch(const json& req) {
   if (launched_) {
-    out_.fail(req, "a program is already loaded");
+    refuse(req, "a program is already loaded");
     return;
   }
   const json& a = req["arguments"];
@@ -315,18 +321,18 @@ void Session::launch(const json& req) {
   else if (a.contains("program"))
     for (const json& f : a["program"]) files.push_back(f);
   if (files.empty()) {
-    out_.fail(req, "launch needs 'program': an .ic file, or a list of them forming one program");
+    refuse(req, "launch needs 'program': an .ic file, or a list of them forming one program");
     return;
   }
   if (!may_launch_) {
-    out_.fail(req, "this adapter starts no program");
+    refuse(req, "this adapter starts no program");
     return;
   }
   std::string spim = a.value("spim", std::string("spim"));
   uint64_t stack = a.value("stack", uint64_t{0});
   if (std::string in = a.value("stdinFile", std::string()); !in.empty()) {
     if (!input_.open(in)) {
-      out_.fail(req, "cannot open " + in + ": " + std::strerror(errno));
+      refuse(req, "cannot open the input file (stdinFile) " + in + ": " + std::strerror(errno));
       return;
     }
   }
@@ -338,7 +344,7 @@ void Session::launch(const json& req) {
   auto l = std::make_unique<Loaded>();
   std::string error;
   if (!run::read_sources(files, l->srcs, error)) {
-    out_.fail(req, error);
+    refuse(req, error);
     return;
   }
   if (!a.value("noCheck", false)) {
@@ -346,18 +352,18 @@ void Session::launch(const json& req) {
     bool bad = run::check_sources(files, l->srcs, stack, kTool, diags);
     console(diags, "stderr");
     if (bad) {
-      out_.fail(req, "the program has errors (the checker's messages are in the debug console)");
+      refuse(req, "the program has errors (the checker's messages are in the debug console)");
       return;
     }
   }
   if (!prepare(spim, stack, *l, error)) {
-    out_.fail(req, error);
+    refuse(req, error);
     return;
   }
   auto e = std::make_unique<Engine>(l->srcs, l->t, l->a);
   e->set_instruction_limit(run::kDefaultMaxInstructions);
   if (!e->start(l->job, error)) {
-    out_.fail(req, error);
+    refuse(req, error);
     return;
   }
   l_ = std::move(l);
@@ -470,7 +476,11 @@ void Session::set_breakpoints(const json& req) {
     int32_t piece = -1;
     bool moved = false;
     if (place_of(source, bp["line"].get<int>(), place, error) >= 0 && (piece = d_->resolve(place, moved, error)) >= 0) {
-      if (!cond.empty() && trim(cond).find_first_of("=!<>") == std::string::npos)
+      if (std::find(l_->t.ends.begin(), l_->t.ends.end(), static_cast<uint32_t>(piece)) != l_->t.ends.end())
+        // Its code runs before the main procedure and after it, never as a
+        // line of the program's own.
+        error = "the 'end' line only starts the program: set the breakpoint in the main procedure";
+      else if (!cond.empty() && trim(cond).find_first_of("=!<>") == std::string::npos)
         error = "write the condition as EXPR OP NUMBER, with ==, !=, <, <=, > or >=";
       else
         b = e_->add_breakpoint(piece, false, error);
@@ -572,7 +582,7 @@ void Session::drive(std::function<Stop()> op, bool continuing) {
       continuing = true;
       continue;
     }
-    report(s);
+    report(s, continuing);
     return;
   }
 }
@@ -591,7 +601,7 @@ void Session::ended(int status) {
   out_.event("terminated");
 }
 
-void Session::report(Stop s) {
+void Session::report(Stop s, bool continuing) {
   int32_t piece = e_->piece();
   if (entry_bp_ && s == Stop::breakpoint && e_->hit() == entry_bp_) {
     entry_bp_ = 0;
@@ -605,6 +615,25 @@ void Session::report(Stop s) {
   }
   switch (s) {
     case Stop::line:
+      if (continuing) {
+        // A continue that ends at no breakpoint: SPIM refused the line, as
+        // it does with a label defined nowhere (a program launched with
+        // noCheck).  It would refuse it at every continue: the run ends here.
+        std::string text = "SPIM cannot run this line: it names a label that is defined nowhere";
+        if (piece >= 0) {
+          int line = 0;
+          source_of(piece, line);
+          const run::Piece& p = l_->t.pieces[piece];
+          text = "SPIM cannot run line " + std::to_string(line) + " ('" + std::string(trim(l_->srcs[p.file].line(p.line))) +
+                 "'): it names a label that is defined nowhere";
+        }
+        console(text + "\n", "stderr");
+        at_exception_ = true;
+        exception_status_ = 2;
+        exception_text_ = text;
+        stopped("exception", {{"description", text}, {"text", text}});
+        return;
+      }
       stopped("step");
       return;
     case Stop::breakpoint: {

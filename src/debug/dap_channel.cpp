@@ -42,13 +42,13 @@ void Sender::ok(const json& request, json body) {
   send(std::move(m));
 }
 
-void Sender::fail(const json& request, const std::string& message) {
+void Sender::fail(const json& request, const std::string& message, bool show_user) {
   json m = {{"type", "response"},
             {"request_seq", seq_of(request)},
             {"success", false},
             {"command", command_of(request)},
             {"message", message},
-            {"body", {{"error", {{"id", 1}, {"format", message}, {"showUser", false}}}}}};
+            {"body", {{"error", {{"id", 1}, {"format", message}, {"showUser", show_user}}}}}};
   send(std::move(m));
 }
 
@@ -168,7 +168,9 @@ void read_requests(int fd, Sender& out, Control& c) {
       } else if (c.busy && cmd == "evaluate" && args.value("context", "") == "repl") {
         // While the program runs, the console's lines are its input.
         c.input.push_back(args["expression"].get<std::string>() + "\n");
-        out.ok(m, {{"result", ""}, {"variablesReference", 0}});
+        // The console shows every answer on a line of its own: this one
+        // says where the line went, rather than leaving an empty line.
+        out.ok(m, {{"result", "(input to the program)"}, {"variablesReference", 0}});
         c.cv.notify_all();
       } else {
         if (cmd == "disconnect" || cmd == "terminate") {

@@ -33,7 +33,9 @@ class Sender {
  public:
   explicit Sender(int fd) : out_(fd, "standard output") {}
   void ok(const json& request, json body = nullptr);
-  void fail(const json& request, const std::string& message);
+  // `show_user`: the client shows the message to the user (a launch that
+  // fails), not only in its log.
+  void fail(const json& request, const std::string& message, bool show_user = false);
   void event(std::string_view name, json body = nullptr);
   bool failed();
   std::string failure();

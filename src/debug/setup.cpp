@@ -16,7 +16,11 @@ bool prepare(const std::string& spim, uint64_t stack, Loaded& l, std::string& er
   }
   std::string found = spim::find_program(spim);
   if (found.empty()) {
-    error = "SPIM is not installed (no '" + spim + "' on the PATH)";
+    error = spim.find('/') == std::string::npos
+                ? "SPIM is not installed (no '" + spim + "' on the PATH): install it with 'sudo apt-get install spim', or "
+                  "name it with the launch configuration's \"spim\""
+                : "SPIM is not installed at " + spim + ": install it with 'sudo apt-get install spim', or correct the "
+                  "launch configuration's \"spim\"";
     return false;
   }
   mark_lines(l.t.plain, l.a);

@@ -324,3 +324,48 @@ test('pause, a breakpoint set while running, malformed requests, a program that 
   assert.strictEqual(await dc.exit, 0, 'the adapter ends after a disconnect');
   for (const pid of children.split(/\s+/)) assert.ok(!fs.existsSync(`/proc/${pid}`), `SPIM (${pid}) is gone`);
 });
+
+test('what the user is told: a failed launch, a line SPIM refuses, a breakpoint on the end line, typed input', async (t) => {
+  // A launch that fails is shown to the user (showUser) and kept in the console.
+  const dc = await start(t);
+  await dc.initializeRequest();
+  const raw = (command, args) => new Promise((r) => dc.doSend(command, args, r));
+  for (const [args, message] of [
+    [{ program: calls, spim: '/nonexistent/spim' }, /SPIM is not installed at \/nonexistent\/spim: install it with 'sudo apt-get install spim'/],
+    [{ program: calls, spim: 'no-such-spim' }, /no 'no-such-spim' on the PATH/],
+    [{ program: calls, stdinFile: path.join(here, 'nothere.in') }, /cannot open the input file \(stdinFile\) .*nothere\.in: No such file/],
+    [{ program: path.join(here, 'nothere.ic') }, /cannot open .*nothere\.ic: No such file/],
+  ]) {
+    const res = await raw('launch', args);
+    assert.ok(!res.success);
+    assert.match(res.message, message);
+    assert.strictEqual(res.body.error.showUser, true);
+    assert.match(dc.output('stderr'), message);
+  }
+
+  // With noCheck a branch to an undefined label stops once, as an error at
+  // its line; the next continue ends the run.
+  const un = await start(t);
+  const undefinedLabel = path.join(here, 'undefined.ic');
+  await launch(un, { program: undefinedLabel, noCheck: true });
+  await un.configurationDoneRequest();
+  const at = await stoppedAt(un, 'exception', 5, 'Main');
+  assert.match(at.ev.body.description, /SPIM cannot run line 5 \('bra Nowhere'\): it names a label that is defined nowhere/);
+  await un.continueRequest({ threadId: 1 });
+  assert.strictEqual((await next(un, 'exited')).body.exitCode, 2);
+  assert.ok(!un.seen.some((e) => e.event === 'stopped' && e !== at.ev), 'no second stop');
+
+  // The end line holds no line of the program's own; console input is
+  // answered with where it went.
+  const io = await start(t);
+  await launch(io, { program: calls });
+  const set = await io.setBreakpointsRequest({ source: { path: calls }, breakpoints: [{ line: 46 }] });
+  assert.ok(!set.body.breakpoints[0].verified);
+  assert.match(set.body.breakpoints[0].message, /'end' line only starts the program/);
+  await io.configurationDoneRequest();
+  await outputHas(io, 'console', /waits for input/);
+  const typed = await io.evaluateRequest({ expression: '20', context: 'repl' });
+  assert.strictEqual(typed.body.result, '(input to the program)');
+  assert.strictEqual((await next(io, 'exited')).body.exitCode, 0);
+  assert.strictEqual(io.output('stdout'), 'n? 42 \n');
+});

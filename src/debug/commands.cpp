@@ -28,7 +28,8 @@ const char* const kCommandHelp =
     "  break/b LOC [if COND], tbreak LOC, condition N [COND], ignore N COUNT,\n"
     "  delete/d [N], enable/disable [N], run/r [< FILE], start, kill/k,\n"
     "  continue/c [N], step/s [N], next/n [N], until/u [LOC], advance LOC,\n"
-    "  finish, stepi/si, print/p [/x|/d|/c|/t|/f] EXPR, display[/FMT] [EXPR],\n"
+    "  finish, stepi/si, reverse-step/rs [N], reverse-next/rn [N], reverse-finish,\n"
+    "  reverse-continue/rc, print/p [/x|/d|/c|/t|/f] EXPR, display[/FMT] [EXPR],\n"
     "  undisplay N, watch EXPR, x/N ADDR, x/s ADDR, set var EXPR = VALUE,\n"
     "  info breakpoints|watchpoints|display|registers|frame|args|locals|\n"
     "  instructions, backtrace/bt/where [N], up/down [N], frame/f [N],\n"
@@ -578,6 +579,9 @@ bool Debugger::execute(const std::string& line) {
     uint32_t v = 0;
     if (s == Stop::line && returns_value(entry) && e_.reg(2, v))
       say("Value returned: rr = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+  } else if (cmd == "reverse-step" || cmd == "rs" || cmd == "reverse-next" || cmd == "rn" ||
+             cmd == "reverse-finish" || cmd == "reverse-continue" || cmd == "rc") {
+    go_back(cmd, count());
   } else if (cmd == "up" || cmd == "down") {
     long k = arg.empty() ? 1 : std::atol(arg.c_str());
     select_frame(static_cast<long>(selected_) + (cmd == "up" ? k : -k), true);
@@ -696,6 +700,10 @@ bool Debugger::execute(const std::string& line) {
         {"next", "next [N]: to the next line, over calls."},
         {"finish", "finish: until the current procedure returns; shows the value it returns."},
         {"stepi", "stepi: one MIPS instruction."},
+        {"reverse-step", "reverse-step [N], reverse-next [N], reverse-finish, reverse-continue: back to the start of the\n"
+                         "line run before (reverse-next: in this procedure, over calls), to the call of this procedure, or\n"
+                         "to the last breakpoint hit or watched change.  The program is run again from its start, with the\n"
+                         "same input, to exactly that instruction; what it printed is not shown again."},
         {"print", "print [/x|/d|/c|/t|/f] EXPR: EXPR is rN, rr, fpN, $N, $NAME, *ADDR, *rN, var D, N, a number or\n"
                   "a label (its address), or those joined with + and -, in ( ) and *( )."},
         {"display", "display [EXPR]: show EXPR at every stop.  undisplay N: stop showing it."},
@@ -717,7 +725,9 @@ bool Debugger::execute(const std::string& line) {
     };
     static constexpr std::pair<std::string_view, std::string_view> kAlias[] = {
         {"b", "break"}, {"tbreak", "break"}, {"d", "delete"},  {"disable", "enable"}, {"r", "run"},
-        {"c", "continue"}, {"s", "step"}, {"n", "next"}, {"si", "stepi"}, {"p", "print"}, {"undisplay", "display"},
+        {"c", "continue"}, {"s", "step"}, {"rs", "reverse-step"}, {"rn", "reverse-step"},
+        {"reverse-next", "reverse-step"}, {"reverse-finish", "reverse-step"}, {"reverse-continue", "reverse-step"},
+        {"rc", "reverse-step"}, {"n", "next"}, {"si", "stepi"}, {"p", "print"}, {"undisplay", "display"},
         {"bt", "backtrace"}, {"where", "backtrace"}, {"k", "kill"}, {"u", "until"}, {"up", "frame"}, {"down", "frame"}, {"f", "frame"}, {"l", "list"}, {"q", "quit"}};
     std::string_view want = arg;
     for (const auto& [alias, full] : kAlias)
@@ -739,6 +749,63 @@ bool Debugger::execute(const std::string& line) {
     say("Undefined command: \"" + cmd + "\".  Try \"help\".\n");
   }
   return true;
+}
+
+void Debugger::go_back(const std::string& cmd, int count) {
+  std::vector<Shown*> watches;
+  for (Shown& w : shown_)
+    if (w.watch) watches.push_back(&w);
+  // The watched values at a stop, as one text to compare.
+  auto watched = [&]() {
+    forget_frames();
+    std::string all;
+    for (Shown* w : watches) {
+      std::string a = w->expr, err;
+      uint32_t v = 0;
+      all += value_of(a, v, err) ? std::to_string(v) : "?";
+      all += ' ';
+    }
+    return all;
+  };
+  // Each watched value as it is here, to tell what changed.
+  for (Shown* w : watches) {
+    std::string a = w->expr, err;
+    w->known = e_.inspectable() && value_of(a, w->value, err);
+  }
+  bool repeats = cmd == "rs" || cmd == "rn" || cmd == "reverse-step" || cmd == "reverse-next";
+  Stop s = Stop::line;
+  for (int i = 0; i < (repeats ? count : 1); i++) {
+    if (cmd == "reverse-finish") {
+      say("Run back to call of " + std::string(e_.procedure_of(e_.piece())) + "\n");
+      s = e_.reverse_finish();
+    } else if (cmd == "reverse-continue" || cmd == "rc") {
+      s = watches.empty() ? e_.reverse_continue() : e_.reverse_continue(watched);
+    } else {
+      s = cmd[cmd.size() == 2 ? 1 : 8] == 's' ? e_.reverse_step() : e_.reverse_next();
+    }
+    if (s != Stop::line || e_.at_history_start()) break;
+  }
+  if (s == Stop::error) {
+    say(e_.why() + "\n");
+    return;
+  }
+  forget_frames();
+  if (e_.at_history_start()) say("\nNo more reverse-execution history.\n");
+  // A watched value that differs here from where the program stood.
+  if (s == Stop::line && !e_.at_history_start() && !watches.empty() && (cmd == "reverse-continue" || cmd == "rc")) {
+    for (Shown* w : watches) {
+      std::string a = w->expr, err;
+      uint32_t v = 0;
+      if (!value_of(a, v, err) || (w->known && v == w->value)) continue;
+      say("\nWatchpoint " + std::to_string(w->number) + ": " + a + "\n");
+      if (w->known) say("Old value = " + std::to_string(static_cast<int32_t>(w->value)) + "\n");
+      say("New value = " + std::to_string(static_cast<int32_t>(v)) + "\n");
+      w->value = v;
+      w->known = true;
+      break;
+    }
+  }
+  show_stop(s, cmd == "reverse-finish");
 }
 
 }  // namespace qv::debug

@@ -138,6 +138,8 @@ class Debugger {
   void examine(std::string_view arg);
   std::string describe(uint32_t addr);
   void stepi();
+  // reverse-step, reverse-next, reverse-finish, reverse-continue.
+  void go_back(const std::string& cmd, int count);
   // continue with watchpoints: line by line until a value changes.
   Stop watch_continue();
   // The text of the NUL-ended string at `at`, escaped (at most 200

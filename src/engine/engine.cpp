@@ -120,6 +120,13 @@ Engine::Got Engine::feed(std::string& bytes) {
   } else {
     return Got::bytes;  // not a read
   }
+  // Going back repeats the run: its reads take the bytes they took before,
+  // and so do the reads after going forward again.
+  if (given_at_ < given_.size()) {
+    bytes = given_[given_at_++];
+    return Got::bytes;
+  }
+  if (replaying_) return Got::end;
   // The next line of input, or as much of it as the service takes.
   while (!input_done_ && pending_.find('\n') == std::string::npos && pending_.size() < want) {
     Got g = input_ ? input_(pending_) : Got::end;
@@ -134,6 +141,8 @@ Engine::Got Engine::feed(std::string& bytes) {
   // A line the terminal holds back until its end: Ctrl-D hands over what
   // has no line break, and alone it is the end of input.
   if (bytes.empty() || bytes.back() != '\n') bytes.push_back('\x04');
+  given_.push_back(bytes);
+  given_at_ = given_.size();
   return Got::bytes;
 }
 
@@ -269,8 +278,23 @@ bool Engine::set_ignore(int number, uint32_t count) {
 }
 
 void Engine::set_output(std::function<void(std::string_view)> sink) {
-  sink_ = sink;
-  session_.set_sink(std::move(sink));
+  sink_ = std::move(sink);
+  if (sink_)
+    session_.set_sink([this](std::string_view s) { printed(s); });
+  else
+    session_.set_sink(nullptr);
+}
+
+void Engine::printed(std::string_view s) {
+  uint64_t from = made_;
+  made_ += s.size();
+  if (made_ <= shown_) return;  // shown before the program was run back
+  if (from < shown_) s.remove_prefix(static_cast<std::size_t>(shown_ - from));
+  shown_ = made_;
+  if (sink_)
+    sink_(s);
+  else
+    output_ += s;
 }
 
 std::string Engine::take_output() {
@@ -385,6 +409,11 @@ Stop Engine::run() {
   reads_at_end_ = 0;
   pc_ = 0;
   running_ = true;
+  given_.clear();
+  given_at_ = 0;
+  set_.clear();
+  made_ = shown_ = 0;
+  history_ = session_.counter() != nullptr;
   if (!session_.go()) return Stop::died;
   return resume("run");
 }
@@ -393,7 +422,7 @@ bool Engine::kill() {
   spim::Answer a;
   if (!session_.alive() || !command("reinitialize", a) || !session_.load(a)) return false;
   place_breakpoints();
-  running_ = post_mortem_ = kept_valid_ = false;
+  running_ = post_mortem_ = kept_valid_ = history_ = false;
   fault_ = spim::SpimRun{};
   output_.clear();
   pc_ = 0;
@@ -482,10 +511,10 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
   constexpr std::string_view kStopped = "\nExecution interrupted\n";
   bool interrupted = out.size() >= kStopped.size() && out.compare(out.size() - kStopped.size(), kStopped.size(), kStopped) == 0;
   if (interrupted) out.resize(out.size() - kStopped.size());
-  if (sink_)
-    sink_(out);
+  if (replaying_)
+    made_ += a.out_bytes - (a.out.size() - out.size());
   else
-    output_ += out;
+    printed(out);
   // The trap handler's report: "R" from the start-up code, then the record.
   std::string& c = session_.control();
   bool complete = false;
@@ -530,7 +559,7 @@ Stop Engine::after_stop(const spim::Answer& a, bool stepping) {
   }
   hit_ = 0;
   if (interrupted) return limit_stopped() ? Stop::limit : Stop::interrupted;
-  if ((hit || !stepping) && take_hit()) return Stop::breakpoint;
+  if ((hit || !stepping) && !replaying_ && take_hit()) return Stop::breakpoint;
   return Stop::line;
 }
 
@@ -861,7 +890,12 @@ bool Engine::set_reg(int n, uint32_t v, std::string& error) {
     error = "register $" + std::to_string(n) + " cannot be set";
     return false;
   }
-  return poke(n, 0, v, error);
+  uint64_t now = 0;
+  bool counted = instructions(now);
+  if (!poke(n, 0, v, error)) return false;
+  // A run repeated to go back sets it again here.
+  if (counted) set_.push_back({now, n, 0, v});
+  return true;
 }
 
 bool Engine::set_word(uint32_t addr, uint32_t v, std::string& error) {
@@ -872,7 +906,348 @@ bool Engine::set_word(uint32_t addr, uint32_t v, std::string& error) {
     error = "no word of data or stack at " + hex(addr);
     return false;
   }
-  return poke(0, addr, v, error);
+  uint64_t now = 0;
+  bool counted = instructions(now);
+  if (!poke(0, addr, v, error)) return false;
+  if (counted) set_.push_back({now, 0, addr, v});
+  return true;
+}
+
+// Going back.
+
+bool Engine::can_go_back(uint64_t& now) {
+  history_start_ = false;
+  if (!history_) {
+    why_ = "The program is not being run.";
+    return false;
+  }
+  if (!instructions(now)) {
+    why_ = "Cannot go back: SPIM runs without the library that counts its instructions.";
+    return false;
+  }
+  return true;
+}
+
+std::vector<uint32_t> Engine::line_starts() const {
+  std::vector<uint32_t> v;
+  for (const auto& [addr, piece] : starts_)
+    if (!is_entry(piece)) v.push_back(addr);
+  return v;  // a map's keys: ascending
+}
+
+bool Engine::fresh(std::string& why) {
+  std::string error;
+  if (!session_.restart(error)) {
+    why = "SPIM did not start again: " + error;
+    return false;
+  }
+  if (on_spawn_) on_spawn_(session_.pid());
+  spim::Answer a;
+  if (!session_.load(a) || !a.err.empty()) {
+    why = "SPIM did not load the program again";
+    return false;
+  }
+  // Only the stops the run needs: the user's breakpoints come back at the end.
+  if (saved_at_) command("breakpoint " + hex(saved_at_), a);
+  for (uint32_t addr : reads_) command("breakpoint " + hex(addr), a);
+  own_ = 0;
+  limit_stops_ = 0;
+  fault_ = spim::SpimRun{};
+  post_mortem_ = kept_valid_ = false;
+  session_.control().clear();
+  given_at_ = set_at_ = 0;
+  made_ = 0;
+  pc_ = 0;
+  piece_ = -1;
+  hit_ = 0;
+  running_ = true;
+  begun_ = false;
+  if (!session_.counter() || !session_.go()) {
+    why = "SPIM did not start the program again";
+    return false;
+  }
+  return true;
+}
+
+bool Engine::rerun(uint64_t to, const std::vector<uint32_t>& at, const Pick& pick, std::vector<Visit>* seen,
+                   std::string& why) {
+  spim::InstructionCounter* c = session_.counter();
+  for (;;) {
+    uint64_t now = 0;
+    instructions(now);
+    // A value set by hand at this instant is set again (the instructions
+    // that set it are the debugger's: the instant stays).
+    while (begun_ && set_at_ < set_.size() && set_[set_at_].at == now) {
+      const SetByHand& h = set_[set_at_++];
+      if (!poke(h.reg, h.addr, h.value, why)) return false;
+    }
+    if (begun_ && now >= to) return true;
+    uint64_t stop = to;
+    if (set_at_ < set_.size() && set_[set_at_].at < stop) stop = set_[set_at_].at;
+    std::string input;
+    if (begun_ && std::binary_search(reads_.begin(), reads_.end(), pc_) && feed(input) != Got::bytes) {
+      why = "the program reads more input than it was given";
+      return false;
+    }
+    c->set_limit(spim::kStartupInstructions + own_ + stop, spim::kInterrupt);
+    spim::Answer a;
+    if (!session_.command(begun_ ? "continue" : "run", input, a)) {
+      running_ = false;
+      why = "SPIM died";
+      return false;
+    }
+    begun_ = true;
+    Stop s = after_stop(a, false);
+    if (s == Stop::limit) {
+      if (!instructions(now) || now != stop) {
+        why = "the repeated run did not stop at instruction " + std::to_string(stop);
+        return false;
+      }
+      continue;
+    }
+    if (s == Stop::exited || s == Stop::fault || s == Stop::overflow) return true;  // the end: `to` lies past it
+    if (s != Stop::line) {
+      why = "the repeated run went otherwise";
+      return false;
+    }
+    if (saved_at_ && pc_ == saved_at_) {
+      kept_valid_ = all_registers(kept_);
+    } else if (seen && std::binary_search(at.begin(), at.end(), pc_)) {
+      Visit v;
+      v.pc = pc_;
+      instructions(v.at);
+      if (pick(v)) seen->push_back(std::move(v));
+    }
+  }
+}
+
+bool Engine::scan(uint64_t lo, uint64_t hi, const std::vector<uint32_t>& at, const Pick& pick,
+                  std::vector<Visit>& seen, std::string& why) {
+  replaying_ = true;
+  bool ok = fresh(why) && rerun(lo, {}, {}, nullptr, why);
+  if (ok && running_) {
+    spim::Answer a;
+    for (uint32_t addr : at)
+      if (addr != saved_at_ && !std::binary_search(reads_.begin(), reads_.end(), addr))
+        command("breakpoint " + hex(addr), a);
+    // The instant `lo` itself: SPIM stopped before the breakpoint there.
+    if (std::binary_search(at.begin(), at.end(), pc_)) {
+      Visit v;
+      v.at = lo;
+      v.pc = pc_;
+      if (pick(v)) seen.push_back(std::move(v));
+    }
+    ok = rerun(hi, at, pick, &seen, why);
+  }
+  replaying_ = false;
+  return ok;
+}
+
+bool Engine::find_back(uint64_t now, uint64_t window, const std::vector<uint32_t>& at, const Pick& pick,
+                       Visit& found, bool& none, std::string& why) {
+  none = false;
+  for (uint64_t w = window;; w *= 16) {
+    uint64_t lo = now > w ? now - w : 0;
+    std::vector<Visit> seen;
+    if (!scan(lo, now, at, pick, seen, why)) return false;
+    if (!seen.empty()) {
+      found = seen.back();
+      return true;
+    }
+    if (lo == 0) {
+      none = true;
+      return true;
+    }
+  }
+}
+
+Stop Engine::go_back(uint64_t to) {
+  std::string why;
+  replaying_ = true;
+  bool ok = fresh(why) && rerun(to, {}, {}, nullptr, why);
+  replaying_ = false;
+  if (!ok) {
+    running_ = history_ = false;
+    why_ = "Cannot go back: " + why + ".";
+    return Stop::error;
+  }
+  // What was set by hand later is gone with the future it was set in.
+  set_.resize(set_at_);
+  spim::Answer a;
+  std::vector<uint32_t> placed;
+  for (const Breakpoint& b : bps_) {
+    if (!b.enabled || b.addr == saved_at_ || std::binary_search(reads_.begin(), reads_.end(), b.addr) ||
+        std::find(placed.begin(), placed.end(), b.addr) != placed.end())
+      continue;
+    placed.push_back(b.addr);
+    command("breakpoint " + hex(b.addr), a);
+  }
+  last_step_.clear();
+  clear_interrupt();
+  return running_ ? Stop::line : Stop::exited;
+}
+
+Stop Engine::to_first_line(uint64_t now) {
+  history_start_ = true;
+  std::vector<Visit> seen;
+  std::string why;
+  std::vector<uint32_t> lines = line_starts();
+  if (!scan(0, std::min<uint64_t>(now, 4096), lines, [](Visit&) { return true; }, seen, why)) return back_out(now, why);
+  return go_back(seen.empty() ? now : seen.front().at);
+}
+
+Stop Engine::back_out(uint64_t now, const std::string& why) {
+  go_back(now);
+  why_ = "Cannot go back: " + why + ".";
+  return Stop::error;
+}
+
+Stop Engine::reverse_step() {
+  uint64_t now = 0;
+  if (!can_go_back(now)) return Stop::error;
+  Visit v;
+  bool none = false;
+  std::string why;
+  if (!find_back(now, 1024, line_starts(), [](Visit&) { return true; }, v, none, why)) return back_out(now, why);
+  return none ? to_first_line(now) : go_back(v.at);
+}
+
+int32_t Engine::entry_of(int32_t piece) const {
+  int32_t e = -1;
+  for (const auto& [idx, name] : t_.entries)
+    if (static_cast<int32_t>(idx) <= piece) e = std::max(e, static_cast<int32_t>(idx));
+  return e;
+}
+
+// The call that entered the procedure of `entry`'s frame: the last time
+// before `now` that its entry line began with the caller's frame pointer
+// `caller` and return address `ra`, and the line that ran before it.
+bool Engine::call_of(uint64_t now, int32_t entry, uint32_t caller, uint32_t ra, Visit& found, bool& none,
+                     std::string& why) {
+  Visit in;
+  Pick same = [&](Visit&) {
+    uint32_t fp = 0, r = 0;
+    return reg(30, fp) && reg(31, r) && fp == caller && r == ra;
+  };
+  if (!find_back(now, 65536, {piece_addr_[entry]}, same, in, none, why)) return false;
+  if (none) return true;
+  return find_back(in.at, 1024, line_starts(), [](Visit&) { return true; }, found, none, why);
+}
+
+Stop Engine::reverse_next() {
+  uint64_t now = 0;
+  if (!can_go_back(now)) return Stop::error;
+  int32_t entry = inspectable() ? entry_of(piece_) : -1;
+  uint32_t fp = 0, caller = 0, ra = 0;
+  bool framed = entry >= 0 && !is_entry(piece_) && reg(30, fp) && word(fp, caller) && word(fp + 4, ra);
+  // Outside a procedure, at its entry line or after the end: a line back.
+  if (!framed) return reverse_step();
+  // The lines of this procedure in this frame, and its entry: stops
+  // elsewhere (the calls it made) are not looked at.
+  std::size_t end = t_.pieces.size();
+  for (const auto& [idx, name] : t_.entries)
+    if (static_cast<int32_t>(idx) > entry) end = std::min<std::size_t>(end, idx);
+  std::vector<uint32_t> at;
+  for (std::size_t p = static_cast<std::size_t>(entry); p < end; p++)
+    if (piece_addr_[p]) at.push_back(piece_addr_[p]);
+  std::sort(at.begin(), at.end());
+  uint32_t entry_at = piece_addr_[entry];
+  Pick ours = [&](Visit& v) {
+    uint32_t f = 0, r = 0;
+    if (v.pc != entry_at) return reg(30, f) && f == fp;
+    v.hit = true;  // the frame's beginning
+    return reg(30, f) && reg(31, r) && f == caller && r == ra;
+  };
+  Visit v;
+  bool none = false;
+  std::string why;
+  if (!find_back(now, 1024, at, ours, v, none, why)) return back_out(now, why);
+  if (!none && v.hit) {
+    // The first line of this call: back to the line that made it.
+    if (!find_back(v.at, 1024, line_starts(), [](Visit&) { return true; }, v, none, why)) return back_out(now, why);
+  }
+  return none ? to_first_line(now) : go_back(v.at);
+}
+
+Stop Engine::reverse_finish() {
+  uint64_t now = 0;
+  if (!can_go_back(now)) return Stop::error;
+  if (!inspectable()) {
+    why_ = "The program is not being run.";
+    return Stop::error;
+  }
+  if (backtrace(2).size() < 2) {
+    why_ = "\"reverse-finish\" not meaningful in the outermost frame.";
+    return Stop::error;
+  }
+  int32_t entry = entry_of(piece_);
+  uint32_t fp = 0, caller = 0, ra = 0;
+  if (is_entry(piece_)) {
+    // The frame is not built yet: the caller's are the registers'.
+    if (!reg(30, caller) || !reg(31, ra)) return Stop::died;
+  } else if (entry < 0 || !reg(30, fp) || !word(fp, caller) || !word(fp + 4, ra)) {
+    why_ = "The frame cannot be read.";
+    return Stop::error;
+  }
+  Visit v;
+  bool none = false;
+  std::string why;
+  if (is_entry(piece_) && pc_ == piece_addr_[piece_]) {
+    if (!find_back(now, 1024, line_starts(), [](Visit&) { return true; }, v, none, why)) return back_out(now, why);
+  } else if (!call_of(now, entry, caller, ra, v, none, why)) {
+    return back_out(now, why);
+  }
+  return none ? to_first_line(now) : go_back(v.at);
+}
+
+Stop Engine::reverse_continue(const std::function<std::string()>& watched) {
+  uint64_t now = 0;
+  if (!can_go_back(now)) return Stop::error;
+  std::vector<uint32_t> lines = line_starts(), at;
+  for (const Breakpoint& b : bps_)
+    if (b.enabled) at.push_back(b.addr);
+  if (watched) at.insert(at.end(), lines.begin(), lines.end());
+  std::sort(at.begin(), at.end());
+  at.erase(std::unique(at.begin(), at.end()), at.end());
+  // A breakpoint stops where its condition holds (its hits and ignore
+  // counts belong to the way forward); a watched line records its values.
+  Pick pick = [&](Visit& v) {
+    for (const Breakpoint& b : bps_)
+      if (b.addr == v.pc && b.enabled && (b.condition.empty() || !check_ || check_(b))) {
+        v.hit = true;
+      }
+    bool line = watched && std::binary_search(lines.begin(), lines.end(), v.pc);
+    if (line) v.values = watched();
+    v.line = line;
+    return v.hit || line;
+  };
+  std::string why;
+  for (uint64_t w = 65536;; w *= 16) {
+    uint64_t lo = now > w ? now - w : 0;
+    std::vector<Visit> seen;
+    if (!scan(lo, now, at, pick, seen, why)) return back_out(now, why);
+    // The last hit, or the last line whose values differ from the line's before.
+    const Visit* last_line = nullptr;
+    const Visit* found = nullptr;
+    for (const Visit& v : seen) {
+      if (v.hit || (v.line && last_line && v.values != last_line->values)) found = &v;
+      if (v.line) last_line = &v;
+    }
+    if (found) {
+      int number = 0;
+      for (const Breakpoint& b : bps_)
+        if (found->hit && !number && b.addr == found->pc && b.enabled) number = b.number;
+      Stop s = go_back(found->at);
+      if (s != Stop::line || !found->hit) return s;
+      // The breakpoint's report, as on the way forward (its condition held there).
+      hit_ = number;
+      hit_temporary_ = false;
+      for (const Breakpoint& b : bps_)
+        if (b.number == number) hit_temporary_ = b.temporary;
+      return Stop::breakpoint;
+    }
+    if (lo == 0) return to_first_line(now);
+  }
 }
 
 }  // namespace qv::engine

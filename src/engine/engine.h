@@ -109,6 +109,25 @@ class Engine {
   void set_instruction_limit(uint64_t n) { limit_ = n; }
   uint64_t instruction_limit() const { return limit_; }
 
+  // Going back.  An instant of a run is the number of instructions the
+  // program has executed.  The program, given the same input, runs the
+  // same way every time: going back to an instant is running it again in
+  // a fresh SPIM up to exactly that count, its reads handed the bytes they
+  // had, values set with set_reg and set_word set again at their instants,
+  // and what it printed on the way not shown a second time.  The commands
+  // end at the place the forward commands would stop at; Stop::error with
+  // why() when the run cannot be gone back in.
+  Stop reverse_step();      // the start of the line executed before
+  Stop reverse_next();      // the same in this procedure or its callers
+  Stop reverse_finish();    // the start of the line that called this procedure
+  // Back to the last stop at one of the user's breakpoints whose condition
+  // holds, or, given `watched` (the watched values at a stop), the last line
+  // whose values differ from the previous line's.
+  Stop reverse_continue(const std::function<std::string()>& watched = {});
+  // Whether the last reverse command found no earlier place and stopped
+  // where the program starts.
+  bool at_history_start() const { return history_start_; }
+
   bool running() const { return running_; }
   // Whether registers, memory and frames can be read: while the program
   // runs, and after a run-time error ended it.
@@ -190,6 +209,53 @@ class Engine {
   // The first address after the assembled code.
   bool text_end(uint32_t& end);
 
+  // One stop of a repeated run at an address asked for.
+  struct Visit {
+    uint64_t at = 0;       // the instant
+    uint32_t pc = 0;
+    std::string values;    // the watched values there
+    bool hit = false;      // a breakpoint of the user's that would stop here
+    bool line = false;     // a line start whose values were recorded
+  };
+  // Which stops of a repeated run are recorded, asked at each.
+  using Pick = std::function<bool(Visit&)>;
+  // The output the program prints at this point of the run: shown unless
+  // an earlier pass through the same instants showed it.
+  void printed(std::string_view s);
+  // A fresh SPIM with the program loaded and started, the input given so
+  // far handed out again from its start.
+  bool fresh(std::string& why);
+  // Runs the repeated program on to instant `to`, setting the values set
+  // before; SPIM also stops at `at` (ascending), and the stops there that
+  // `pick` takes are recorded in `seen`.  True at `to`, or at the program's
+  // end when `to` is past it.
+  bool rerun(uint64_t to, const std::vector<uint32_t>& at, const Pick& pick, std::vector<Visit>* seen,
+             std::string& why);
+  // The stops at `at` in [lo, hi) that `pick` takes.
+  bool scan(uint64_t lo, uint64_t hi, const std::vector<uint32_t>& at, const Pick& pick, std::vector<Visit>& seen,
+            std::string& why);
+  // The last visit before `now` that `pick` takes, the window searched
+  // growing back from `now` (`window` instructions first); `none` when
+  // there is none since the start.
+  bool find_back(uint64_t now, uint64_t window, const std::vector<uint32_t>& at, const Pick& pick, Visit& found,
+                 bool& none, std::string& why);
+  // A search that failed leaves SPIM anywhere: the program is put back
+  // at `now`, and the command refused with `why`.
+  Stop back_out(uint64_t now, const std::string& why);
+  // The entry piece of the procedure `piece` lies in, -1: none.
+  int32_t entry_of(int32_t piece) const;
+  bool call_of(uint64_t now, int32_t entry, uint32_t caller, uint32_t ra, Visit& found, bool& none,
+               std::string& why);
+  // Where a reverse command ends when it finds no earlier place: the first
+  // line the run began.
+  Stop to_first_line(uint64_t now);
+  // Ends a reverse command at instant `to`.
+  Stop go_back(uint64_t to);
+  // Whether the run can be gone back in; `now` its current instant.
+  bool can_go_back(uint64_t& now);
+  // Every line start but the procedures' entry lines, ascending.
+  std::vector<uint32_t> line_starts() const;
+
   const std::vector<run::Source>& srcs_;
   const run::Translation& t_;
   const MarkedAssembly& a_;
@@ -232,6 +298,24 @@ class Engine {
   uint64_t limit_ = 0;        // the program's instructions, 0: none
   uint64_t own_ = 0;          // counted instructions not the program's (breakpoint stops, pokes)
   uint32_t limit_stops_ = 0;  // the library's stops at the limit, seen
+  // This run's history: the bytes every read was handed, in order (those
+  // past `given_at_` are handed out again before new input is asked for),
+  // and the values set by hand, at their instants.
+  std::vector<std::string> given_;
+  std::size_t given_at_ = 0;
+  struct SetByHand {
+    uint64_t at;
+    int reg;
+    uint32_t addr, value;
+  };
+  std::vector<SetByHand> set_;
+  std::size_t set_at_ = 0;      // the next of them a repeated run sets
+  bool begun_ = false;          // a repeated run has been given `run`
+  bool history_ = false;        // the run so far can be repeated
+  bool replaying_ = false;      // a repeated run: no output, no breakpoint hits
+  bool history_start_ = false;
+  uint64_t made_ = 0;           // bytes the program printed up to this instant
+  uint64_t shown_ = 0;          // bytes of its output shown in this run
 };
 
 }  // namespace qv::engine

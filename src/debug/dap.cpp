@@ -254,7 +254,8 @@ bool Session::dispatch(json& req) {
         result.push_back({{"verified", known}});
       }
       out_.ok(req, {{"breakpoints", result}});
-    } else if (cmd == "continue" || cmd == "next" || cmd == "stepIn" || cmd == "stepOut") {
+    } else if (cmd == "continue" || cmd == "next" || cmd == "stepIn" || cmd == "stepOut" || cmd == "stepBack" ||
+               cmd == "reverseContinue") {
       resume(req, cmd);
     } else if (cmd == "stackTrace") {
       stack_trace(req);
@@ -299,7 +300,7 @@ void Session::initialize(const json& req) {
                 {"supportsExceptionInfoRequest", true},
                 {"supportsTerminateRequest", true},
                 {"supportsRestartRequest", false},
-                {"supportsStepBack", false},
+                {"supportsStepBack", true},
                 {"supportsLogPoints", false},
                 {"supportsDataBreakpoints", false},
                 {"exceptionBreakpointFilters",
@@ -516,22 +517,33 @@ void Session::set_function_breakpoints(const json& req) {
 }
 
 void Session::resume(const json& req, const std::string& how) {
-  if (at_exception_) {
+  // Going back works after a run-time error too.
+  bool back = how == "stepBack" || how == "reverseContinue";
+  if (at_exception_ && !back) {
     // The run-time error ended the run; going on shows the end.
     out_.ok(req, how == "continue" ? json{{"allThreadsContinued", true}} : json(nullptr));
     at_exception_ = false;
     ended(exception_status_);
     return;
   }
-  if (!configured_ || !running()) {
+  if (!configured_ || !(running() || (back && e_->inspectable()))) {
     out_.fail(req, "the program is not running");
     return;
   }
-  out_.ok(req, how == "continue" ? json{{"allThreadsContinued", true}} : json(nullptr));
+  at_exception_ = false;
+  out_.ok(req, how == "continue" || how == "reverseContinue" ? json{{"allThreadsContinued", true}} : json(nullptr));
   if (how == "continue") drive([this] { return e_->cont(); }, true);
   if (how == "next") drive([this] { return e_->next(); }, false);
   if (how == "stepIn") drive([this] { return e_->step(); }, false);
   if (how == "stepOut") drive([this] { return e_->finish(); }, false);
+  // A refusal leaves the program where it stood: it stops there again.
+  auto refused = [this](Stop s) {
+    if (s != Stop::error || !(e_->running() || e_->inspectable())) return s;
+    console(e_->why() + "\n", "stderr");
+    return Stop::line;
+  };
+  if (how == "stepBack") drive([this, refused] { return refused(e_->reverse_next()); }, false);
+  if (how == "reverseContinue") drive([this, refused] { return refused(e_->reverse_continue()); }, false);
 }
 
 void Session::drive(std::function<Stop()> op, bool continuing) {

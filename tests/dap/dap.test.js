@@ -209,6 +209,39 @@ test('stop on entry, step over and into calls, step out; input from stdinFile', 
   assert.strictEqual(dc.output('stdout'), 'n? 42 \n');
 });
 
+test('Step Back and Reverse Continue go back to the same state, the output not shown again', async (t) => {
+  const dc = await start(t);
+  const init = await dc.initializeRequest();
+  assert.strictEqual(init.body.supportsStepBack, true);
+  const initialized = dc.waitForEvent('initialized');
+  await dc.launchRequest({ program: [calls], stdinFile: path.join(here, 'calls.in'), stopOnEntry: true });
+  await initialized;
+  await dc.setBreakpointsRequest({ source: { path: calls }, breakpoints: [{ line: 8 }] });
+  await dc.configurationDoneRequest();
+  await stoppedAt(dc, 'entry', 37, 'Main');
+  for (let i = 0; i < 4; i++) {
+    await dc.nextRequest({ threadId: 1 });
+    await next(dc, 'stopped');
+  }
+  await dc.stepBackRequest({ threadId: 1 });
+  await stoppedAt(dc, 'step', 40, 'Main');
+  await dc.stepBackRequest({ threadId: 1 });
+  await stoppedAt(dc, 'step', 39, 'Main');
+  await dc.continueRequest({ threadId: 1 });
+  await stoppedAt(dc, 'breakpoint', 8, 'Leaf');
+  const value = async (e) => (await dc.evaluateRequest({ expression: e, context: 'watch' })).body.result;
+  const at8 = [await value('r0'), await value('$29'), await value('$30')];
+  await dc.nextRequest({ threadId: 1 });
+  await stoppedAt(dc, 'step', 9, 'Leaf');
+  await dc.customRequest('reverseContinue', { threadId: 1 });
+  const back = await stoppedAt(dc, 'breakpoint', 8, 'Leaf');
+  assert.deepStrictEqual(back.frames.map((f) => f.name), ['Leaf', 'Mid', 'Top', 'Main']);
+  assert.deepStrictEqual([await value('r0'), await value('$29'), await value('$30')], at8);
+  await dc.continueRequest({ threadId: 1 });
+  assert.strictEqual((await next(dc, 'exited')).body.exitCode, 0);
+  assert.strictEqual(dc.output('stdout'), 'n? 42 \n');
+});
+
 test('a null read stops as a run-time error with the runner\'s message; the run ends with the runner\'s status', async (t) => {
   const want = spawnSync(runner, [nullRead], { encoding: 'utf8' });
   assert.notStrictEqual(want.status, 0);

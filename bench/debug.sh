@@ -5,7 +5,9 @@
 #   (b) next over a call that runs ~1,000,000 instructions (the same bound);
 #   (c) step, next and print on a stopped program (under 50 ms each);
 #   (d) start-up to the first prompt on examples/*.ic (under 0.3 s);
-#   (e) quorvelin-run --trace, lines a second (at least 1,000).
+#   (e) quorvelin-run --trace, lines a second (at least 1,000);
+#   (f) reverse-step and reverse-next at a breakpoint ~10,000,000
+#       instructions into the run (under 0.5 s).
 # The debugger is driven through a pseudo-terminal, as a person uses it: a
 # command's time runs from its Enter to the next "(qvdb) " on the screen.
 #
@@ -57,7 +59,8 @@ EOF
 gen 111111 > "$tmp/million.ic"
 gen 0 > "$tmp/none.ic"
 gen 2000 > "$tmp/trace.ic"
-for p in million none trace; do
+gen 1111111 > "$tmp/ten.ic"
+for p in million none trace ten; do
   "$build/quorvelin-check" "$tmp/$p.ic"
   "$build/quorvelin" "$tmp/$p.ic" > "$tmp/$p.s"
 done
@@ -160,4 +163,20 @@ for _ in range(runs):
 m = med(xs)
 print(f"(e) quorvelin-run --trace: {lines} lines in {m:.2f} s = {lines / m:.0f} lines/s "
       f"(goal >= 1000: {verdict(lines / m >= 1000)})")
+
+# (f) going back 10M instructions into the run: rs to Work's last line, rn
+# over the whole call to the line that made it.
+back = {"reverse-step": [], "reverse-next": []}
+for _ in range(runs):
+    s = Session(["ten.ic"])
+    s.cmd("break Done")
+    s.cmd("run")
+    for c in back:
+        dt, seen = s.cmd(c)
+        back[c].append(dt)
+        s.cmd("next")
+    s.close()
+for c, xs in back.items():
+    m = med(xs)
+    print(f"(f) {c} ~10M instructions into the run: median {m:.2f} s (goal <= 0.5 s: {verdict(m <= 0.5)})")
 PY

@@ -41,11 +41,14 @@ const std::string_view kFixedLabels[17] = {"main",  "ENDIT", "ENDIT1",  "_var_",
 
 const std::string_view kFixedData[9] = {"new_line", "blk", "str2", "lblow", "lbhi", "badipbl", "true", "false", "heap"};
 
-bool internal_label(std::string_view s) {
-  if (s.size() < 4 || s.substr(0, 3) != "_ML") return false;
-  for (char c : s.substr(3))
-    if (c < '0' || c > '9') return false;
-  return true;
+long long internal_label(std::string_view s) {
+  if (s.size() < 4 || s.size() > 21 || s.substr(0, 3) != "_ML" || (s[3] == '0' && s.size() > 4)) return -1;
+  long long n = 0;
+  for (char c : s.substr(3)) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n < 0 ? -1 : n;
 }
 
 
@@ -60,7 +63,7 @@ Op op_kind(std::string_view m) {
   return Op::other;
 }
 
-uint8_t reg_index(const Field& f) {
+uint8_t reg_index_any(const Field& f) {
   RegForm r = reg_form(f.sv());
   long long n = r.kind == RegForm::general ? r.n : -1;
   if (r.kind == RegForm::result) n = 2;
@@ -80,7 +83,7 @@ bool callee_label(std::string_view t) { return label_name(t) && reg_form(t).kind
 
 // What a line means beyond its operands, by the family its opcode belongs to.
 void Checker::semantics(const OpcodeRow& row) {
-  Op k = kind(row);
+  Op k = kind_;
   if (first_quote_ >= 0 && last_quote_ > first_quote_ && k != Op::str) had_literal_ = true;
   switch (k) {
     case Op::str:
@@ -101,6 +104,7 @@ void Checker::semantics(const OpcodeRow& row) {
 
 void Checker::finish() {
   end_procedure();
+  internal_at_end();
   labels_at_end();
   procedures_at_end();
 }

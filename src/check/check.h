@@ -79,7 +79,11 @@ class MarkerTrack {
   // marker before, or `file` itself), whose name `names` then holds.
   bool see(std::string_view text, uint32_t line, std::string_view file, std::vector<std::string>& names);
   // Fills loc.src_file and loc.src_line for a line after those seen.
-  void place(Loc& loc) const;
+  void place(Loc& loc) const {
+    if (file_ < 0) return;
+    loc.src_file = file_;
+    loc.src_line = n_ + (loc.line - at_ - 1);
+  }
 
  private:
   int32_t file_ = -1;  // index into names; -1: no marker yet

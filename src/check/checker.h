@@ -18,6 +18,7 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "check/check.h"
 #include "check/forms.h"
@@ -34,8 +35,9 @@ namespace qv::check {
 extern const std::string_view kFixedLabels[17];
 extern const std::string_view kFixedData[9];
 
-// "_ML" and digits: the translator's own internal labels.
-bool internal_label(std::string_view s);
+// The number N of "_ML" and N written as the translator writes its own
+// internal labels (no leading zero), or -1.
+long long internal_label(std::string_view s);
 
 // The opcodes the checker treats apart from the rest.
 enum class Op : uint8_t { other, ntr, rtn, cal, str, cls, mth, end, bra, brf, psh, pshf, cst, mov, alc, gbln, valf };
@@ -49,7 +51,13 @@ const char* what_register(long long n);
 
 // The data-flow pass's number for a general register operand (0..13, or
 // FlowIns::kRR for rr), or FlowIns::kNone.
-uint8_t reg_index(const Field& f);
+uint8_t reg_index_any(const Field& f);
+inline uint8_t reg_index(const Field& f) {
+  if (f.n == 2 && f.p[0] == 'r' && f.p[1] >= '0' && f.p[1] <= '9') return static_cast<uint8_t>(f.p[1] - '0');
+  if (f.n == 3 && f.p[0] == 'r' && f.p[1] == '1' && f.p[2] >= '0' && f.p[2] <= '3')
+    return static_cast<uint8_t>(10 + f.p[2] - '0');
+  return reg_index_any(f);
+}
 
 // A name SPIM takes as a label where the translator writes the operand as
 // it stands (every label operand but cal's, which is mapped).
@@ -100,6 +108,11 @@ class Checker {
   void find_float_scratch();
   void check_float_scratch(const OpcodeRow& row);
   std::string render_text(const OpcodeRow& row, std::string_view text);
+  // The internal labels the translator writes for the program: the
+  // templates that take them, and whether one of them is _ML`n`.
+  void count_internal(std::size_t row);
+  bool writes_internal(uint64_t n) const;
+  void internal_at_end();
   void check_number(const Field& f, const OpcodeRow& row, const char* need, long long* v);
   // What the line means beyond its operands, by family.
   void semantics(const OpcodeRow& row);
@@ -154,6 +167,7 @@ class Checker {
   std::string rendered_line(const OpcodeRow& row, std::string_view needle);
 
   Op kind(const OpcodeRow& row) const { return kinds_[static_cast<std::size_t>(&row - opcode_table)]; }
+  Op kind_ = Op::other;  // the current line's
 
   Program& prog_;
   std::array<Op, std::size(opcode_table)> kinds_;
@@ -165,7 +179,8 @@ class Checker {
   uint32_t file_ = 0;
   uint32_t line_ = 0;
   uint32_t base_ = 0;     // column of the piece's first character, less one
-  std::string cur_;       // the physical line so far, as read
+  std::string cur_;       // a cut line so far, as read
+  std::string_view shown_;  // the piece without its line break
   std::string_view piece_;  // the current piece, as read (in the line buffer)
   bool cont_ = false;     // the previous piece did not end its line
   std::size_t first_diag_ = 0;
@@ -196,6 +211,19 @@ class Checker {
   uint32_t float_set_ = 0, float_gone_ = 0;
   std::array<Site, 32> float_site_;
   std::array<uint32_t, std::size(opcode_table)> float_scratch_{};
+
+  // Internal labels: how many each row's template takes from the counter
+  // and which of those it defines (bit k: the k-th), read from the row's
+  // translation; and, per line that takes any, where the counter stood.
+  std::array<uint8_t, std::size(opcode_table)> ml_takes_{};
+  std::array<uint32_t, std::size(opcode_table)> ml_defines_{};
+  struct MlLine {
+    uint64_t first;
+    uint8_t row;
+  };
+  std::vector<MlLine> ml_lines_;
+  uint64_t ml_next_ = 0;
+  uint64_t rendered_labels_ = 0;  // what the last render took
 
   // The result register in straight-line code.
   enum { rr_unknown, rr_result, rr_clobbered } rr_ = rr_unknown;

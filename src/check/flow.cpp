@@ -324,7 +324,7 @@ class Flow {
           if (c.a < kRegs) s.reg[c.a] = c.b < kRegs ? s.reg[c.b] : kUnknown;
           break;
         case FlowIns::kill:
-          if (c.a < kRegs) s.reg[c.a] = kUnknown;
+          for (uint32_t m = static_cast<uint32_t>(c.n); m; m &= m - 1) s.reg[__builtin_ctz(m)] = kUnknown;
           break;
         case FlowIns::var:
           if (c.a < kRegs) s.reg[c.a] = kFrameBase + i;

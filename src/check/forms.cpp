@@ -37,7 +37,7 @@ std::string name_of(const char* prefix, long long n) {
 
 }  // namespace
 
-RegForm reg_form(std::string_view s) {
+RegForm reg_form_any(std::string_view s) {
   RegForm r;
   if (s.size() > 4 || s.empty()) return r;
   if (s[0] == 'r' || s[0] == 'R') {

@@ -15,7 +15,16 @@ struct RegForm {
   bool clean = false;     // written in the plain form (r5, rr, fp2)
 };
 
-RegForm reg_form(std::string_view s);
+RegForm reg_form_any(std::string_view s);
+// Nearly every operand is r0..r99 written plainly: those are read here, the
+// rest by reg_form_any.
+inline RegForm reg_form(std::string_view s) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (s.size() == 2 && s[0] == 'r' && digit(s[1])) return {RegForm::general, s[1] - '0' + 9, true};
+  if (s.size() == 3 && s[0] == 'r' && digit(s[1]) && digit(s[2]) && s[1] != '0')
+    return {RegForm::general, (s[1] - '0') * 10 + (s[2] - '0') + 9, true};
+  return reg_form_any(s);
+}
 // The MIPS register the mapping turns it into ("$14", "$v0", "$f2", "$").
 std::string becomes(const RegForm& r);
 

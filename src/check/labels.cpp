@@ -1,6 +1,7 @@
 // Labels: what SPIM takes as one, definitions (twice, or one the generated
 // program owns), uses, and at the end the labels used and defined nowhere
 // and the calls that land on data.
+#include <algorithm>
 #include <vector>
 
 #include "check/checker.h"
@@ -56,7 +57,7 @@ int Checker::define(std::string_view name, uint32_t col, bool proc) {
   bool prefixed = false;
   for (const std::string& pre : prog_.settings.reserved_prefixes)
     if (name.substr(0, pre.size()) == pre) prefixed = true;
-  if (l.fixed || internal_label(name) || prefixed) {
+  if (l.fixed || prefixed) {
     report(Severity::error, reserved_label, col,
            "label " + quoted(name) +
                " is defined by the generated program or the start-up code around it; SPIM reports it as defined twice");
@@ -83,6 +84,37 @@ int Checker::use(std::string_view name, uint32_t col) {
   }
   l.uses++;
   return id;
+}
+
+void Checker::count_internal(std::size_t row) {
+  ml_lines_.push_back({ml_next_, static_cast<uint8_t>(row)});
+  ml_next_ += ml_takes_[row];
+}
+
+bool Checker::writes_internal(uint64_t n) const {
+  if (n >= ml_next_) return false;
+  auto it = std::upper_bound(ml_lines_.begin(), ml_lines_.end(), n,
+                             [](uint64_t v, const MlLine& m) { return v < m.first; });
+  if (it == ml_lines_.begin()) return false;
+  --it;
+  uint64_t k = n - it->first;
+  return k < ml_takes_[it->row] && (ml_defines_[it->row] >> k & 1);
+}
+
+// A label named as the translator names its own (_ML and a number) is the
+// program's own unless the translation of this program writes it too: only
+// then is a definition a second one, and a use found.
+void Checker::internal_at_end() {
+  for (LabelInfo& l : prog_.labels) {
+    long long n = internal_label(l.name);
+    if (n < 0 || !writes_internal(static_cast<uint64_t>(n))) continue;
+    if (l.defined && !l.fixed)
+      prog_.report(Severity::error, reserved_label, l.def.loc,
+                   "label " + quoted(l.name) + " is defined by the generated program too (one of the translator's own "
+                   "labels); SPIM reports it as defined twice",
+                   std::string());
+    l.defined = l.fixed = true;
+  }
 }
 
 void Checker::labels_at_end() {

@@ -53,11 +53,6 @@ bool MarkerTrack::see(std::string_view text, uint32_t line, std::string_view fil
   return true;
 }
 
-void MarkerTrack::place(Loc& loc) const {
-  if (file_ < 0) return;
-  loc.src_file = file_;
-  loc.src_line = n_ + (loc.line - at_ - 1);
-}
 
 
 namespace {
@@ -141,20 +136,21 @@ void Checker::piece(int len, int n) {
   if (!rest) {
     line_++;
     base_ = 0;
-    cur_.clear();
     first_diag_ = prog_.diags.all().size();
     pieces_ = 0;
-    cut_ = Cut();
+    if (cut_.any) cut_ = Cut();
     if (comment_ >= 0 && b[comment_ + 2] == '#')
       marks_.see(piece_, line_, prog_.diags.file_names[file_], prog_.diags.src_names);
   } else {
     base_ = static_cast<uint32_t>(cur_.size());
   }
   pieces_++;
-  std::string_view shown(piece_);
-  if (!shown.empty() && shown.back() == '\n') shown.remove_prefix(0), shown.remove_suffix(1);
-  if (!shown.empty() && shown.back() == '\r') shown.remove_suffix(1);
-  cur_.append(shown);
+  // The whole line is gathered only when it is cut; a line of one piece
+  // (nearly all of them) is the piece.
+  shown_ = piece_;
+  if (!shown_.empty() && shown_.back() == '\n') shown_.remove_suffix(1);
+  if (!shown_.empty() && shown_.back() == '\r') shown_.remove_suffix(1);
+  if (rest) cur_.append(shown_);
 
   tokonize(st_, len);
   check_line(rest);
@@ -162,6 +158,7 @@ void Checker::piece(int len, int n) {
   bool ends = piece_.back() == '\n';
   if (!ends && n == LineReader::kPiece) {
     // The line goes on: the translator reads the rest as a line of its own.
+    if (pieces_ == 1) cur_.assign(shown_);
     cut_.any = true;
     bool split = b[n - 1] != ' ' && b[n - 1] != '\t' && b[n - 1] != ',';
     if (comment_ >= 0) {
@@ -184,12 +181,13 @@ void Checker::piece(int len, int n) {
 
 void Checker::end_line() {
   // Diagnostics of this line show the whole of it.
+  std::string_view whole = cut_.any ? std::string_view(cur_) : shown_;
   auto& all = prog_.diags.all();
   for (std::size_t i = first_diag_; i < all.size(); i++) {
     Diag& d = all[i];
-    if (d.loc.file == file_ && d.loc.line == line_) d.text = cur_;
+    if (d.loc.file == file_ && d.loc.line == line_) d.text = whole;
     for (Note& nt : d.notes)
-      if (nt.loc.file == file_ && nt.loc.line == line_) nt.text = cur_;
+      if (nt.loc.file == file_ && nt.loc.line == line_) nt.text = whole;
   }
   // A cut matters only where the rest does something: it is translated, or
   // it splits a word or a literal.  A rest that is only the line break (a
@@ -205,7 +203,7 @@ void Checker::end_line() {
     auto& list = prog_.diags.all();
     if (!list.empty() && list.back().loc.line == line_ && list.back().loc.file == file_) list.back().text = cur_;
   }
-  cut_ = Cut();
+  if (cut_.any) cut_ = Cut();
 }
 
 bool Checker::byte_order_mark_only(bool rest) const {
@@ -226,12 +224,13 @@ void Checker::check_line(bool rest) {
   bool table_open = st_.in_data == 1;
   bool labelled = st_.found_lbl == 1;
   std::string_view op = st_.opcode.sv();
+  const OpcodeRow* row = find_row(op);
 
   if (rest) {
     // What the rest of a cut line does decides whether the cut matters.
     std::string_view p = piece_;
     bool starts_word = !p.empty() && p[0] != ' ' && p[0] != '\t' && p[0] != ',' && p[0] != '\n' && p[0] != '\r';
-    bool translated = labelled || find_row(op) || (!op.empty() && op[0] == 'L');
+    bool translated = labelled || row || (!op.empty() && op[0] == 'L');
     if (translated) {
       cut_.bad = true;
       cut_.what = cut_.in_comment ? "the rest of the comment is translated as " + quoted(op.empty() ? st_.lbl.sv() : op)
@@ -244,7 +243,7 @@ void Checker::check_line(bool rest) {
 
   // A line with an unknown opcode and no label writes nothing (said below):
   // none of its bytes reaches the assembly.
-  bool writes_nothing = !rest && !labelled && !op.empty() && op[0] != 'L' && !find_row(op);
+  bool writes_nothing = !rest && !labelled && !op.empty() && op[0] != 'L' && !row;
   if (odd_ >= 0 && !writes_nothing) check_bytes();
   if (labelled) check_label(table_open);
   st_.found_lbl = 0;
@@ -266,7 +265,6 @@ void Checker::check_line(bool rest) {
     rr_ = rr_unknown;
     return;
   }
-  const OpcodeRow* row = find_row(op);
   if (!row) {
     if (rest) return;
     std::string m = "unknown opcode " + quoted(op) + ": the translator writes nothing for this line";
@@ -290,6 +288,9 @@ void Checker::check_line(bool rest) {
     report(Severity::error, unknown_opcode, col_of(st_.opcode), m);
     return;
   }
+  auto index = static_cast<std::size_t>(row - opcode_table);
+  kind_ = kinds_[index];
+  if (ml_takes_[index]) count_internal(index);
   check_operands(*row);
   check_result(*row);
   check_float_scratch(*row);

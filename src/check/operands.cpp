@@ -27,10 +27,36 @@ const char* what_register(long long n) {
 }
 
 
+namespace {
+
+// The operands of most lines: r0..r13 or rr where a register is read or
+// written, a small decimal number where one is counted.  Nothing about them
+// needs a closer look.
+bool plain(Arg a, const Field& f) {
+  const char* p = f.p;
+  switch (a) {
+    case Arg::reg:
+      return (f.n == 2 && p[0] == 'r' && ((p[1] >= '0' && p[1] <= '9') || p[1] == 'r')) ||
+             (f.n == 3 && p[0] == 'r' && p[1] == '1' && p[2] >= '0' && p[2] <= '3');
+    case Arg::num:
+    case Arg::nreg:
+    case Arg::dist:
+    case Arg::delta:
+      if (f.n == 0 || f.n > 6) return false;
+      for (uint32_t i = 0; i < f.n; i++)
+        if (p[i] < '0' || p[i] > '9') return false;
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 void Checker::check_operands(const OpcodeRow& row) {
   const Field* f[5] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4, &st_.p5};
   std::string_view op = st_.opcode.sv();  // the mnemonic itself
-  Op k = kind(row);
+  Op k = kind_;
   int present = 0;
   while (present < 5 && !f[present]->empty()) present++;
   // The pieces of a str literal are not operands.
@@ -69,6 +95,7 @@ void Checker::check_operands(const OpcodeRow& row) {
   for (int i = 0; i < upto; i++) {
     Arg a = sig.arg[i];
     if (k == Op::rtn && i == 0) a = rtn_reg ? Arg::reg : Arg::num;
+    if (plain(a, *f[i])) continue;
     check_arg(a, *f[i], row);
   }
   if (k == Op::str) check_literal(row);
@@ -86,6 +113,7 @@ std::string Checker::render_text(const OpcodeRow& row, std::string_view text) {
   s.line.b[n] = '\0';
   tokonize(s, static_cast<int>(n));
   row.handler(s);
+  rendered_labels_ = s.internal_label_cnt;
   out_.flush();
   err_.flush();
   std::string out;
@@ -182,9 +210,21 @@ void Checker::find_float_scratch() {
       text += k ? ", " : " ";
       text += plain[static_cast<int>(row.sig.arg[k])];
     }
+    std::string out = render_text(row, text);
     uint32_t m = 0;
-    for (const Ins& ins : instructions(render_text(row, text))) m |= ins.float_writes;
+    for (const Ins& ins : instructions(out)) m |= ins.float_writes;
     float_scratch_[i] = m & ~(1u << 31);
+    // The internal labels it takes and defines: a template takes the same
+    // number whatever its operands.
+    ml_takes_[i] = static_cast<uint8_t>(rendered_labels_);
+    for (std::size_t at = 0; at < out.size();) {
+      std::size_t nl = std::min(out.find('\n', at), out.size());
+      std::string_view l(out.data() + at, nl - at);
+      at = nl + 1;
+      std::size_t colon = l.find(':');
+      long long k = colon == std::string_view::npos ? -1 : internal_label(l.substr(0, colon));
+      if (k >= 0 && k < 32) ml_defines_[i] |= 1u << k;
+    }
   }
 }
 
@@ -192,7 +232,7 @@ void Checker::find_float_scratch() {
 // as scratch overwrites it; pshf reads them.  Followed in straight-line code,
 // like the result register: a label forgets everything.
 void Checker::check_float_scratch(const OpcodeRow& row) {
-  Op k = kind(row);
+  Op k = kind_;
   if (!float_set_ && k != Op::valf) return;  // nothing to follow yet
   if (k == Op::ntr) float_set_ = float_gone_ = 0;
   auto freg = [](const Field& f) -> int {
@@ -531,7 +571,7 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
         return;
       }
       if (label_name(t)) {
-        Op k = kind(row);
+        Op k = kind_;
         if (k == Op::bra || k == Op::brf) {
           LabelInfo& l = prog_.labels[static_cast<std::size_t>(prog_.id(t))];
           if (!l.branch.set()) l.branch = site(col);
@@ -604,17 +644,24 @@ void Checker::check_arg(Arg a, const Field& f, const OpcodeRow& row) {
 static bool register_arg(Arg a) { return a == Arg::reg || a == Arg::ret || a == Arg::callee; }
 
 void Checker::check_result(const OpcodeRow& row) {
-  Op k = kind(row);
+  Op k = kind_;
+  const Sig& e = row.sig;
   const Field* f[4] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4};
-  // rr in any mix of case, and anything up to four characters after it.
-  auto is_rr = [](const Field& x) { return x.n >= 2 && x.n <= 4 && (x.p[0] | 0x20) == 'r' && (x.p[1] | 0x20) == 'r'; };
-  if (k == Op::gbln && is_rr(st_.p1)) {
+  // The operands that read as rr: rr in any mix of case, and anything up to
+  // four characters after it.
+  unsigned rr = 0;
+  for (int i = 0; i < e.n; i++) {
+    const Field& x = *f[i];
+    if (x.n >= 2 && x.n <= 4 && (x.p[0] | 0x20) == 'r' && (x.p[1] | 0x20) == 'r') rr |= 1u << i;
+  }
+  if (k == Op::gbln && (rr & 1)) {
     report(Severity::error, result_register, col_of(st_.p1),
            "gbln into rr: its template makes system calls through $v0 after setting the value, so the value read is lost");
   }
   if (rr_ == rr_clobbered) {
-    for (int i = 0; i < row.sig.n; i++) {
-      if (f[i]->empty() || (row.sig.write_only >> i & 1) || !is_rr(*f[i]) || !register_arg(row.sig.arg[i])) continue;
+    for (unsigned m = rr & ~static_cast<unsigned>(e.write_only); m; m &= m - 1) {
+      int i = __builtin_ctz(m);
+      if (!register_arg(e.arg[i])) continue;
       Diag* d = report(Severity::warning, result_register, col_of(*f[i]),
                        "rr is read here, but the result of the last call is gone: an earlier line loaded $v0 for a system call");
       note(d, rr_site_, "$v0 is overwritten here");
@@ -625,10 +672,9 @@ void Checker::check_result(const OpcodeRow& row) {
     rr_ = rr_result;
     return;
   }
-  const Sig& e = row.sig;
-  bool writes_rr = false;
-  for (int i = 0; i < 4; i++)
-    if ((e.writes >> i & 1) && !f[i]->empty() && (is_rr(*f[i]) || (f[i]->at(0) == '$' && reg_index(*f[i]) == FlowIns::kRR))) writes_rr = true;
+  bool writes_rr = rr & e.writes;
+  for (int i = 0; i < 4 && !writes_rr; i++)
+    if ((e.writes >> i & 1) && f[i]->at(0) == '$' && reg_index(*f[i]) == FlowIns::kRR) writes_rr = true;
   if (writes_rr) {
     rr_ = rr_unknown;
   } else if (e.uses_v0) {

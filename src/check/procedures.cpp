@@ -9,6 +9,20 @@
 namespace qv::check {
 
 void Checker::flow(FlowIns::Op op, uint8_t a, uint8_t b, int64_t x, bool is_label, uint32_t col) {
+  if (op == FlowIns::kill) {
+    // Registers forgotten one after the other are forgotten at once: one
+    // instruction holds them all, as a mask.
+    if (a > FlowIns::kRR) return;
+    if (!proc_.code.empty() && proc_.code.back().op == FlowIns::kill) {
+      proc_.code.back().n |= 1 << a;
+      return;
+    }
+    FlowIns k;
+    k.op = FlowIns::kill;
+    k.n = 1 << a;
+    proc_.code.push_back(k);
+    return;
+  }
   FlowIns i;
   i.op = op;
   i.a = a;
@@ -50,7 +64,7 @@ void Checker::end_procedure() {
 }
 
 void Checker::procedure_line(const OpcodeRow& row) {
-  Op k = kind(row);
+  Op k = kind_;
   const Field& p1 = st_.p1;
   const Field& p2 = st_.p2;
   if (k == Op::ntr) {

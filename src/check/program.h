@@ -55,7 +55,7 @@ struct FlowIns {
     brf,    // x = target
     cst,    // a := x (a label when is_label, else a number)
     mov,    // a := b
-    kill,   // a := unknown
+    kill,   // the registers of the mask n := unknown
     alc,    // a = register holding the word count, or x = the count when a = kNone
     var,    // a := the address of frame word x (-1, 0 or 1: the links a rtn reads)
     sto,    // stores through the address in a

@@ -36,6 +36,11 @@ procedures written inside their parent and branched over, with var through
 static links and cal with display distances; root classes and empty method
 slots; several files forming one program; calls to procedures defined later;
 strings with escapes; console output of every kind and console input.
+Also: labels named like the translator's own (_ML0N, _ML and a large number)
+with blanks, tabs, commas or a carriage return before the colon; control
+bytes in comments; files that begin with a byte-order mark, a blank or
+indented line, and that end with blank lines, a blank-only or comment line,
+with or without a line break.
 
 The same seed always gives the same bytes (standard library only).
 """
@@ -646,7 +651,8 @@ SAFE_FREGS = [6, 8, 10, 14, 16, 18, 20, 22, 24, 26, 28, 30, 7, 9, 11]
 COMMENT_WORDS = ["loop", "count", "the", "sum", "i := i + 1", "r1", "x", "value", "of",
                  "call", "\"quoted\"", "a // b", "it's", "#", "$v0", "50%", "Main",
                  "L12", "str", "end", "note:", "(x, y)", "'c'", "\"", "//", "tab\there",
-                 "a\"b\"c", "{}", "result", "-> rr", "k*2", "x/y", "rtn 1"]
+                 "a\"b\"c", "{}", "result", "-> rr", "k*2", "x/y", "rtn 1",
+                 "page\x0cfeed", "v\x0btab", "del\x7f", "bell\x07", "esc\x1b[0m", "cr\rhere"]
 OPCODE_LABELS = ["end", "pint", "str", "var", "cal", "ntr", "rtn", "sto", "val", "mov",
                  "cst", "bra", "brf", "psh", "dbg", "pln", "ltn", "sel", "ndx", "tfl"]
 LIT_CHARS = ("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
@@ -722,8 +728,8 @@ class Writer:
         odd = not plain and r.random() < 0.2
         s = ""
         if ins.label is not None:
-            pre = r.choice([" ", "\t", "  "]) if odd and r.random() < 0.3 else ""
-            colon = " :" if odd and r.random() < 0.15 else ":"
+            pre = r.choice([" ", "\t", "  ", ",", " ,\t"]) if odd and r.random() < 0.3 else ""
+            colon = r.choice([" :", "\t:", ",:", " , :", "\r:"]) if odd and r.random() < 0.15 else ":"
             s += pre + ins.label + colon
             if ins.op:
                 s += r.choice([" ", "", "  ", "\t\t", ", ", ","]) if odd else "\t"
@@ -794,7 +800,7 @@ class Builder:
         for _ in range(1000):
             k = r.randrange(1000)
             st = style or r.choice(["word", "word", "word", "dot", "dollar", "reg", "under",
-                                    "opcode", "digits"])
+                                    "opcode", "digits", "internal"])
             if st == "word":
                 n = r.choice(["Loop", "Done", "Next", "Else", "Top", "Exit", "L", "again",
                               "skip", "Then", "endif", "while", "W"]) + str(k)
@@ -809,6 +815,10 @@ class Builder:
                 n = r.choice(["_%d", "_x%d", "a_%d_b", "__y%d", "q_%d"]) % k
             elif st == "opcode":
                 n = r.choice(OPCODE_LABELS)
+            elif st == "internal":
+                # Named like the translator's own labels (_ML and a number),
+                # but with a leading zero or a number no program here reaches.
+                n = r.choice(["_ML0%d" % k, "_ML%d" % (k + 10 ** 7), "_ML%dx" % k, "_ml%d" % k])
             else:
                 n = r.choice(["_%d", "._%d", "_.%d"]) % k if not letter else "K%d" % k
             if n in self.names:
@@ -1718,10 +1728,16 @@ def render(b, seed):
         crlf = crlf_all or r.random() < 0.1
         mixed = r.random() < 0.1
         lines = []
-        if fi == 0:
-            lines.append(("// valid program, seed %d" % seed, "\n"))
-        else:
-            lines.append(("// file %d of the program of seed %d" % (fi + 1, seed), "\n"))
+        start = r.random()
+        if start < 0.1:
+            lines.append(("", "\n"))                       # a blank first line
+        elif start < 0.2:
+            lines.append((r.choice([" ", "\t", " \t ", ","]), "\n"))
+        first = "// valid program, seed %d" % seed if fi == 0 else \
+            "// file %d of the program of seed %d" % (fi + 1, seed)
+        if start >= 0.2 and r.random() < 0.25:
+            first = r.choice(["", " ", "\t"]) + first      # an indented comment
+        lines.append((first, "\n"))
         for k, ins in enumerate(part):
             nl = "\r\n" if (crlf if not mixed else r.random() < 0.5) else "\n"
             text = w.line(ins)
@@ -1735,11 +1751,23 @@ def render(b, seed):
             if r.random() < 0.04 and not (in_table and nxt_is_mth):
                 text = make_long(r, w, ins, text, nl)
             lines.append((text, nl))
+        end = r.random()
+        if end < 0.1:
+            lines += [("", "\n")] * r.randrange(1, 3)       # blank lines at the end
+        elif end < 0.17:
+            lines.append((r.choice([" ", "\t", "  \t", ","]), "\n"))
+        elif end < 0.25:
+            lines.append(("//" + w.comment_text(), "\n"))   # a comment last
         final_nl = r.random() < 0.9
         out = "".join(t + nl for t, nl in lines)
         if not final_nl:
             out = out[:-len(lines[-1][1])]
-        files.append(out.encode("ascii"))
+        data = out.encode("ascii")
+        # A byte-order mark, as some editors write one, before a first line
+        # that is a comment.
+        if r.random() < 0.08 and lines[0][0].startswith("//"):
+            data = b"\xef\xbb\xbf" + data
+        files.append(data)
     return files
 
 

@@ -2,16 +2,26 @@
 # Checks the editor support in editors/:
 #   - VS Code: npm ci, the grammar tests on the annotated samples in
 #     editors/vscode/test and the extension's own tests, then the .vsix built
-#     with vsce and checked to hold the manifest, the grammar and the code;
+#     (the code bundled with esbuild) and checked to hold the manifest, the
+#     grammar and the bundle, and no more than a handful of files;
+#   - the real editor: with a built quorvelin-lsp and quorvelin-debug, the
+#     .vsix installed in code-server and walked through in Chromium as a user
+#     goes (tests/vscode/run.sh);
 #   - Vim and Neovim: headless Neovim with editors/vim on the runtimepath gives
 #     a .ic file its file type and syntax groups and, with a built
 #     quorvelin-lsp, attaches it through the documented set-up.
-#   bash tools/check-editors.sh [QUORVELIN-LSP]
-# Needs node and npm (tools/deps.sh installs them) and reaches the npm
-# registry for npm ci; QV_EDITORS_VSCODE=0 skips the VS Code part.
+#   bash tools/check-editors.sh [QUORVELIN-LSP [QUORVELIN-DEBUG]]
+# QUORVELIN-DEBUG defaults to the quorvelin-debug beside QUORVELIN-LSP.
+# Needs node and npm, and for the real editor chromium and what builds
+# code-server's native modules (tools/deps.sh installs them all); reaches the
+# npm registry for npm ci. QV_EDITORS_VSCODE=0 skips the VS Code part,
+# QV_EDITORS_REAL=0 the real editor alone; QV_EDITOR_SHOTS keeps the real
+# editor's screenshots and logs in that folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 server=${1:-}
+debug=${2:-}
+[ -n "$debug" ] || [ -z "$server" ] || debug=$(dirname "$server")/quorvelin-debug
 fail() {
   echo "check-editors: FAILED: $*" >&2
   exit 1
@@ -35,13 +45,21 @@ if [ "${QV_EDITORS_VSCODE:-1}" = 1 ]; then
   step npm run package
   listing=$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
     editors/vscode/quorvelin.vsix)
-  for f in extension/package.json extension/extension.js extension/language-configuration.json \
-    extension/syntaxes/quorvelin-ic.tmLanguage.json \
-    extension/node_modules/vscode-languageclient/package.json; do
+  for f in extension/package.json extension/dist/extension.js extension/language-configuration.json \
+    extension/syntaxes/quorvelin-ic.tmLanguage.json extension/LICENSE.txt; do
     grep -qx "$f" <<< "$listing" || fail "quorvelin.vsix has no $f"
   done
-  if grep -q '^extension/test/' <<< "$listing"; then fail "quorvelin.vsix holds the tests"; fi
-  echo "vscode: grammar and extension tests pass; editors/vscode/quorvelin.vsix holds the manifest, grammar, code and client"
+  if grep -q '^extension/test/\|^extension/node_modules/' <<< "$listing"; then fail "quorvelin.vsix holds the tests or node_modules"; fi
+  files=$(grep -c . <<< "$listing")
+  [ "$files" -le 12 ] || fail "quorvelin.vsix holds $files files: the code is not bundled?"
+  echo "vscode: grammar and extension tests pass; editors/vscode/quorvelin.vsix holds $files files: the manifest, grammar and bundled code"
+
+  if [ "${QV_EDITORS_REAL:-1}" = 1 ] && [ -n "$server" ]; then
+    [ -x "$debug" ] || fail "no quorvelin-debug at $debug for the real editor"
+    began=$SECONDS
+    bash tests/vscode/run.sh editors/vscode/quorvelin.vsix "$server" "$debug" || fail "the extension in a real VS Code"
+    echo "vscode: the extension walked through in code-server and Chromium in $((SECONDS - began)) s"
+  fi
 fi
 
 nvim --headless -u NONE -c 'set rtp+=editors/vim' -c 'filetype on' -c 'syntax on' \

@@ -25,6 +25,13 @@ needs=(
   # The editor support: Node.js and npm build and test the VS Code extension.
   "nodejs       command:node"
   "npm          command:npm"
+  # The real-editor test (tests/vscode): Chromium shows code-server, whose
+  # file search is Debian's ripgrep and whose native modules are built here
+  # (kerberos needs the Kerberos headers).
+  "chromium     command:chromium"
+  "ripgrep      command:rg"
+  "pkg-config   command:pkg-config"
+  "libkrb5-dev  file:/usr/include/krb5.h"
   # quorvelin-test's reports are read by real consumers in its tests: Perl's
   # prove (TAP) and xmllint (JUnit XML).
   "perl         command:prove"

@@ -3,33 +3,97 @@
 // quorvelin-lsp from the PATH. Changing the setting restarts the server.
 // Debugging (type quorvelin) runs `quorvelin-debug --dap`, from the setting
 // quorvelin.debugPath or the PATH; the command quorvelin.debugFile debugs
-// the file in the editor.
+// the file in the editor (with the other files of its program, when the
+// workspace's quorvelin.project lists it).
+//
+// Every failure reaches the user: a notification when a command cannot be
+// found or started (with what to do), the Debug Console for the adapter's
+// own messages, and the output channel "Quorvelin" for both logs.
 const vscode = require('vscode');
+const fs = require('fs');
+const path = require('path');
 const { LanguageClient } = require('vscode-languageclient/node');
 
 let client;
+let log;
 
-function serverCommand() {
-  const path = vscode.workspace.getConfiguration('quorvelin').get('lspPath', '');
-  return path && path.trim() ? path.trim() : 'quorvelin-lsp';
+function setting(key) {
+  const value = vscode.workspace.getConfiguration('quorvelin').get(key, '');
+  return value && value.trim() ? value.trim() : '';
+}
+
+// The executable a command names: a path as it is, a bare name on the
+// extension host's PATH (which is not always the one of the user's shell:
+// over SSH or WSL it comes from a login shell). '' when there is none.
+function findCommand(command) {
+  const runnable = (file) => {
+    try {
+      fs.accessSync(file, fs.constants.X_OK);
+      return fs.statSync(file).isFile();
+    } catch {
+      return false;
+    }
+  };
+  if (command.includes('/') || command.includes(path.sep)) return runnable(command) ? command : '';
+  for (const dir of (process.env.PATH || '').split(path.delimiter)) {
+    if (dir && runnable(path.join(dir, command))) return path.join(dir, command);
+  }
+  return '';
+}
+
+// What a failure says, whether it is an Error or, as the language client
+// sometimes rejects with, a plain string.
+function reason(err) {
+  if (err instanceof Error) return err.message;
+  if (typeof err === 'string' && err) return err;
+  return err && err.message ? String(err.message) : String(err);
+}
+
+function notFound(command, what, settingName) {
+  return command.includes('/')
+    ? `quorvelin: ${what} "${command}" does not exist or cannot be run; install quorvelin or correct ${settingName}.`
+    : `quorvelin: ${what} "${command}" is not on the PATH of VS Code's extension host; install quorvelin, or set ${settingName} to its full path.`;
+}
+
+// A notification with a button to the setting that mends it.
+function complain(message, settingName) {
+  log.appendLine(message);
+  const open = 'Open Settings';
+  Promise.resolve(vscode.window.showErrorMessage(message, open)).then((choice) => {
+    if (choice === open) vscode.commands.executeCommand('workbench.action.openSettings', settingName);
+  });
 }
 
 async function start() {
-  const command = serverCommand();
-  client = new LanguageClient(
+  const command = setting('lspPath') || 'quorvelin-lsp';
+  if (!findCommand(command)) {
+    complain(notFound(command, 'the language server', 'quorvelin.lspPath'), 'quorvelin.lspPath');
+    return;
+  }
+  const c = new LanguageClient(
     'quorvelin',
     'quorvelin-lsp',
     { command, args: [] },
-    { documentSelector: [{ language: 'quorvelin-ic' }] },
+    { documentSelector: [{ language: 'quorvelin-ic' }], outputChannel: log },
   );
+  // The client's own notification of a failed start would come second to
+  // ours, which says what to do: its message goes to the log only.
+  const error = c.error;
+  c.error = (message, data) => error.call(c, message, data, false);
   try {
-    await client.start();
+    await c.start();
+    c.error = error;
+    client = c;
   } catch (err) {
-    client = undefined;
-    vscode.window.showErrorMessage(
-      `quorvelin: cannot start the language server "${command}" (${err.message}); ` +
-        'install quorvelin or set quorvelin.lspPath.',
+    complain(
+      `quorvelin: cannot start the language server "${command}" (${reason(err)}); install quorvelin or set quorvelin.lspPath.`,
+      'quorvelin.lspPath',
     );
+    try {
+      await c.dispose();
+    } catch {
+      // It never ran: nothing to stop.
+    }
   }
 }
 
@@ -42,30 +106,100 @@ async function stop() {
 }
 
 function debugCommand() {
-  const path = vscode.workspace.getConfiguration('quorvelin').get('debugPath', '');
-  return path && path.trim() ? path.trim() : 'quorvelin-debug';
+  return setting('debugPath') || 'quorvelin-debug';
 }
 
 // The adapter, read from the setting at every session start.
 const adapterFactory = {
   createDebugAdapterDescriptor() {
-    return new vscode.DebugAdapterExecutable(debugCommand(), ['--dap']);
+    const command = debugCommand();
+    if (!findCommand(command)) throw new Error(notFound(command, 'the debug adapter', 'quorvelin.debugPath'));
+    log.appendLine(`starting the debug adapter: ${command} --dap`);
+    return new vscode.DebugAdapterExecutable(command, ['--dap']);
   },
 };
 
-// F5 without a launch.json: the file in the editor.
+// The adapter's messages to the user and how it ended, in the log.
+const trackerFactory = {
+  createDebugAdapterTracker(session) {
+    return {
+      onDidSendMessage(m) {
+        if (m.type === 'event' && m.event === 'output' && m.body && m.body.category === 'stderr')
+          log.append(`[${session.name}] ${m.body.output}`);
+        if (m.type === 'response' && !m.success) log.appendLine(`[${session.name}] ${m.command}: ${m.message}`);
+      },
+      onError(err) {
+        log.appendLine(`[${session.name}] the debug adapter failed: ${reason(err)}`);
+      },
+      onExit(code, signal) {
+        if (code || signal) log.appendLine(`[${session.name}] the debug adapter ended with ${signal || `status ${code}`}`);
+      },
+    };
+  },
+};
+
+// The project file of a workspace folder: one file a line, relative to the
+// folder or absolute, in the order they form the program; blank lines and
+// lines that begin with "#" skipped (as quorvelin-lsp reads it). [] when
+// there is none.
+function projectFiles(root) {
+  let text;
+  try {
+    text = fs.readFileSync(path.join(root, 'quorvelin.project'), 'utf8');
+  } catch {
+    return [];
+  }
+  const files = [];
+  for (const raw of text.split('\n')) {
+    const line = raw.replace(/[\r \t]+$/, '').replace(/^[ \t]+/, '');
+    if (!line || line.startsWith('#')) continue;
+    const file = path.normalize(path.isAbsolute(line) ? line : path.join(root, line));
+    if (!files.includes(file)) files.push(file);
+  }
+  return files;
+}
+
+// The program a file belongs to: the project's files when the project
+// lists it, else the file alone.
+function programOf(file, folder) {
+  const files = folder ? projectFiles(folder.uri.fsPath) : [];
+  return files.includes(path.normalize(file)) ? files : file;
+}
+
+function folderOf(uri) {
+  return uri && vscode.workspace.getWorkspaceFolder(uri);
+}
+
 const configurationProvider = {
+  // F5 without a launch.json: the program of the file in the editor.
   resolveDebugConfiguration(folder, config) {
     if (!config.type && !config.request && !config.name) {
       const editor = vscode.window.activeTextEditor;
       if (!editor || editor.document.languageId !== 'quorvelin-ic') return config;
-      return { type: 'quorvelin', request: 'launch', name: 'Debug this .ic file', program: '${file}' };
+      const uri = editor.document.uri;
+      return { type: 'quorvelin', request: 'launch', name: 'Debug this .ic file', program: programOf(uri.fsPath, folderOf(uri) || folder) };
     }
     if (!config.program) {
       vscode.window.showErrorMessage('quorvelin: the launch configuration names no program');
       return undefined;
     }
     return config;
+  },
+  // Relative paths are the workspace folder's (the adapter's own working
+  // directory is the editor server's); and an adapter that cannot be found
+  // is said before the session starts.
+  resolveDebugConfigurationWithSubstitutedVariables(folder, config) {
+    const command = debugCommand();
+    if (!findCommand(command)) {
+      complain(notFound(command, 'the debug adapter', 'quorvelin.debugPath'), 'quorvelin.debugPath');
+      return undefined;
+    }
+    const base = folder ? folder.uri.fsPath : undefined;
+    const absolute = (p) => (base && typeof p === 'string' && p && !path.isAbsolute(p) ? path.join(base, p) : p);
+    const resolved = { ...config };
+    resolved.program = Array.isArray(config.program) ? config.program.map(absolute) : absolute(config.program);
+    if (config.stdinFile) resolved.stdinFile = absolute(config.stdinFile);
+    return resolved;
   },
 };
 
@@ -77,23 +211,32 @@ async function debugFile(uri) {
     return false;
   }
   if (doc && doc.isDirty) await doc.save();
-  const name = target.fsPath.split(/[\\/]/).pop();
-  return vscode.debug.startDebugging(vscode.workspace.getWorkspaceFolder(target), {
+  const name = path.basename(target.fsPath);
+  const folder = folderOf(target);
+  return vscode.debug.startDebugging(folder, {
     type: 'quorvelin',
     request: 'launch',
     name: `Debug ${name}`,
-    program: target.fsPath,
+    program: programOf(target.fsPath, folder),
   });
 }
 
 async function activate(context) {
+  log = vscode.window.createOutputChannel('Quorvelin');
   context.subscriptions.push(
+    log,
     vscode.debug.registerDebugAdapterDescriptorFactory('quorvelin', adapterFactory),
+    vscode.debug.registerDebugAdapterTrackerFactory('quorvelin', trackerFactory),
     vscode.debug.registerDebugConfigurationProvider('quorvelin', configurationProvider),
     vscode.commands.registerCommand('quorvelin.debugFile', debugFile),
     vscode.workspace.onDidChangeConfiguration(async (e) => {
       if (e.affectsConfiguration('quorvelin.lspPath')) {
-        await stop();
+        log.appendLine(`quorvelin.lspPath is now "${setting('lspPath')}": the language server restarts`);
+        try {
+          await stop();
+        } catch (err) {
+          log.appendLine(`the language server did not stop cleanly: ${reason(err)}`);
+        }
         await start();
       }
     }),
@@ -106,4 +249,4 @@ function deactivate() {
   return stop();
 }
 
-module.exports = { activate, deactivate };
+module.exports = { activate, deactivate, projectFiles };

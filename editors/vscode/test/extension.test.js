@@ -9,11 +9,21 @@ const Module = require('node:module');
 const root = path.join(__dirname, '..');
 const manifest = JSON.parse(fs.readFileSync(path.join(root, 'package.json'), 'utf8'));
 
+// Commands that exist, in a folder put on the PATH: the extension looks for
+// them before it starts them.
+const bin = fs.mkdtempSync(path.join(require('node:os').tmpdir(), 'qv-ext-'));
+for (const name of ['quorvelin-lsp', 'quorvelin-debug', 'other-lsp']) {
+  fs.writeFileSync(path.join(bin, name), '#!/bin/sh\n', { mode: 0o755 });
+}
+process.env.PATH = `${bin}${path.delimiter}${process.env.PATH}`;
+process.on('exit', () => fs.rmSync(bin, { recursive: true, force: true }));
+
 // The stand-ins: the settings, the clients started, the messages shown, the
 // debugger's registrations and the sessions started.
 const world = {
-  lspPath: '', debugPath: '', clients: [], errors: [], onConfig: null, failStart: false,
-  factories: {}, providers: {}, commands: {}, sessions: [], editor: undefined,
+  lspPath: '', debugPath: '', clients: [], errors: [], log: [], onConfig: null, failStart: false,
+  factories: {}, trackers: {}, providers: {}, commands: {}, sessions: [], editor: undefined,
+  folder: { name: 'ws', uri: { fsPath: '/w' } },
 };
 const stubs = {
   vscode: {
@@ -22,34 +32,43 @@ const stubs = {
         get: (key, dflt) => (section !== 'quorvelin' ? dflt : key === 'lspPath' ? world.lspPath : key === 'debugPath' ? world.debugPath : dflt),
       }),
       onDidChangeConfiguration: (f) => { world.onConfig = f; return { dispose() {} }; },
-      getWorkspaceFolder: () => ({ name: 'ws' }),
+      getWorkspaceFolder: () => world.folder,
     },
     window: {
-      showErrorMessage: (m) => world.errors.push(m),
+      showErrorMessage: async (m) => { world.errors.push(m); return undefined; },
+      createOutputChannel: (name) => ({ name, append: (t) => world.log.push(t), appendLine: (t) => world.log.push(`${t}\n`), dispose() {} }),
       get activeTextEditor() { return world.editor; },
     },
     debug: {
       registerDebugAdapterDescriptorFactory: (type, f) => { world.factories[type] = f; return { dispose() {} }; },
+      registerDebugAdapterTrackerFactory: (type, f) => { world.trackers[type] = f; return { dispose() {} }; },
       registerDebugConfigurationProvider: (type, p) => { world.providers[type] = p; return { dispose() {} }; },
       startDebugging: async (folder, config) => { world.sessions.push({ folder, config }); return true; },
     },
-    commands: { registerCommand: (id, f) => { world.commands[id] = f; return { dispose() {} }; } },
+    commands: { registerCommand: (id, f) => { world.commands[id] = f; return { dispose() {} }; }, executeCommand: async () => {} },
     DebugAdapterExecutable: class { constructor(command, args) { Object.assign(this, { command, args }); } },
   },
   'vscode-languageclient/node': {
     LanguageClient: class {
       constructor(id, name, server, options) {
-        Object.assign(this, { id, server, options, running: false });
+        Object.assign(this, { id, server, options, running: false, disposed: false, notified: [] });
         world.clients.push(this);
       }
-      async start() { if (world.failStart) throw new Error('spawn ENOENT'); this.running = true; }
+      // The library's own notification, and a rejection with a plain string.
+      error(message, data, show = true) { if (show) this.notified.push(message); }
+      async start() {
+        if (world.failStart) { this.error('client: couldn\'t create connection to server.', 'Launching server failed', 'force'); throw 'Launching server using command other-lsp failed.'; }
+        this.running = true;
+      }
       async stop() { this.running = false; }
+      async dispose() { this.running = false; this.disposed = true; }
     },
   },
 };
 const load = Module._load;
 Module._load = (request, ...rest) => (request in stubs ? stubs[request] : load(request, ...rest));
-const ext = require(path.join(root, manifest.main));
+// The source, not the bundle: the bundle holds the client library itself.
+const ext = require(path.join(root, 'extension.js'));
 
 test('the manifest: language, grammar, configuration and setting agree', () => {
   const lang = manifest.contributes.languages[0];
@@ -67,33 +86,59 @@ test('the manifest: language, grammar, configuration and setting agree', () => {
   assert.strictEqual(manifest.contributes.configurationDefaults[`[${lang.id}]`]['editor.semanticHighlighting.enabled'], true);
 });
 
-test('the server: from the PATH, from the setting, restarted when it changes, a failure reported', async () => {
+test('the LICENSE is a file of its own, the same as the project\'s', () => {
+  const own = path.join(root, 'LICENSE');
+  assert.ok(!fs.lstatSync(own).isSymbolicLink(), 'a plain copy of the folder packages it');
+  assert.strictEqual(fs.readFileSync(own, 'utf8'), fs.readFileSync(path.join(root, '..', '..', 'LICENSE'), 'utf8'));
+});
+
+test('the server: from the PATH, from the setting, restarted when it changes; a failure said once, with its reason', async () => {
   const lang = manifest.contributes.languages[0].id;
-  const subs = [];
-  await ext.activate({ subscriptions: subs });
+  await ext.activate({ subscriptions: [] });
   let c = world.clients.at(-1);
   assert.strictEqual(c.server.command, 'quorvelin-lsp');
   assert.deepStrictEqual(c.options.documentSelector, [{ language: lang }]);
+  assert.strictEqual(c.options.outputChannel.name, 'Quorvelin', 'one output channel for every client');
   assert.ok(c.running);
 
-  world.lspPath = ' /opt/qv/bin/quorvelin-lsp ';
+  world.lspPath = ` ${bin}/other-lsp `;
   await world.onConfig({ affectsConfiguration: (s) => s === 'quorvelin.lspPath' });
   assert.ok(!c.running, 'the old server stopped');
   c = world.clients.at(-1);
-  assert.strictEqual(c.server.command, '/opt/qv/bin/quorvelin-lsp');
+  assert.strictEqual(c.server.command, `${bin}/other-lsp`);
   assert.ok(c.running);
   await world.onConfig({ affectsConfiguration: () => false });
   assert.strictEqual(world.clients.at(-1), c, 'other settings leave it alone');
 
-  world.failStart = true;
+  // Not there: said, with what to do, and no client made.
+  const made = world.clients.length;
   world.lspPath = '/nowhere/quorvelin-lsp';
   await world.onConfig({ affectsConfiguration: () => true });
-  assert.match(world.errors[0], /\/nowhere\/quorvelin-lsp.*quorvelin\.lspPath/);
+  assert.strictEqual(world.clients.length, made);
+  assert.strictEqual(world.errors.length, 1);
+  assert.match(world.errors[0], /"\/nowhere\/quorvelin-lsp" does not exist.*quorvelin\.lspPath/);
+  world.lspPath = 'no-such-lsp';
+  await world.onConfig({ affectsConfiguration: () => true });
+  assert.match(world.errors.at(-1), /"no-such-lsp" is not on the PATH.*set quorvelin\.lspPath/);
+
+  // There but failing: the client's rejection (a plain string) is the
+  // reason, the client's own notification is held back, the client disposed.
+  world.failStart = true;
+  world.lspPath = `${bin}/other-lsp`;
+  await world.onConfig({ affectsConfiguration: () => true });
+  const failed = world.clients.at(-1);
+  assert.match(world.errors.at(-1), /cannot start the language server .*\(Launching server using command other-lsp failed\.\)/);
+  assert.deepStrictEqual(failed.notified, []);
+  assert.ok(failed.disposed);
+  assert.match(world.log.join(''), /cannot start the language server/);
+  world.failStart = false;
+  world.lspPath = '';
+  world.errors.length = 0;
   await ext.deactivate();
   assert.ok(!c.running);
 });
 
-test('the debugger: its contribution agrees with the language, the adapter from the PATH or the setting', async () => {
+test('the debugger: its contribution agrees with the language; the adapter from the PATH or the setting, or a message', async () => {
   const lang = manifest.contributes.languages[0].id;
   const [dbg] = manifest.contributes.debuggers;
   assert.strictEqual(dbg.type, 'quorvelin');
@@ -113,19 +158,43 @@ test('the debugger: its contribution agrees with the language, the adapter from 
 
   await ext.activate({ subscriptions: [] });
   const factory = world.factories.quorvelin;
+  const provider = world.providers.quorvelin;
   world.debugPath = '';
   assert.deepStrictEqual({ ...factory.createDebugAdapterDescriptor({}) }, { command: 'quorvelin-debug', args: ['--dap'] });
-  world.debugPath = ' /opt/qv/bin/quorvelin-debug ';
-  assert.strictEqual(factory.createDebugAdapterDescriptor({}).command, '/opt/qv/bin/quorvelin-debug');
+  world.debugPath = ` ${bin}/quorvelin-debug `;
+  assert.strictEqual(factory.createDebugAdapterDescriptor({}).command, `${bin}/quorvelin-debug`);
+
+  // An adapter that is not there: the session does not start, and the
+  // user is told what to set.
+  const config = { type: 'quorvelin', request: 'launch', name: 'x', program: 'hello.ic' };
+  for (const [where, message] of [['/nowhere/quorvelin-debug', /does not exist.*quorvelin\.debugPath/], ['no-such-debug', /not on the PATH.*quorvelin\.debugPath/]]) {
+    world.debugPath = where;
+    assert.strictEqual(provider.resolveDebugConfigurationWithSubstitutedVariables(world.folder, config), undefined);
+    assert.match(world.errors.at(-1), message);
+    assert.throws(() => factory.createDebugAdapterDescriptor({}), message);
+  }
+  world.debugPath = '';
+
+  // Relative paths are the workspace folder's.
+  assert.deepStrictEqual(provider.resolveDebugConfigurationWithSubstitutedVariables(world.folder, { ...config, stdinFile: 'in.txt' }),
+    { ...config, program: '/w/hello.ic', stdinFile: '/w/in.txt' });
+  assert.deepStrictEqual(provider.resolveDebugConfigurationWithSubstitutedVariables(world.folder, { ...config, program: ['a.ic', '/abs/b.ic'] }).program,
+    ['/w/a.ic', '/abs/b.ic']);
+
+  // The adapter's messages to the user and its end reach the log.
+  const tracker = world.trackers.quorvelin.createDebugAdapterTracker({ name: 'Debug a.ic' });
+  tracker.onDidSendMessage({ type: 'event', event: 'output', body: { category: 'stderr', output: 'quorvelin-debug: SPIM is not installed\n' } });
+  tracker.onExit(1);
+  assert.match(world.log.join(''), /\[Debug a\.ic\] quorvelin-debug: SPIM is not installed\n\[Debug a\.ic\] the debug adapter ended with status 1/);
   await ext.deactivate();
 });
 
-test('the debugger: F5 without a launch.json and "Run and debug this program" debug the file in the editor', async () => {
+test('the debugger: F5 without a launch.json and "Run and debug this program" debug the program of the file in the editor', async () => {
   await ext.activate({ subscriptions: [] });
   const provider = world.providers.quorvelin;
   world.editor = { document: { languageId: 'quorvelin-ic', isDirty: true, uri: { fsPath: '/w/prog.ic' }, save: async () => { world.editor.document.isDirty = false; } } };
   assert.deepStrictEqual(provider.resolveDebugConfiguration(undefined, {}), {
-    type: 'quorvelin', request: 'launch', name: 'Debug this .ic file', program: '${file}',
+    type: 'quorvelin', request: 'launch', name: 'Debug this .ic file', program: '/w/prog.ic',
   });
   assert.strictEqual(provider.resolveDebugConfiguration(undefined, { type: 'quorvelin', request: 'launch', name: 'x' }), undefined);
   assert.match(world.errors.at(-1), /names no program/);
@@ -133,6 +202,22 @@ test('the debugger: F5 without a launch.json and "Run and debug this program" de
   assert.ok(await world.commands['quorvelin.debugFile']());
   assert.ok(!world.editor.document.isDirty, 'the file is saved first');
   assert.deepStrictEqual(world.sessions.at(-1).config, { type: 'quorvelin', request: 'launch', name: 'Debug prog.ic', program: '/w/prog.ic' });
+
+  // A file the workspace's quorvelin.project lists is debugged with the
+  // project's files, in its order.
+  const ws = fs.mkdtempSync(path.join(require('node:os').tmpdir(), 'qv-ws-'));
+  fs.writeFileSync(path.join(ws, 'quorvelin.project'), '# the program\nmain.ic\n\n  lib/twice.ic  \r\nmain.ic\n');
+  world.folder = { name: 'ws', uri: { fsPath: ws } };
+  world.editor.document.uri = { fsPath: path.join(ws, 'lib', 'twice.ic') };
+  const both = [path.join(ws, 'main.ic'), path.join(ws, 'lib', 'twice.ic')];
+  assert.deepStrictEqual(provider.resolveDebugConfiguration(undefined, {}).program, both);
+  await world.commands['quorvelin.debugFile']();
+  assert.deepStrictEqual(world.sessions.at(-1).config.program, both);
+  world.editor.document.uri = { fsPath: path.join(ws, 'other.ic') };
+  assert.strictEqual(provider.resolveDebugConfiguration(undefined, {}).program, path.join(ws, 'other.ic'), 'not listed: alone');
+  fs.rmSync(ws, { recursive: true });
+  world.folder = { name: 'ws', uri: { fsPath: '/w' } };
+
   world.editor = undefined;
   assert.strictEqual(await world.commands['quorvelin.debugFile'](), false);
   assert.match(world.errors.at(-1), /open an \.ic file/);

@@ -217,6 +217,18 @@ async function main() {
       await clickGutter(10);
     });
 
+    await step('input typed in the Debug Console: answered with where it went', async () => {
+      activeFile = 'echo.ic';
+      await openFile('echo.ic');
+      await page.keyboard.press('F5');
+      await seeText(/the program waits for input/, 15000, '.repl');
+      await page.locator('.repl-input-wrapper .monaco-editor').click();
+      await page.keyboard.type('73');
+      await page.keyboard.press('Enter');
+      await seeText(/73\s+\(input to the program\)\s+73/, 10000, '.repl');
+      await sessionOver();
+    });
+
     // The failures a user can meet, each told to them.
     const launch = (configs) =>
       fs.writeFileSync(path.join(ws, '.vscode', 'launch.json'), JSON.stringify({ version: '0.2.0', configurations: configs }, null, 2));

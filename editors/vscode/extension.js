@@ -12,6 +12,7 @@
 const vscode = require('vscode');
 const fs = require('fs');
 const path = require('path');
+const { execFile } = require('child_process');
 const { LanguageClient } = require('vscode-languageclient/node');
 
 let client;
@@ -221,6 +222,122 @@ async function debugFile(uri) {
   });
 }
 
+// ---- The Testing view: the workspace's tests, run by quorvelin-test ----
+//
+// A test is a program (NAME.ic, or NAME.1.ic NAME.2.ic ...) with its
+// expected output NAME.out beside it; quorvelin-test --json runs them and
+// says how each went, one JSON object a line.
+
+// The tests among FILES (paths of .ic files): {id, files} with id the path
+// without the extension, files in their order.
+function testsOf(files) {
+  const tests = new Map();
+  for (const file of files) {
+    const m = /^(.*?)(?:\.(\d+))?\.ic$/.exec(file);
+    if (!m || !fs.existsSync(`${m[1]}.out`)) continue;
+    if (!tests.has(m[1])) tests.set(m[1], []);
+    tests.get(m[1]).push({ file, n: m[2] ? Number(m[2]) : 0 });
+  }
+  return [...tests].map(([id, fs_]) => ({ id, files: fs_.sort((a, b) => a.n - b.n).map((f) => f.file) }));
+}
+
+// One line of quorvelin-test --json as the view shows it: passed, failed
+// (with what differed, the diff and the commands that reproduce it) or
+// errored (no expectation, a set-up failure).
+function outcomeOf(result) {
+  const ms = Math.round((result.seconds || 0) * 1000);
+  const text = [...(result.reasons || []), result.diff || '', ...(result.messages || []), result.reproduce ? `Reproduce:\n${result.reproduce}` : '']
+    .filter((t) => t)
+    .join('\n');
+  if (result.verdict === 'pass') return { state: 'passed', ms };
+  return { state: result.verdict === 'fail' ? 'failed' : 'errored', ms, text: text || result.verdict };
+}
+
+function testCommand() {
+  return setting('testPath') || 'quorvelin-test';
+}
+
+function createTests(context) {
+  const ctrl = vscode.tests.createTestController('quorvelin', 'Quorvelin tests');
+  context.subscriptions.push(ctrl);
+  const byId = new Map();
+  const discover = async () => {
+    const uris = await vscode.workspace.findFiles('**/*.ic', '**/node_modules/**');
+    const found = testsOf(uris.map((u) => u.fsPath));
+    const items = found.map((t) => {
+      const item = ctrl.createTestItem(t.id, path.basename(t.id), vscode.Uri.file(t.files[0]));
+      const folder = folderOf(item.uri);
+      if (folder) item.description = path.relative(folder.uri.fsPath, path.dirname(t.id)) || undefined;
+      byId.set(t.id, t);
+      return item;
+    });
+    ctrl.items.replace(items);
+  };
+  ctrl.resolveHandler = () => discover();
+  ctrl.refreshHandler = () => discover();
+  const watcher = vscode.workspace.createFileSystemWatcher('**/*.{ic,out}');
+  for (const on of [watcher.onDidCreate, watcher.onDidDelete]) context.subscriptions.push(on(() => discover()));
+  context.subscriptions.push(watcher);
+
+  const wanted = (request) => {
+    const list = [];
+    if (request.include) request.include.forEach((i) => list.push(i));
+    else ctrl.items.forEach((i) => list.push(i));
+    return list.filter((i) => !(request.exclude || []).includes(i));
+  };
+
+  ctrl.createRunProfile('Run', vscode.TestRunProfileKind.Run, async (request, token) => {
+    const run = ctrl.createTestRun(request);
+    const items = wanted(request);
+    const command = testCommand();
+    if (!findCommand(command)) {
+      const message = notFound(command, 'the test runner', 'quorvelin.testPath');
+      for (const item of items) run.errored(item, new vscode.TestMessage(message));
+      complain(message, 'quorvelin.testPath');
+      run.end();
+      return;
+    }
+    items.forEach((i) => run.started(i));
+    const files = items.flatMap((i) => byId.get(i.id).files);
+    const out = await new Promise((resolve) => {
+      const child = execFile(command, ['--json', ...files], { maxBuffer: 64 << 20 }, (err, stdout, stderr) => {
+        if (stderr) log.append(stderr);
+        resolve(stdout);
+      });
+      token.onCancellationRequested(() => child.kill('SIGINT'));
+    });
+    const seen = new Set();
+    for (const line of out.split('\n')) {
+      let result;
+      try {
+        result = JSON.parse(line);
+      } catch {
+        continue;
+      }
+      const item = items.find((i) => byId.get(i.id).files[0] === (result.files || [])[0]);
+      if (!item) continue;
+      seen.add(item);
+      const o = outcomeOf(result);
+      if (o.state === 'passed') run.passed(item, o.ms);
+      else run[o.state](item, new vscode.TestMessage(o.text), o.ms);
+    }
+    for (const item of items)
+      if (!seen.has(item)) run.errored(item, new vscode.TestMessage(`quorvelin-test gave no result (see the output channel Quorvelin)`));
+    run.end();
+  }, true);
+
+  // Debugging a test: its program with its input, in the debug adapter.
+  ctrl.createRunProfile('Debug', vscode.TestRunProfileKind.Debug, async (request) => {
+    for (const item of wanted(request)) {
+      const t = byId.get(item.id);
+      const config = { type: 'quorvelin', request: 'launch', name: `Debug test ${path.basename(t.id)}`, program: t.files };
+      if (fs.existsSync(`${t.id}.in`)) config.stdinFile = `${t.id}.in`;
+      await vscode.debug.startDebugging(folderOf(item.uri), config);
+    }
+  }, true);
+  discover();
+}
+
 async function activate(context) {
   log = vscode.window.createOutputChannel('Quorvelin');
   context.subscriptions.push(
@@ -242,6 +359,7 @@ async function activate(context) {
     }),
     { dispose: () => stop() },
   );
+  createTests(context);
   await start();
 }
 
@@ -249,4 +367,4 @@ function deactivate() {
   return stop();
 }
 
-module.exports = { activate, deactivate, projectFiles };
+module.exports = { activate, deactivate, projectFiles, testsOf, outcomeOf };

@@ -11,6 +11,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 vsix=$(realpath "$1")
 lsp=$(realpath "$2")
 debug=$(realpath "$3")
+# The Testing view's runner, beside the language server.
+tester=$(dirname "$lsp")/quorvelin-test
 chromium=$(command -v chromium || true)
 [ -n "$chromium" ] || { echo "run.sh: no chromium (tools/deps.sh installs it)" >&2; exit 1; }
 
@@ -36,10 +38,11 @@ export XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data XDG_CACHE_HOM
 # The extension host takes its PATH from a login shell, not from here: the
 # commands are named by the settings, as a user whose PATH lacks them would.
 node -e '
-  const [file, lsp, debug] = process.argv.slice(1);
+  const [file, lsp, debug, tester] = process.argv.slice(1);
   require("fs").writeFileSync(file, JSON.stringify({
     "quorvelin.lspPath": lsp,
     "quorvelin.debugPath": debug,
+    "quorvelin.testPath": tester,
     "security.workspace.trust.enabled": false,
     "workbench.startupEditor": "none",
     "workbench.tips.enabled": false,
@@ -54,7 +57,7 @@ node -e '
     "debug.internalConsoleOptions": "openOnSessionStart",
     "chat.disableAIFeatures": true
   }, null, 2));
-' "$data/User/settings.json" "$lsp" "$debug"
+' "$data/User/settings.json" "$lsp" "$debug" "$tester"
 
 cs=$editor/node_modules/code-server/out/node/entry.js
 common=(--user-data-dir "$data" --extensions-dir "$data/extensions" --disable-telemetry --disable-update-check)

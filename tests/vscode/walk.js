@@ -38,13 +38,11 @@ async function step(name, fn) {
   }
 }
 
-// The text on the page (the editor's visible lines, panels, notifications).
-const bodyText = () => page.evaluate(() => document.body.innerText);
-
 async function seeText(re, ms = 15000, where = 'body') {
   try {
     await page.waitForFunction(
-      ([src, flags, sel]) => [...document.querySelectorAll(sel)].some((e) => new RegExp(src, flags).test(e.innerText)),
+      // (Monaco's views write spaces as no-break spaces.)
+      ([src, flags, sel]) => [...document.querySelectorAll(sel)].some((e) => new RegExp(src, flags).test(e.innerText.replace(/\u00a0/g, ' '))),
       [re.source, re.flags, where],
       { timeout: ms, polling: 100 },
     );
@@ -227,6 +225,17 @@ async function main() {
       await page.keyboard.press('Enter');
       await seeText(/73\s+\(input to the program\)\s+73/, 10000, '.repl');
       await sessionOver();
+    });
+
+    await step('the Testing view: the tests listed, run, a failure with its diff', async () => {
+      await command('Testing: Focus on Test Explorer View');
+      await seeText(/good[\s\S]*wrong|wrong[\s\S]*good/, 15000, '.test-explorer');
+      await command('Test: Run All Tests');
+      await page.locator('.test-explorer .monaco-list-row', { hasText: 'good' }).locator('.codicon-testing-passed-icon').waitFor({ timeout: 15000 });
+      await page.locator('.test-explorer .monaco-list-row', { hasText: 'wrong' }).locator('.codicon-testing-failed-icon').waitFor({ timeout: 5000 });
+      // The Test Results panel opens on the failure: its message, the diff.
+      await page.locator('.part.panel .monaco-list-row', { hasText: 'wrong' }).first().click();
+      await seeText(/the output differs \(expected: \S*wrong\.out\)\s+---\s\S*wrong\.out\s+\+\+\+ actual output\s+@@ -1 \+1 @@\s+-8 \s+\+7 /, 10000, 'body');
     });
 
     // The failures a user can meet, each told to them.

@@ -33,6 +33,8 @@ const stubs = {
       }),
       onDidChangeConfiguration: (f) => { world.onConfig = f; return { dispose() {} }; },
       getWorkspaceFolder: () => world.folder,
+      findFiles: async () => [],
+      createFileSystemWatcher: () => ({ onDidCreate: () => ({ dispose() {} }), onDidDelete: () => ({ dispose() {} }), dispose() {} }),
     },
     window: {
       showErrorMessage: async (m) => { world.errors.push(m); return undefined; },
@@ -47,6 +49,9 @@ const stubs = {
     },
     commands: { registerCommand: (id, f) => { world.commands[id] = f; return { dispose() {} }; }, executeCommand: async () => {} },
     DebugAdapterExecutable: class { constructor(command, args) { Object.assign(this, { command, args }); } },
+    tests: { createTestController: () => ({ items: { replace() {}, forEach() {} }, createTestItem: (id) => ({ id }), createRunProfile() {}, dispose() {} }) },
+    TestRunProfileKind: { Run: 1, Debug: 2 },
+    Uri: { file: (fsPath) => ({ fsPath }) },
   },
   'vscode-languageclient/node': {
     LanguageClient: class {
@@ -222,4 +227,19 @@ test('the debugger: F5 without a launch.json and "Run and debug this program" de
   assert.strictEqual(await world.commands['quorvelin.debugFile'](), false);
   assert.match(world.errors.at(-1), /open an \.ic file/);
   await ext.deactivate();
+});
+
+test('the Testing view: tests found beside their expected output; quorvelin-test --json read', () => {
+  const dir = fs.mkdtempSync(path.join(require('node:os').tmpdir(), 'qv-tests-'));
+  for (const f of ['a.ic', 'a.out', 'b.2.ic', 'b.1.ic', 'b.out', 'c.ic']) fs.writeFileSync(path.join(dir, f), '');
+  const p = (f) => path.join(dir, f);
+  assert.deepStrictEqual(ext.testsOf([p('a.ic'), p('b.2.ic'), p('b.1.ic'), p('c.ic')]),
+    [{ id: p('a'), files: [p('a.ic')] }, { id: p('b'), files: [p('b.1.ic'), p('b.2.ic')] }], 'c has no .out: not a test');
+  fs.rmSync(dir, { recursive: true });
+
+  assert.deepStrictEqual(ext.outcomeOf({ verdict: 'pass', seconds: 0.0123 }), { state: 'passed', ms: 12 });
+  const failed = ext.outcomeOf({ verdict: 'fail', seconds: 0, reasons: ['the output differs'], diff: '-1\n+2\n', reproduce: '  quorvelin-run a.ic\n' });
+  assert.strictEqual(failed.state, 'failed');
+  assert.strictEqual(failed.text, 'the output differs\n-1\n+2\n\nReproduce:\n  quorvelin-run a.ic\n');
+  assert.strictEqual(ext.outcomeOf({ verdict: 'no-expectation', reasons: ['no expectation'] }).state, 'errored');
 });

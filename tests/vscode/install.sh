@@ -15,7 +15,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 hash=$(cat "$here/package.json" "$here/package-lock.json" "$0" | sha256sum | cut -c1-16)
-parent=${QV_EDITOR_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quorvelin-editor-test}
+parent=${QV_EDITOR_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/quorvelin-editor-test}
 dir=$parent/$hash
 mkdir -p "$parent"
 if [ -f "$dir/.ready" ]; then

@@ -238,6 +238,15 @@ async function main() {
       await seeText(/the output differs \(expected: \S*wrong\.out\)\s+---\s\S*wrong\.out\s+\+\+\+ actual output\s+@@ -1 \+1 @@\s+-8 \s+\+7 /, 10000, 'body');
     });
 
+    await step('the Testing view: a test debugged', async () => {
+      await command('Testing: Focus on Test Explorer View');
+      const row = page.locator('.test-explorer .monaco-list-row', { hasText: 'good' });
+      await row.hover();
+      await row.locator('.action-label[class*="debug"]').first().click();
+      await seeText(/\b6\s*$/, 15000, '.repl');
+      await sessionOver();
+    });
+
     // The failures a user can meet, each told to them.
     const launch = (configs) =>
       fs.writeFileSync(path.join(ws, '.vscode', 'launch.json'), JSON.stringify({ version: '0.2.0', configurations: configs }, null, 2));
@@ -285,7 +294,7 @@ async function main() {
     await step('noCheck and an undefined label: one stop that says so, then the end', async () => {
       await startConfig('Undefined label');
       await seeText(/SPIM cannot run line 6 \('bra Nowhere'\)/, 15000, '.repl');
-      await page.locator('.debug-toolbar').waitFor({ timeout: 5000 });
+      await seeText(/Main\s+undefined\.ic\s+6\b/, 10000, '.debug-call-stack');
       await page.keyboard.press('F5');
       await sessionOver();
     });

@@ -42,6 +42,10 @@ if [ "${QV_EDITORS_VSCODE:-1}" = 1 ]; then
   step node --test test/extension.test.js
   sed -n 's/^# pass \([0-9]*\)$/\1 extension tests pass/p' "$log"
   rm -f editors/vscode/quorvelin.vsix
+  # The extension carries the toolset's version, set in CMakeLists.txt.
+  version=$(sed -n 's/^project(quorvelin VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+  node -e 'process.exit(require("./editors/vscode/package.json").version === process.argv[1] ? 0 : 1)' "$version" ||
+    fail "editors/vscode/package.json's version is not $version, the version in CMakeLists.txt"
   step npm run package
   listing=$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
     editors/vscode/quorvelin.vsix)

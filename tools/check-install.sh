@@ -14,6 +14,7 @@ version=$2
 here=$(cd "$(dirname "$0")/.." && pwd)
 doc=$prefix/share/doc/quorvelin
 man1=$prefix/share/man/man1
+man5=$prefix/share/man/man5
 commands=(quorvelin quorvelin-check quorvelin-run quorvelin-lsp quorvelin-debug quorvelin-test)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -25,7 +26,8 @@ fail() {
 
 files=(bin/quorvelin bin/quorvelin-check bin/quorvelin-run bin/quorvelin-lsp bin/quorvelin-debug bin/quorvelin-test
   share/man/man1/quorvelin.1 share/man/man1/quorvelin-check.1 share/man/man1/quorvelin-run.1
-  share/man/man1/quorvelin-lsp.1 share/man/man1/quorvelin-debug.1 share/man/man1/quorvelin-test.1 share/quorvelin/editors/vim/syntax/quorvelin.vim
+  share/man/man1/quorvelin-lsp.1 share/man/man1/quorvelin-debug.1 share/man/man1/quorvelin-test.1
+  share/man/man5/quorvelin-ic.5 share/quorvelin/editors/vim/syntax/quorvelin.vim
   share/quorvelin/editors/vim/lua/quorvelin_dap.lua share/quorvelin/editors/vscode/package.json
   share/doc/quorvelin/{README.md,LICENSE,CHANGELOG.md} share/doc/quorvelin/examples/factorial.{ic,out})
 for f in "${files[@]}"; do
@@ -40,11 +42,20 @@ done
 [ -n "$shim" ] || fail "libqvspim.so is missing under $prefix/lib"
 echo "installed: the commands, their man pages, the library preloaded into SPIM, the editor files, README.md, LICENSE, CHANGELOG.md and the examples"
 
-for cmd in quorvelin-check quorvelin-run quorvelin-lsp quorvelin-debug quorvelin-test; do
+for cmd in "${commands[@]}"; do
   got=$("$prefix/bin/$cmd" --version) || fail "$cmd --version exited with $?"
   [ "$got" = "$cmd $version" ] || fail "$cmd --version printed '$got', not '$cmd $version'"
+  # Each --help names the command's own page, and the pages it names are installed.
+  help=$("$prefix/bin/$cmd" --help) || fail "$cmd --help exited with $?"
+  grep -q "$cmd(1)" <<< "$help" || fail "$cmd --help does not name $cmd(1)"
+  for ref in $(grep -o 'quorvelin[a-z-]*([15])' <<< "$help" | sort -u); do
+    name=${ref%(*}
+    section=${ref#*(}
+    section=${section%)}
+    [ -f "$prefix/share/man/man$section/$name.$section" ] || fail "$cmd --help names $ref, which is not installed"
+  done
 done
-echo "--version: quorvelin-check, quorvelin-run, quorvelin-lsp, quorvelin-debug and quorvelin-test print $version"
+echo "--version and --help: every command prints $version, and its help names its installed man page"
 
 # The installed debug adapter answers the Debug Adapter Protocol, and ends at
 # the end of its input.
@@ -105,15 +116,25 @@ if command -v spim > /dev/null; then
   echo "quorvelin: the installed factorial example's assembly runs in SPIM as expected"
 fi
 
-for page in "${commands[@]}"; do
-  file=$man1/$page.1
-  grep -q "^\.TH .*\"quorvelin $version\"" "$file" || fail "$page.1 does not carry version $version"
+pages=()
+for cmd in "${commands[@]}"; do pages+=("$man1/$cmd.1"); done
+pages+=("$man5/quorvelin-ic.5")
+for file in "${pages[@]}"; do
+  page=$(basename "$file")
+  page=${page%.*}
+  grep -q "^\.TH .*\"quorvelin $version\"" "$file" || fail "$page does not carry version $version"
   if command -v mandoc > /dev/null; then
     lint=$(mandoc -Tlint -Wall "$file" 2>&1 || true)
   else
     lint=$(groff -man -ww -z "$file" 2>&1 || true)
   fi
-  [ -z "$lint" ] || fail "$page.1 is not clean: $lint"
+  [ -z "$lint" ] || fail "$page is not clean: $lint"
+  # Every page's SEE ALSO names every other command and the manual.
+  for other in "${commands[@]}" quorvelin-ic; do
+    [ "$other" = "$page" ] && continue
+    sed -n '/^\.SH "\{0,1\}SEE ALSO/,$p' "$file" | sed 's/\\-/-/g' | grep -Eq "(^|[^-a-z])$other ?\([15]\)" ||
+      fail "$page's SEE ALSO does not name $other"
+  done
   if [ "$prefix" = /usr ]; then
     found=$(man -w "$page") || fail "man -w $page found nothing"
   else
@@ -121,4 +142,4 @@ for page in "${commands[@]}"; do
   fi
   [ "$found" = "$file" ] || fail "man -w $page found $found, not $file"
 done
-echo "man: the pages are clean and man -w finds them"
+echo "man: the pages are clean, carry the version, name each other, and man -w finds them"

@@ -6,7 +6,8 @@
 #
 #   bash tests/fuzz/run.sh SECONDS [libFuzzer options...]
 #
-# Build directory: build-fuzz (or $QV_FUZZ_BUILD).  The growing corpus is kept
+# Build directory: build-fuzz (or $QV_FUZZ_BUILD, which may be a tree
+# configured with -DQV_FUZZ=ON already).  The growing corpus is kept
 # in BUILD/corpus, so later runs go on from what earlier ones found; a crash
 # leaves its input in BUILD/artifacts/ and makes this script fail.  Reproduce
 # one with:  BUILD/quorvelin_fuzz BUILD/artifacts/crash-...
@@ -18,8 +19,12 @@ cd "$root"
 build=${QV_FUZZ_BUILD:-build-fuzz}
 
 QV_WITH_FUZZ=1 bash tools/deps.sh
-CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQV_FUZZ=ON -DQV_SANITIZE=ON -DQV_TESTS=OFF > /dev/null
+# A tree configured for the fuzzers already (tools/run-tests.sh's sanitizer
+# tree builds them beside the tests) is taken as it is.
+if ! grep -qx 'QV_FUZZ:BOOL=ON' "$build/CMakeCache.txt" 2> /dev/null; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQV_FUZZ=ON -DQV_SANITIZE=ON -DQV_TESTS=OFF > /dev/null
+fi
 targets=(quorvelin_fuzz quorvelin_check_fuzz quorvelin_lsp_fuzz quorvelin_dap_fuzz)
 cmake --build "$build" --target "${targets[@]}" -j "$(nproc)" > /dev/null
 

@@ -455,7 +455,10 @@ bool Engine::limit_stopped() {
 }
 
 Stop Engine::resume(std::string_view cmd) {
+  int peek = cmd == "continue" ? peek_ : -1;
+  peek_ = -1;
   for (;;) {
+    peek_ok_ = false;
     // (A run has handed SPIM its go-ahead already: it goes on.)
     if (cmd != "run" && take_interrupt()) return Stop::interrupted;
     bool at_read = std::binary_search(reads_.begin(), reads_.end(), pc_) && running_ && cmd != "run";
@@ -465,11 +468,19 @@ Stop Engine::resume(std::string_view cmd) {
       if (g == Got::end) return Stop::input_end;
       if (g == Got::interrupted) return Stop::interrupted;
     }
-    spim::Answer a;
+    spim::Answer a, b;
     arm_limit();
-    if (!session_.command(cmd, input, a, true)) {
+    std::string then;
+    if (peek >= 0 && input.empty()) then = "print $" + std::to_string(peek);
+    if (!session_.command(cmd, input, a, true, then, b)) {
       running_ = false;
       return Stop::died;
+    }
+    if (!then.empty()) {
+      // Read where this command stopped: it counts only if resume ends here.
+      peek_reg_ = peek;
+      peek_ok_ = b.err.empty() && b.out.find("interrupted") == std::string::npos && value_after_equals(b.out, peek_value_);
+      peek = -1;
     }
     Stop s = after_stop(a, false);
     // Stopped only to hand over input, or at a breakpoint whose condition

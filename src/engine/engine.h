@@ -90,6 +90,15 @@ class Engine {
   // again, ready for the next run.  False when SPIM did not answer.
   bool kill();
   Stop cont();
+  // The next cont() also reads general register $n where it stops, in the
+  // same exchange with SPIM; peeked() then gives the value when it was read
+  // at the stop cont() returned (not at a stop it went on from).
+  void peek_after(int n) { peek_ = n; }
+  bool peeked(int n, uint32_t& v) const {
+    if (!peek_ok_ || n != peek_reg_) return false;
+    v = peek_value_;
+    return true;
+  }
   Stop step();     // to the next line, into calls
   Stop next();     // to the next line of this procedure (or its caller's)
   Stop finish();   // until the current procedure returns
@@ -295,6 +304,10 @@ class Engine {
   // user's, or a reading syscall).
   bool wanted(uint32_t addr) const;
   spim::SpimRun fault_;
+  int peek_ = -1;             // the register the next cont() reads, -1: none
+  int peek_reg_ = -1;
+  uint32_t peek_value_ = 0;
+  bool peek_ok_ = false;
   uint64_t limit_ = 0;        // the program's instructions, 0: none
   uint64_t own_ = 0;          // counted instructions not the program's (breakpoint stops, pokes)
   uint32_t limit_stops_ = 0;  // the library's stops at the limit, seen

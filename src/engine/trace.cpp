@@ -4,9 +4,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "check/diag.h"
+#include "dispatch/jump_table.h"
 #include "engine/engine.h"
 #include "emit/marks.h"
 #include "emit/out.h"
@@ -31,6 +37,165 @@ void note(const std::string& msg, check::Severity s = check::Severity::note) {
   check::tool_message("quorvelin-run", s, msg);
 }
 
+// The MIPS register of rN or rr, -1 for anything else.
+int mips_of(std::string_view r) {
+  if (r == "rr") return 2;
+  if (r.size() < 2 || r.size() > 3 || r[0] != 'r' || (r.size() == 3 && r[1] == '0')) return -1;
+  int k = 0;
+  for (char c : r.substr(1)) {
+    if (c < '0' || c > '9') return -1;
+    k = k * 10 + (c - '0');
+  }
+  return k <= 13 ? 9 + k : -1;
+}
+
+// A line's operands, comma-separated after its mnemonic, up to a comment.
+std::vector<std::string_view> operands_of(std::string_view text) {
+  std::string_view rest = text.substr(std::min<std::size_t>(text.size(), code_column(text) - 1));
+  rest.remove_prefix(spim::mnemonic(rest).size());
+  if (std::size_t c = rest.find("//"); c != std::string_view::npos) rest = rest.substr(0, c);
+  std::vector<std::string_view> ops;
+  while (!rest.empty()) {
+    std::size_t comma = rest.find(',');
+    std::string_view w = rest.substr(0, comma);
+    while (!w.empty() && (w.front() == ' ' || w.front() == '\t')) w.remove_prefix(1);
+    while (!w.empty() && (w.back() == ' ' || w.back() == '\t' || w.back() == '\r')) w.remove_suffix(1);
+    ops.push_back(w);  // an empty one too: operands are known by position
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  return ops;
+}
+
+// What a traced line changes, to be read at the next stop, once the line
+// has run: the registers it writes (by the opcode table's signature), the
+// word it stores, the procedure a call enters, the value a return hands back.
+struct Effects {
+  std::vector<std::pair<std::string_view, int>> regs;  // name, MIPS register
+  int address = -1;     // the register holding the address of the word stored
+  bool call = false;
+  bool returns = false;
+  bool real = false;    // the registers hold floats
+  bool address_made = false;  // they hold addresses: shown in hexadecimal
+
+  bool any() const { return !regs.empty() || address >= 0 || call || returns; }
+  // The register read first, in the same exchange as the continue.
+  int first() const { return !regs.empty() ? regs[0].second : address >= 0 ? address : returns ? 2 : call ? 29 : -1; }
+};
+
+Effects effects_of(std::string_view text) {
+  Effects f;
+  std::string_view op = spim::mnemonic(text);
+  const OpcodeRow* row = find_row(op);
+  if (!row) return f;
+  std::vector<std::string_view> ops = operands_of(text);
+  for (std::size_t i = 0; i < ops.size() && i < row->sig.n; i++)
+    if ((row->sig.writes >> i & 1) && row->sig.arg[i] == Arg::reg)
+      if (int n = mips_of(ops[i]); n >= 0) f.regs.emplace_back(ops[i], n);
+  // "[pN]" among what the line writes: the word at the address pN holds,
+  // unless the line changes pN too.
+  if (const char* w = std::strstr(row->doc.writes, "[p")) {
+    std::size_t k = static_cast<std::size_t>(w[2] - '1');
+    if (k < ops.size()) f.address = mips_of(ops[k]);
+    for (const auto& r : f.regs)
+      if (r.second == f.address) f.address = -1;
+  }
+  f.call = op == "cal";
+  f.returns = op == "rtn" && !ops.empty() && mips_of(ops[0]) >= 0;
+  f.address_made = op == "var" || op == "alc" || op == "gstr" ||
+                   (op == "cst" && !ops.empty() && ops[0].find_first_not_of("-0123456789") != std::string_view::npos);
+  f.real = op == "cstf" || op == "addf" || op == "subf" || op == "mulf" || op == "divf" || op == "negf";
+  return f;
+}
+
+std::string shown(uint32_t v, bool real) {
+  char b[32];
+  if (real) {
+    float x;
+    std::memcpy(&x, &v, sizeof x);
+    std::snprintf(b, sizeof b, "%g", static_cast<double>(x));
+  } else {
+    std::snprintf(b, sizeof b, "%d", static_cast<int32_t>(v));
+  }
+  return b;
+}
+
+// The number of argument words of the procedure entered at piece `entry`:
+// what its returns remove, when they agree; -1 when unknown.
+int arguments_of(const std::vector<run::Source>& srcs, const run::Translation& t, int32_t entry) {
+  int count = -1;
+  for (std::size_t p = static_cast<std::size_t>(entry) + 1; p < t.pieces.size(); p++) {
+    const run::Piece& pc = t.pieces[p];
+    if (pc.col != 1) continue;
+    std::string_view text = srcs[pc.file].line(pc.line);
+    std::string_view op = spim::mnemonic(text);
+    if (op == "ntr") break;
+    if (op != "rtn") continue;
+    std::vector<std::string_view> ops = operands_of(text);
+    std::size_t at = !ops.empty() && mips_of(ops[0]) >= 0 ? 1 : 0;
+    int k = -1;
+    if (at < ops.size() && ops[at].size() <= 3 && ops[at].find_first_not_of("0123456789") == std::string_view::npos)
+      k = std::atoi(std::string(ops[at]).c_str());
+    if (k < 0 || (count >= 0 && k != count)) return -1;
+    count = k;
+  }
+  return count;
+}
+
+// The values `f` names, read from SPIM where the program now stands (the
+// stop after the line), "" when there are none or one cannot be read.
+std::string values(Engine& e, const Effects& f, const std::vector<run::Source>& srcs, const run::Translation& t,
+                   std::map<int32_t, int>& args) {
+  std::string s;
+  auto read = [&](int n, uint32_t& v) { return e.peeked(n, v) || e.reg(n, v); };
+  auto add = [&](const std::string& item) {
+    s += s.empty() ? "    " : ", ";
+    s += item;
+  };
+  for (const auto& [name, n] : f.regs) {
+    uint32_t v = 0;
+    if (!read(n, v)) return "";
+    std::string item(name);
+    item += " = ";
+    add(item + (f.address_made ? spim::hex(v) : shown(v, f.real)));
+  }
+  if (f.address >= 0) {
+    uint32_t addr = 0, v = 0;
+    if (!read(f.address, addr) || !e.word(addr, v)) return "";
+    std::string item = "[";
+    item += spim::hex(addr);
+    add(item + "] = " + shown(v, false));
+  }
+  if (f.returns) {
+    uint32_t v = 0;
+    if (!read(2, v)) return "";
+    add("returns " + shown(v, false));
+  }
+  // A call stands at its procedure's first line, before the entry code.
+  int32_t p = e.piece();
+  if (f.call && p >= 0 && spim::mnemonic(srcs[t.pieces[p].file].line(t.pieces[p].line)) == "ntr") {
+    auto it = args.find(p);
+    if (it == args.end()) it = args.emplace(p, arguments_of(srcs, t, p)).first;
+    std::string item = "-> ";
+    item += e.procedure_of(p);
+    uint32_t sp = 0;
+    if (it->second >= 0 && read(29, sp)) {
+      // The arguments were pushed first to last below the caller's $sp; the
+      // call then moved $sp 56 bytes further down.
+      item += "(";
+      for (int j = 0; j < it->second; j++) {
+        uint32_t v = 0;
+        if (!e.word(sp + 56 + 4 * static_cast<uint32_t>(it->second - j), v)) return "";
+        if (j) item += ", ";
+        item += shown(v, false);
+      }
+      item += ")";
+    }
+    add(item);
+  }
+  return s;
+}
+
 }  // namespace
 
 int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, spim::SessionJob job,
@@ -53,11 +218,20 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
   bool closed = false;
   // The trace is buffered, and written out before anything of the
   // program's (its output, a wait for its input): the lines come in the
-  // order they ran, among what they printed.
+  // order they ran, among what they printed.  A line that changes values is
+  // held until the next stop, where they are read; should the program print
+  // first, it is written without them.  (A reading line is held over its
+  // wait for input: it shows what was read.)
   Out err(2, "standard error");
   bool trace_lost = false;
-  auto flush_trace = [&] {
+  std::string held;
+  auto flush_trace = [&](bool with_held = true) {
     try {
+      if (with_held && !held.empty()) {
+        err.raw(held);
+        err.raw("\n");
+        held.clear();
+      }
       err.flush();
     } catch (const Fatal&) {
       trace_lost = true;
@@ -68,7 +242,7 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
     if (!closed && !write_all(1, s)) closed = true;
   });
   e.set_input([&](std::string& more) {
-    flush_trace();
+    flush_trace(false);
     char b[4096];
     for (;;) {
       ssize_t r = ::read(0, b, sizeof b);
@@ -87,8 +261,23 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
   uint64_t lines = 0;
   uint32_t depth = 0;
   bool returned = false;  // the last line was a return
+  Effects owed;           // of the held line
+  std::map<int32_t, int> args;
   Stop s = e.run();
   while ((s == Stop::breakpoint || s == Stop::line) && !closed && !trace_lost) {
+    if (!held.empty()) {
+      held += values(e, owed, srcs, t, args);
+      flush_trace();
+    }
+    if (lines == o.trace_limit) {
+      std::vector<int> all;
+      for (const Breakpoint& b : e.breakpoints()) all.push_back(b.number);
+      for (int n : all) e.delete_breakpoint(n);
+      flush_trace();
+      note("the trace stops after " + std::to_string(lines) + " lines (--trace-limit); the program runs on untraced");
+      s = e.cont();
+      break;
+    }
     int32_t p = e.piece();
     if (p >= 0) {
       const run::Piece& pc = t.pieces[p];
@@ -98,21 +287,23 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
       if (op == "ntr") depth++;
       returned = op == "rtn";
       // Indented by call depth: the main constructor's lines are not.
-      for (uint32_t i = 1; i < depth; i++) err.raw("  ");
-      err.raw(srcs[pc.file].name);
-      err.raw(":");
-      err.raw(std::to_string(pc.line));
-      err.raw(": ");
-      err.raw(check::Diags::escape(text));
-      err.raw("\n");
+      std::string line;
+      for (uint32_t i = 1; i < depth; i++) line += "  ";
+      line += srcs[pc.file].name;
+      line += ":";
+      line += std::to_string(pc.line);
+      line += ": ";
+      line += check::Diags::escape(text);
+      owed = effects_of(text);
+      if (owed.any()) {
+        held = std::move(line);
+        e.peek_after(owed.first());
+      } else {
+        err.raw(line);
+        err.raw("\n");
+      }
     }
-    if (++lines == o.trace_limit) {
-      std::vector<int> all;
-      for (const Breakpoint& b : e.breakpoints()) all.push_back(b.number);
-      for (int n : all) e.delete_breakpoint(n);
-      flush_trace();
-      note("the trace stops after " + std::to_string(lines) + " lines (--trace-limit); the program runs on untraced");
-    }
+    lines++;
     s = e.cont();
   }
   flush_trace();

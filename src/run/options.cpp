@@ -166,7 +166,9 @@ Options:
   --stack BYTES        let SPIM's stack grow to this size (SPIM's -lstack)
   --spim PATH          the SPIM to run (default: spim on the PATH)
   --trace              write every line as it runs to standard error,
-                       FILE:LINE: text, indented by call depth
+                       FILE:LINE: text, indented by call depth, then
+                       what the line changed (r4 = 0, [ADDR] = 55,
+                       -> Proc(1, 2), returns 3)
   --trace-limit N      trace this many lines, then run on untraced
                        (default 10000)
   --help               show this text

@@ -126,6 +126,11 @@ bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& 
 }
 
 bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& a, bool stream) {
+  return command(cmd, input, a, stream, {}, a);
+}
+
+bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& a, bool stream,
+                          std::string_view then, Answer& b) {
   a.out.clear();
   a.out_bytes = 0;
   a.err.clear();
@@ -133,6 +138,13 @@ bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& 
   std::string line(cmd);
   line.push_back('\n');
   line.append(input);
+  if (!then.empty()) {
+    b.out.clear();
+    b.out_bytes = 0;
+    b.err.clear();
+    line.append(then);
+    line.push_back('\n');
+  }
   if (!write_all(master_, line)) return false;
   if (stream) {
     // Published first, then the request looked at: an interrupt() at any
@@ -143,7 +155,9 @@ bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& 
       ::kill(pid_, SIGINT);
     }
   }
+  split_ = !then.empty();
   bool ok = wait_prompt(a, stream, job_.wall_limit_ms);
+  split_ = false;
   running_pid_ = -1;
   // The instruction limit interrupts SPIM from within: its message is
   // matched like that of an interrupt sent from here.
@@ -152,7 +166,9 @@ bool SpimSession::command(std::string_view cmd, std::string_view input, Answer& 
     sent_ += stops - limit_stops_;
     limit_stops_ = stops;
   }
-  if (ok) take_stray_interrupts(a);
+  if (ok && !then.empty()) ok = wait_prompt(b, false, job_.wall_limit_ms);
+  ahead_.clear();
+  if (ok) take_stray_interrupts(a, then.empty() ? nullptr : &b);
   return ok;
 }
 
@@ -165,9 +181,11 @@ void SpimSession::interrupt() {
   }
 }
 
-void SpimSession::take_stray_interrupts(const Answer& a) {
+void SpimSession::take_stray_interrupts(const Answer& a, const Answer* b) {
   constexpr std::string_view kMessage = "Execution interrupted";
   for (std::size_t at = a.out.find(kMessage); at != std::string::npos; at = a.out.find(kMessage, at + 1)) seen_++;
+  if (b)
+    for (std::size_t at = b->out.find(kMessage); at != std::string::npos; at = b->out.find(kMessage, at + 1)) seen_++;
   // An interrupt that reached SPIM just after the program stopped is
   // answered on its own, at the prompt: read it now, so that it is not
   // taken for the answer to the next command.
@@ -217,6 +235,18 @@ bool SpimSession::wait_prompt(Answer& a, bool stream, int timeout_ms) {
   // at once.
   constexpr int kQuietMs = 30;
   char buf[1 << 16];
+  if (!ahead_.empty()) {
+    a.out.swap(ahead_);
+    ahead_.clear();
+    a.out_bytes = a.out.size();
+    if (a.out.size() >= kPrompt.size() && a.out.compare(a.out.size() - kPrompt.size(), kPrompt.size(), kPrompt) == 0) {
+      a.out.resize(a.out.size() - kPrompt.size());
+      a.out_bytes -= kPrompt.size();
+      drain(err_.r, a.err);
+      drain(ctl_pipe_.r, ctl_);
+      return true;
+    }
+  }
   for (;;) {
     pollfd p[3] = {{out_.r, POLLIN, 0}, {err_open_ ? err_.r : -1, POLLIN, 0}, {ctl_open_ ? ctl_pipe_.r : -1, POLLIN, 0}};
     bool lone_newline = stream && sink_ && a.out == "\n";
@@ -241,6 +271,14 @@ bool SpimSession::wait_prompt(Answer& a, bool stream, int timeout_ms) {
       a.out.append(buf, static_cast<std::size_t>(got));
       a.out_bytes += static_cast<uint64_t>(got);
       if (a.out.size() > 2 * kKeep) a.out.erase(0, a.out.size() - kKeep);
+      if (split_) {
+        std::size_t end = a.out.find(kPrompt);
+        if (end != std::string::npos && end + kPrompt.size() < a.out.size()) {
+          ahead_ = a.out.substr(end + kPrompt.size());
+          a.out.resize(end + kPrompt.size());
+          a.out_bytes -= ahead_.size();
+        }
+      }
       if (a.out.size() >= kPrompt.size() && a.out.compare(a.out.size() - kPrompt.size(), kPrompt.size(), kPrompt) == 0) {
         a.out.resize(a.out.size() - kPrompt.size());
         a.out_bytes -= kPrompt.size();

@@ -60,6 +60,11 @@ class SpimSession {
   // its last bytes (which may be SPIM's own stop message and prompt): `a.out`
   // holds only those.
   bool command(std::string_view cmd, std::string_view input, Answer& a, bool stream);
+  // And, given `then` (a command that does not run the program), sends it in
+  // the same write, to be answered where `cmd` left SPIM, in `b`: one
+  // exchange instead of two.  (Not behind input: the program would read it.)
+  bool command(std::string_view cmd, std::string_view input, Answer& a, bool stream, std::string_view then,
+               Answer& b);
   void set_sink(std::function<void(std::string_view)> sink) { sink_ = std::move(sink); }
   // What the trap file wrote to its control descriptor so far.
   std::string& control() { return ctl_; }
@@ -86,8 +91,12 @@ class SpimSession {
  private:
   bool launch(std::string& error);
   bool wait_prompt(Answer& a, bool stream, int timeout_ms);
+  // With a second command sent behind the first, the first answer ends at
+  // the first prompt, and what came after it is the next answer's start.
+  bool split_ = false;
+  std::string ahead_;
   // Reads the answers that interrupts sent too late left behind.
-  void take_stray_interrupts(const Answer& a);
+  void take_stray_interrupts(const Answer& a, const Answer* b = nullptr);
 
   SessionJob job_;
   NamedText trap_, prog_;

@@ -6,7 +6,7 @@ status=$?
 want='trace.ic:14:         pint rr
 42 trace.ic:15:         pln
 
-trace.ic:16:         cst 5, r1
+trace.ic:16:         cst 5, r1    r1 = 5
 trace.ic:17:         pint r1
 5 trace.ic:18:         pln
 '

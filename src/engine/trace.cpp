@@ -169,7 +169,8 @@ std::string values(Engine& e, const Effects& f, const std::vector<run::Source>& 
   if (f.returns) {
     uint32_t v = 0;
     if (!read(2, v)) return "";
-    add("returns " + shown(v, false));
+    std::string item = "returns ";
+    add(item + shown(v, false));
   }
   // A call stands at its procedure's first line, before the entry code.
   int32_t p = e.piece();

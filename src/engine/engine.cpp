@@ -470,8 +470,12 @@ Stop Engine::resume(std::string_view cmd) {
     }
     spim::Answer a, b;
     arm_limit();
+    // The register read goes behind the continue only where nothing but
+    // SPIM can write before the stop: a line that writes a register prints
+    // nothing (the console's output opcodes write none), and never at a read,
+    // whose syscall would take the command as the program's input.
     std::string then;
-    if (peek >= 0 && input.empty()) then = "print $" + std::to_string(peek);
+    if (peek >= 0 && input.empty() && !at_read) then = "print $" + std::to_string(peek);
     if (!session_.command(cmd, input, a, true, then, b)) {
       running_ = false;
       return Stop::died;

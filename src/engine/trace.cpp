@@ -1,5 +1,6 @@
 #include "engine/trace.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -201,6 +202,27 @@ std::string values(Engine& e, const Effects& f, const std::vector<run::Source>& 
 
 int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, spim::SessionJob job,
               const run::Options& o) {
+  // The trace goes to --trace-file when there is one, opened (and emptied)
+  // before the program starts; the runner's own messages stay on standard
+  // error.
+  int trace_fd = 2;
+  if (!o.trace_file.empty()) {
+    trace_fd = ::open(o.trace_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (trace_fd < 0) {
+      std::string m = "cannot write the trace to ";
+      m += o.trace_file;
+      m += ": ";
+      m += std::strerror(errno);
+      note(m, check::Severity::error);
+      return 4;
+    }
+  }
+  struct CloseTrace {
+    int fd;
+    ~CloseTrace() {
+      if (fd != 2) ::close(fd);
+    }
+  } close_trace{trace_fd};
   MarkedAssembly a;
   mark_lines(t.plain, a);
   job.program = a.text;
@@ -223,7 +245,7 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
   // held until the next stop, where they are read; should the program print
   // first, it is written without them.  (A reading line is held over its
   // wait for input: it shows what was read.)
-  Out err(2, "standard error");
+  Out err(trace_fd, trace_fd == 2 ? "standard error" : o.trace_file.c_str());
   bool trace_lost = false;
   std::string held;
   auto flush_trace = [&](bool with_held = true) {
@@ -310,7 +332,9 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
   flush_trace();
 
   if (trace_lost) {
-    note("cannot write the trace to standard error", check::Severity::error);
+    std::string m = "cannot write the trace to ";
+    m += trace_fd == 2 ? "standard error" : o.trace_file;
+    note(m, check::Severity::error);
     return 4;
   }
   if (closed) return 4;

@@ -116,6 +116,14 @@ bool parse_options(int argc, char** argv, Options& o, std::string& error) {
     } else if (name == "--trace") {
       if (!flag()) return false;
       o.trace = true;
+    } else if (name == "--trace-file") {
+      if (!take()) return false;
+      if (value.empty()) {
+        error = "--trace-file wants a file name";
+        return false;
+      }
+      o.trace = true;
+      o.trace_file = std::string(value);
     } else if (name == "--trace-limit") {
       if (!take()) return false;
       if (!parse_size(value, uint64_t{1} << 40, o.trace_limit) || o.trace_limit == 0) {
@@ -169,6 +177,7 @@ Options:
                        FILE:LINE: text, indented by call depth, then
                        what the line changed (r4 = 0, [ADDR] = 55,
                        -> Proc(1, 2), returns 3)
+  --trace-file FILE    --trace, written to FILE instead
   --trace-limit N      trace this many lines, then run on untraced
                        (default 10000)
   --help               show this text

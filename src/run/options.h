@@ -29,6 +29,7 @@ struct Options {
   std::string spim = "spim";
   bool trace = false;              // --trace: every line to standard error
   uint64_t trace_limit = 10000;    // --trace-limit
+  std::string trace_file;          // --trace-file: the trace there, not on standard error
   bool help = false;
   bool version = false;
 };

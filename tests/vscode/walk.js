@@ -265,7 +265,21 @@ async function main() {
       const select = page.locator('.start-debug-action-item select');
       await select.waitFor({ state: 'attached', timeout: 10000 });
       await page.waitForFunction((n) => [...document.querySelectorAll('.start-debug-action-item select option')].some((o) => o.textContent === n), name, { timeout: 10000 });
-      await select.selectOption({ label: name }, { force: true });
+      // The choice counts once the status bar names it: a choice made while
+      // the last dialog goes away can be lost, and is made again.
+      const chosen = new RegExp(`${name.replace(/[.*+?^${}()|[\]\\]/g, '\\$&')} \\(ws\\)`);
+      for (let tries = 1; ; tries++) {
+        // (Again, by way of another one: choosing the option the list shows
+        // already changes nothing.)
+        if (tries > 1) await select.selectOption({ label: name === 'Relative' ? 'No program' : 'Relative' }, { force: true });
+        await select.selectOption({ label: name }, { force: true });
+        try {
+          await seeText(chosen, 3000, '.statusbar');
+          break;
+        } catch (e) {
+          if (tries === 5) throw e;
+        }
+      }
       await page.locator('.start-debug-action-item .codicon-debug-start').click();
     };
 

@@ -985,7 +985,7 @@ bool Engine::fresh(std::string& why) {
 }
 
 bool Engine::rerun(uint64_t to, const std::vector<uint32_t>& at, const Pick& pick, std::vector<Visit>* seen,
-                   std::string& why) {
+                   std::string& why, Scanned* count) {
   spim::InstructionCounter* c = session_.counter();
   for (;;) {
     uint64_t now = 0;
@@ -1028,6 +1028,10 @@ bool Engine::rerun(uint64_t to, const std::vector<uint32_t>& at, const Pick& pic
     if (saved_at_ && pc_ == saved_at_) {
       kept_valid_ = all_registers(kept_);
     } else if (seen && std::binary_search(at.begin(), at.end(), pc_)) {
+      if (count && ++count->stops > count->budget && count->budget) {
+        count->gave_up = true;
+        return true;
+      }
       Visit v;
       v.pc = pc_;
       instructions(v.at);
@@ -1037,7 +1041,7 @@ bool Engine::rerun(uint64_t to, const std::vector<uint32_t>& at, const Pick& pic
 }
 
 bool Engine::scan(uint64_t lo, uint64_t hi, const std::vector<uint32_t>& at, const Pick& pick,
-                  std::vector<Visit>& seen, std::string& why) {
+                  std::vector<Visit>& seen, std::string& why, Scanned& count) {
   replaying_ = true;
   bool ok = fresh(why) && rerun(lo, {}, {}, nullptr, why);
   if (ok && running_) {
@@ -1047,24 +1051,40 @@ bool Engine::scan(uint64_t lo, uint64_t hi, const std::vector<uint32_t>& at, con
         command("breakpoint " + hex(addr), a);
     // The instant `lo` itself: SPIM stopped before the breakpoint there.
     if (std::binary_search(at.begin(), at.end(), pc_)) {
+      count.stops++;
       Visit v;
       v.at = lo;
       v.pc = pc_;
       if (pick(v)) seen.push_back(std::move(v));
     }
-    ok = rerun(hi, at, pick, &seen, why);
+    ok = rerun(hi, at, pick, &seen, why, &count);
   }
   replaying_ = false;
   return ok;
 }
 
+// Each look back is a run repeated from the start, so what costs is the
+// number of looks and the stops within them.  The window grows sixteenfold
+// while the addresses were met in it; where they were not met at all,
+// nothing says the place is near, and the next look reaches the start, giving
+// up (for the sixteenfold window) when it stops too often.
 bool Engine::find_back(uint64_t now, uint64_t window, const std::vector<uint32_t>& at, const Pick& pick,
                        Visit& found, bool& none, std::string& why) {
+  constexpr uint64_t kFarStops = 4096;
   none = false;
-  for (uint64_t w = window;; w *= 16) {
-    uint64_t lo = now > w ? now - w : 0;
+  bool met = true, tried_far = false;
+  for (uint64_t w = window;;) {
+    Scanned count;
+    uint64_t far = met ? w : now;
+    if (!met) count.budget = kFarStops;
+    uint64_t lo = now > far ? now - far : 0;
     std::vector<Visit> seen;
-    if (!scan(lo, now, at, pick, seen, why)) return false;
+    if (!scan(lo, now, at, pick, seen, why, count)) return false;
+    if (count.gave_up) {
+      met = tried_far = true;
+      w *= 16;
+      continue;
+    }
     if (!seen.empty()) {
       found = seen.back();
       return true;
@@ -1073,6 +1093,8 @@ bool Engine::find_back(uint64_t now, uint64_t window, const std::vector<uint32_t
       none = true;
       return true;
     }
+    met = count.stops > 0 || tried_far;
+    if (met) w = far * 16;
   }
 }
 
@@ -1107,7 +1129,9 @@ Stop Engine::to_first_line(uint64_t now) {
   std::vector<Visit> seen;
   std::string why;
   std::vector<uint32_t> lines = line_starts();
-  if (!scan(0, std::min<uint64_t>(now, 4096), lines, [](Visit&) { return true; }, seen, why)) return back_out(now, why);
+  Scanned count;
+  if (!scan(0, std::min<uint64_t>(now, 4096), lines, [](Visit&) { return true; }, seen, why, count))
+    return back_out(now, why);
   return go_back(seen.empty() ? now : seen.front().at);
 }
 
@@ -1237,10 +1261,20 @@ Stop Engine::reverse_continue(const std::function<std::string()>& watched) {
     return v.hit || line;
   };
   std::string why;
-  for (uint64_t w = 65536;; w *= 16) {
-    uint64_t lo = now > w ? now - w : 0;
+  // The windows grow as find_back's do.
+  bool met = true, tried_far = false;
+  for (uint64_t w = 65536;;) {
+    Scanned count;
+    uint64_t far = met ? w : now;
+    if (!met) count.budget = 4096;
+    uint64_t lo = now > far ? now - far : 0;
     std::vector<Visit> seen;
-    if (!scan(lo, now, at, pick, seen, why)) return back_out(now, why);
+    if (!scan(lo, now, at, pick, seen, why, count)) return back_out(now, why);
+    if (count.gave_up) {
+      met = tried_far = true;
+      w *= 16;
+      continue;
+    }
     // The last hit, or the last line whose values differ from the line's before.
     const Visit* last_line = nullptr;
     const Visit* found = nullptr;
@@ -1262,6 +1296,8 @@ Stop Engine::reverse_continue(const std::function<std::string()>& watched) {
       return Stop::breakpoint;
     }
     if (lo == 0) return to_first_line(now);
+    met = count.stops > 0 || tried_far;
+    if (met) w = far * 16;
   }
 }
 

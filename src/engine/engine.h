@@ -234,15 +234,22 @@ class Engine {
   // A fresh SPIM with the program loaded and started, the input given so
   // far handed out again from its start.
   bool fresh(std::string& why);
+  // How a scan went: the stops at its addresses, and whether it gave up
+  // (more stops than its budget) before its end.
+  struct Scanned {
+    uint64_t stops = 0;
+    uint64_t budget = 0;  // 0: none
+    bool gave_up = false;
+  };
   // Runs the repeated program on to instant `to`, setting the values set
   // before; SPIM also stops at `at` (ascending), and the stops there that
   // `pick` takes are recorded in `seen`.  True at `to`, or at the program's
-  // end when `to` is past it.
+  // end when `to` is past it, or when `count` gave up.
   bool rerun(uint64_t to, const std::vector<uint32_t>& at, const Pick& pick, std::vector<Visit>* seen,
-             std::string& why);
+             std::string& why, Scanned* count = nullptr);
   // The stops at `at` in [lo, hi) that `pick` takes.
   bool scan(uint64_t lo, uint64_t hi, const std::vector<uint32_t>& at, const Pick& pick, std::vector<Visit>& seen,
-            std::string& why);
+            std::string& why, Scanned& count);
   // The last visit before `now` that `pick` takes, the window searched
   // growing back from `now` (`window` instructions first); `none` when
   // there is none since the start.

@@ -9,7 +9,7 @@ program in two files, //#line markers, and output shown as it is printed.
 import sys
 import time
 
-from ptyterm import Term, check, has, spim_alive
+from ptyterm import Term, check, has, hasnt, spim_alive
 
 debug, folder = sys.argv[1], sys.argv[2]
 
@@ -143,6 +143,33 @@ try:
     t.ctrl("c")
     has(t.prompt(), r"Program interrupted\.\nMain at chatty\.ic:1[01]", "Ctrl-C after the output")
     leave(t, "output as it is printed")
+finally:
+    t.close()
+# Input typed at the terminal is given again from the bytes typed when the run
+# goes back over its read: not asked for twice, its output not shown twice.
+t = session(["input.ic"])
+try:
+    t.cmd("break 12")
+    t.line("run")
+    t.expect("(input) ")
+    t.line("21")
+    has(t.prompt(), r"^Breakpoint 1, Main at input\.ic:12$", "the stop after the typed read")
+    has(t.cmd("reverse-step"), r"^11\s+gint r0$", "back before the read")
+    has(t.cmd("print r0"), r"^r0 = 0$", "the register as it was before the read")
+    s = t.cmd("next")
+    has(s, r"^12\s+psh r0$", "the read again, from what was typed")
+    hasnt(s, r"input", "no second request for the typed line")
+    has(t.cmd("print r0"), r"^r0 = 21$", "the value typed")
+    t.cmd("delete")
+    t.line("continue")
+    t.expect("(input) ")
+    t.line("hello")
+    t.expect("(input) ")
+    t.line("x")
+    s = t.prompt()
+    check(t.screen.count("42 \n") == 1, "the output before the way back shown once", t.screen)
+    has(s, r"\[program exited normally\]", "the run ends with the input typed afterwards")
+    leave(t, "typed input gone back over", note=False)
 finally:
     t.close()
 print("ok")

@@ -50,6 +50,17 @@ int mips_of(std::string_view r) {
   return k <= 13 ? 9 + k : -1;
 }
 
+// N of a float register fpN, -1 for anything else.
+int float_of(std::string_view r) {
+  if (r.size() < 3 || r.size() > 4 || r.substr(0, 2) != "fp" || (r.size() == 4 && r[2] == '0')) return -1;
+  int k = 0;
+  for (char c : r.substr(2)) {
+    if (c < '0' || c > '9') return -1;
+    k = k * 10 + (c - '0');
+  }
+  return k < 32 ? k : -1;
+}
+
 // A line's operands, comma-separated after its mnemonic, up to a comment.
 std::vector<std::string_view> operands_of(std::string_view text) {
   std::string_view rest = text.substr(std::min<std::size_t>(text.size(), code_column(text) - 1));
@@ -73,16 +84,29 @@ std::vector<std::string_view> operands_of(std::string_view text) {
 // word it stores, the procedure a call enters, the value a return hands back.
 struct Effects {
   std::vector<std::pair<std::string_view, int>> regs;  // name, MIPS register
+  std::vector<std::pair<std::string_view, int>> floats;  // name, float register
   int address = -1;     // the register holding the address of the word stored
   bool call = false;
   bool returns = false;
   bool real = false;    // the registers hold floats
   bool address_made = false;  // they hold addresses: shown in hexadecimal
 
-  bool any() const { return !regs.empty() || address >= 0 || call || returns; }
+  bool any() const { return !regs.empty() || !floats.empty() || address >= 0 || call || returns; }
   // The register read first, in the same exchange as the continue.
   int first() const { return !regs.empty() ? regs[0].second : address >= 0 ? address : returns ? 2 : call ? 29 : -1; }
 };
+
+// Whether a documentation column ("p1, [p2]") names operand i+1 itself.
+bool names(std::string_view column, std::size_t i) {
+  std::string p(1, 'p');
+  p += std::to_string(i + 1);  // built stepwise: GCC 12 warns falsely on "p" + ...
+  for (std::size_t at = column.find(p); at != std::string_view::npos; at = column.find(p, at + 1)) {
+    bool word = at > 0 && column[at - 1] == '[';
+    bool more = at + p.size() < column.size() && column[at + p.size()] >= '0' && column[at + p.size()] <= '9';
+    if (!word && !more) return true;
+  }
+  return false;
+}
 
 Effects effects_of(std::string_view text) {
   Effects f;
@@ -91,8 +115,13 @@ Effects effects_of(std::string_view text) {
   if (!row) return f;
   std::vector<std::string_view> ops = operands_of(text);
   for (std::size_t i = 0; i < ops.size() && i < row->sig.n; i++)
-    if ((row->sig.writes >> i & 1) && row->sig.arg[i] == Arg::reg)
+    if ((row->sig.writes >> i & 1) && row->sig.arg[i] == Arg::reg) {
       if (int n = mips_of(ops[i]); n >= 0) f.regs.emplace_back(ops[i], n);
+    } else if (row->sig.arg[i] == Arg::freg && names(row->doc.writes, i)) {
+      // The signature marks general registers only; the documentation
+      // names every operand written.
+      if (int n = float_of(ops[i]); n >= 0) f.floats.emplace_back(ops[i], n);
+    }
   // "[pN]" among what the line writes: the word at the address pN holds,
   // unless the line changes pN too.
   if (const char* w = std::strstr(row->doc.writes, "[p")) {
@@ -159,6 +188,12 @@ std::string values(Engine& e, const Effects& f, const std::vector<run::Source>& 
     std::string item(name);
     item += " = ";
     add(item + (f.address_made ? spim::hex(v) : shown(v, f.real)));
+  }
+  for (const auto& [name, n] : f.floats) {
+    uint32_t bits = 0;
+    if (!e.freg(n, bits)) return "";
+    std::string item(name);
+    add(item + " = " + shown(bits, true));
   }
   if (f.address >= 0) {
     uint32_t addr = 0, v = 0;

@@ -23,7 +23,10 @@ constexpr uint32_t kReadsAtEnd = 1000;
 }  // namespace
 
 Engine::Engine(const std::vector<run::Source>& srcs, const run::Translation& t, const MarkedAssembly& a)
-    : srcs_(srcs), t_(t), a_(a) {}
+    : srcs_(srcs), t_(t), a_(a) {
+  if (const char* e = std::getenv("QV_SNAPSHOT_EVERY"); e && std::strtoull(e, nullptr, 10) > 0)
+    snapshot_every_ = std::strtoull(e, nullptr, 10);
+}
 
 bool Engine::command(std::string_view cmd, spim::Answer& a) { return session_.command(cmd, a); }
 
@@ -384,6 +387,7 @@ bool Engine::refresh_pc() {
 }
 
 Stop Engine::run() {
+  forget();  // a new run: none of the last one's instants
   if (!session_.alive()) {
     // SPIM died (a data word executed): a new one, with the breakpoints again.
     std::string error;
@@ -419,6 +423,7 @@ Stop Engine::run() {
 }
 
 bool Engine::kill() {
+  forget();
   spim::Answer a;
   if (!session_.alive() || !command("reinitialize", a) || !session_.load(a)) return false;
   place_breakpoints();
@@ -909,7 +914,7 @@ bool Engine::set_reg(int n, uint32_t v, std::string& error) {
   bool counted = instructions(now);
   if (!poke(n, 0, v, error)) return false;
   // A run repeated to go back sets it again here.
-  if (counted) set_.push_back({now, n, 0, v});
+  if (counted) set(now, n, 0, v);
   return true;
 }
 
@@ -924,7 +929,7 @@ bool Engine::set_word(uint32_t addr, uint32_t v, std::string& error) {
   uint64_t now = 0;
   bool counted = instructions(now);
   if (!poke(0, addr, v, error)) return false;
-  if (counted) set_.push_back({now, 0, addr, v});
+  if (counted) set(now, 0, addr, v);
   return true;
 }
 
@@ -950,8 +955,90 @@ std::vector<uint32_t> Engine::line_starts() const {
   return v;  // a map's keys: ascending
 }
 
+void Engine::set(uint64_t at, int reg, uint32_t addr, uint32_t value) {
+  set_.push_back({at, reg, addr, value});
+  // A snapshot past this instant was taken without the value.
+  forget([at](const Snapshot& k) { return k.at <= at; });
+}
+
+void Engine::forget(const std::function<bool(const Snapshot&)>& keep) {
+  std::size_t kept = 0;
+  for (Snapshot& k : snapshots_) {
+    if (keep && keep(k)) {
+      snapshots_[kept++] = std::move(k);
+      continue;
+    }
+    if (k.generation == session_.generation()) session_.drop(k.number);
+  }
+  snapshots_.resize(kept);
+}
+
+void Engine::snapshot(uint64_t at) {
+  // At most this many: past it, every other one goes (the first stays).
+  constexpr std::size_t kMost = 48;
+  auto pos = std::lower_bound(snapshots_.begin(), snapshots_.end(), at,
+                              [](const Snapshot& k, uint64_t t) { return k.at < t; });
+  if (pos != snapshots_.end() && pos->at == at && pos->begun == begun_) return;
+  Snapshot k;
+  k.number = session_.checkpoint();
+  if (k.number < 0) return;
+  k.at = at;
+  k.generation = session_.generation();
+  k.own = own_;
+  k.made = made_;
+  k.given_at = given_at_;
+  k.set_at = set_at_;
+  k.pc = pc_;
+  k.piece = piece_;
+  k.begun = begun_;
+  k.running = running_;
+  k.kept_valid = kept_valid_;
+  k.kept = kept_;
+  k.control = session_.control();
+  snapshots_.insert(pos, std::move(k));
+  if (snapshots_.size() > kMost) {
+    std::size_t i = 0;
+    forget([&i](const Snapshot&) { return i++ % 2 == 0; });
+  }
+}
+
+bool Engine::restore(uint64_t to, std::string& why) {
+  for (std::size_t i = snapshots_.size(); i-- > 0;) {
+    const Snapshot& k = snapshots_[i];
+    if (k.at > to || k.generation != session_.generation()) continue;
+    std::string error;
+    if (!session_.resume(k.number, error)) {
+      snapshots_.erase(snapshots_.begin() + static_cast<std::ptrdiff_t>(i));
+      continue;
+    }
+    if (on_spawn_) on_spawn_(session_.pid());
+    own_ = k.own;
+    made_ = k.made;
+    given_at_ = k.given_at;
+    set_at_ = k.set_at;
+    pc_ = k.pc;
+    piece_ = k.piece;
+    begun_ = k.begun;
+    running_ = k.running;
+    kept_valid_ = k.kept_valid;
+    kept_ = k.kept;
+    session_.control() = k.control;
+    limit_stops_ = session_.counter() ? session_.counter()->stops() : 0;
+    fault_ = spim::SpimRun{};
+    post_mortem_ = false;
+    hit_ = 0;
+    if (!begun_ && !session_.go()) {
+      why = "SPIM did not start the program again";
+      return false;
+    }
+    return true;
+  }
+  return fresh(why);
+}
+
 bool Engine::fresh(std::string& why) {
   std::string error;
+  forget();
   if (!session_.restart(error)) {
     why = "SPIM did not start again: " + error;
     return false;
@@ -977,6 +1064,9 @@ bool Engine::fresh(std::string& why) {
   hit_ = 0;
   running_ = true;
   begun_ = false;
+  // The start, parked: what later goes back this far starts from here, and
+  // the snapshots taken on the way stay with the SPIM they belong to.
+  snapshot(0);
   if (!session_.counter() || !session_.go()) {
     why = "SPIM did not start the program again";
     return false;
@@ -999,6 +1089,13 @@ bool Engine::rerun(uint64_t to, const std::vector<uint32_t>& at, const Pick& pic
     if (begun_ && now >= to) return true;
     uint64_t stop = to;
     if (set_at_ < set_.size() && set_[set_at_].at < stop) stop = set_[set_at_].at;
+    // A run repeated with no stops but its own parks a copy of SPIM now and
+    // then (some 16 on the way), so that going back later starts nearer.
+    if (replaying_ && at.empty()) {
+      uint64_t every = std::max<uint64_t>(snapshot_every_, to / 16);
+      if (begun_ && now > 0 && now % every == 0) snapshot(now);
+      stop = std::min(stop, (now / every + 1) * every);
+    }
     std::string input;
     if (begun_ && std::binary_search(reads_.begin(), reads_.end(), pc_) && feed(input) != Got::bytes) {
       why = "the program reads more input than it was given";
@@ -1043,7 +1140,7 @@ bool Engine::rerun(uint64_t to, const std::vector<uint32_t>& at, const Pick& pic
 bool Engine::scan(uint64_t lo, uint64_t hi, const std::vector<uint32_t>& at, const Pick& pick,
                   std::vector<Visit>& seen, std::string& why, Scanned& count) {
   replaying_ = true;
-  bool ok = fresh(why) && rerun(lo, {}, {}, nullptr, why);
+  bool ok = restore(lo, why) && rerun(lo, {}, {}, nullptr, why);
   if (ok && running_) {
     spim::Answer a;
     for (uint32_t addr : at)
@@ -1101,15 +1198,17 @@ bool Engine::find_back(uint64_t now, uint64_t window, const std::vector<uint32_t
 Stop Engine::go_back(uint64_t to) {
   std::string why;
   replaying_ = true;
-  bool ok = fresh(why) && rerun(to, {}, {}, nullptr, why);
+  bool ok = restore(to, why) && rerun(to, {}, {}, nullptr, why);
   replaying_ = false;
   if (!ok) {
     running_ = history_ = false;
     why_ = "Cannot go back: " + why + ".";
     return Stop::error;
   }
-  // What was set by hand later is gone with the future it was set in.
+  // What was set by hand later is gone with the future it was set in, and
+  // so are the snapshots that had it.
   set_.resize(set_at_);
+  forget([this](const Snapshot& k) { return k.set_at <= set_.size(); });
   spim::Answer a;
   std::vector<uint32_t> placed;
   for (const Breakpoint& b : bps_) {

@@ -218,6 +218,34 @@ class Engine {
   // The first address after the assembled code.
   bool text_end(uint32_t& end);
 
+  // A checkpoint of the session's, parked at instant `at` of a repeated run
+  // that stopped there with only its own breakpoints, and what this engine
+  // knew of the run there.
+  struct Snapshot {
+    uint64_t at = 0;
+    int number = -1;
+    unsigned generation = 0;
+    uint64_t own = 0, made = 0;
+    std::size_t given_at = 0, set_at = 0;
+    uint32_t pc = 0;
+    int32_t piece = -1;
+    bool begun = false, running = false, kept_valid = false;
+    std::array<uint32_t, 32> kept{};
+    std::string control;
+  };
+  std::vector<Snapshot> snapshots_;  // by instant
+  // A run repeated with only its own stops parks a copy of SPIM every so
+  // many instructions, at least (a copy slows SPIM a little: its pages are
+  // copied as it writes them).  QV_SNAPSHOT_EVERY sets it, for tests.
+  uint64_t snapshot_every_ = uint64_t{1} << 20;
+  // Parks the SPIM of a repeated run standing at instant `at`.
+  void snapshot(uint64_t at);
+  // A SPIM at the latest instant at or before `to` that a snapshot or a
+  // fresh start gives, the engine as it was there.
+  bool restore(uint64_t to, std::string& why);
+  // Drops the snapshots that `keep` refuses, and all once none is kept.
+  void forget(const std::function<bool(const Snapshot&)>& keep = {});
+
   // One stop of a repeated run at an address asked for.
   struct Visit {
     uint64_t at = 0;       // the instant
@@ -329,6 +357,8 @@ class Engine {
     uint32_t addr, value;
   };
   std::vector<SetByHand> set_;
+  // Records a value set by hand at instant `at`.
+  void set(uint64_t at, int reg, uint32_t addr, uint32_t value);
   std::size_t set_at_ = 0;      // the next of them a repeated run sets
   bool begun_ = false;          // a repeated run has been given `run`
   bool history_ = false;        // the run so far can be repeated

@@ -22,7 +22,13 @@ struct CounterPage {
   uint32_t state;       // library: kLoaded | kTimerSeen
   uint64_t count;       // library: instructions so far
   uint32_t stops;       // library: how often the limit stopped SPIM
-  uint32_t pad;
+  // Checkpoints.  SIGUSR1 at SPIM's prompt parks a copy of SPIM there
+  // (parked_pid); SIGUSR2 to a parked copy makes a copy of it the SPIM that
+  // answers (live_pid), the parked one staying for later.  `handed` counts
+  // both answers.
+  int32_t parked_pid;   // library: the copy parked, -1: none could be made
+  int32_t live_pid;     // library: the copy woken, -1: none could be made
+  uint32_t handed;      // library
 };
 
 inline constexpr char kCounterMagic[8] = "qvcount";

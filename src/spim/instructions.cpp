@@ -85,6 +85,10 @@ bool InstructionCounter::available() const {
   return (s & (kLoaded | kTimerSeen)) == (kLoaded | kTimerSeen);
 }
 
+bool InstructionCounter::loaded() const {
+  return page_ && (__atomic_load_n(&page_->state, __ATOMIC_RELAXED) & kLoaded) != 0;
+}
+
 uint64_t InstructionCounter::count() const { return page_ ? __atomic_load_n(&page_->count, __ATOMIC_RELAXED) : 0; }
 
 uint32_t InstructionCounter::stops() const { return page_ ? __atomic_load_n(&page_->stops, __ATOMIC_RELAXED) : 0; }
@@ -100,6 +104,16 @@ uint64_t InstructionCounter::limit() const { return page_ ? __atomic_load_n(&pag
 void InstructionCounter::reset() {
   if (page_) __atomic_store_n(&page_->count, 0, __ATOMIC_RELAXED);
 }
+
+uint32_t InstructionCounter::handed() const {
+  return page_ ? __atomic_load_n(&page_->handed, __ATOMIC_ACQUIRE) : 0;
+}
+
+int32_t InstructionCounter::parked_pid() const {
+  return page_ ? __atomic_load_n(&page_->parked_pid, __ATOMIC_RELAXED) : -1;
+}
+
+int32_t InstructionCounter::live_pid() const { return page_ ? __atomic_load_n(&page_->live_pid, __ATOMIC_RELAXED) : -1; }
 
 int hand_over(const std::string& library, InstructionCounter& counter, std::vector<std::string>& env) {
   int lib = library.empty() ? -1 : ::open(library.c_str(), O_RDONLY | O_CLOEXEC);

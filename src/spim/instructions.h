@@ -53,6 +53,8 @@ class InstructionCounter {
   // Whether the count is SPIM's: the library was loaded and saw SPIM start
   // its timer.
   bool available() const;
+  // Whether the library is in SPIM at all.
+  bool loaded() const;
   uint64_t count() const;
   uint32_t stops() const;
   // Stop before the instruction after `raw` counted ones (0: none).
@@ -60,6 +62,11 @@ class InstructionCounter {
   uint64_t limit() const;
   // A new program run: the count back to 0 (SPIM stands at its prompt).
   void reset();
+  // The library's answers about checkpoints (counter.h): `handed` changes
+  // with each.
+  uint32_t handed() const;
+  int32_t parked_pid() const;
+  int32_t live_pid() const;
 
  private:
   int fd_ = -1;

@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,6 +23,16 @@ namespace {
 
 constexpr std::string_view kPrompt = "(spim) ";
 constexpr std::size_t kKeep = std::size_t{1} << 20;
+
+// A descriptor that becomes readable when process `pid` ends, -1: none
+// (a kernel before 5.3).  SPIM's copies hold its pipes too, so its end is
+// not seen as their end of file.
+int pidfd_of(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+
+bool send(int pidfd, pid_t pid, int sig) {
+  if (pidfd >= 0) return ::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0) == 0;
+  return ::kill(pid, sig) == 0;
+}
 
 }  // namespace
 
@@ -106,6 +118,9 @@ bool SpimSession::launch(std::string& error) {
     errno = e;
     return fail("cannot run SPIM");
   }
+  pidfd_ = pidfd_of(pid_);
+  child_ = true;
+  generation_++;
   for (int fd : {out_.r, err_.r, ctl_pipe_.r}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
   Answer a;
   if (!wait_prompt(a, false, job_.wall_limit_ms)) {
@@ -248,10 +263,13 @@ bool SpimSession::wait_prompt(Answer& a, bool stream, int timeout_ms) {
     }
   }
   for (;;) {
-    pollfd p[3] = {{out_.r, POLLIN, 0}, {err_open_ ? err_.r : -1, POLLIN, 0}, {ctl_open_ ? ctl_pipe_.r : -1, POLLIN, 0}};
+    pollfd p[4] = {{out_.r, POLLIN, 0},
+                   {err_open_ ? err_.r : -1, POLLIN, 0},
+                   {ctl_open_ ? ctl_pipe_.r : -1, POLLIN, 0},
+                   {pidfd_, POLLIN, 0}};
     bool lone_newline = stream && sink_ && a.out == "\n";
     int wait = lone_newline && (timeout_ms < 0 || timeout_ms > kQuietMs) ? kQuietMs : timeout_ms;
-    int n = ::poll(p, 3, wait);
+    int n = ::poll(p, 4, wait);
     if (n < 0 && errno == EINTR) continue;
     if (n == 0 && wait != timeout_ms) {
       sink_(a.out);
@@ -261,6 +279,10 @@ bool SpimSession::wait_prompt(Answer& a, bool stream, int timeout_ms) {
     if (n <= 0) return false;
     if (p[2].revents) ctl_open_ = drain(ctl_pipe_.r, ctl_);
     if (p[1].revents) err_open_ = drain(err_.r, a.err);
+    if (p[3].revents && !p[0].revents) {
+      dead_ = true;  // SPIM ended, and all it wrote has been read
+      return false;
+    }
     if (p[0].revents) {
       ssize_t got = ::read(out_.r, buf, sizeof buf);
       if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -299,16 +321,95 @@ bool SpimSession::wait_prompt(Answer& a, bool stream, int timeout_ms) {
   }
 }
 
-void SpimSession::stop() {
+void SpimSession::end_live() {
   if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    int st;
-    while (::waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
+    send(pidfd_, pid_, SIGKILL);
+    if (child_) {
+      int st;
+      while (::waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
+      }
+    } else if (pidfd_ >= 0) {
+      // A copy's end is reaped by its parent; here it is only awaited, so
+      // that no two SPIMs ever read the terminal.
+      pollfd p{pidfd_, POLLIN, 0};
+      while (::poll(&p, 1, 5000) < 0 && errno == EINTR) {
+      }
     }
     pid_ = -1;
   }
+  if (pidfd_ >= 0) ::close(pidfd_);
+  pidfd_ = -1;
+}
+
+void SpimSession::stop() {
+  end_live();
+  for (std::size_t i = 0; i < parked_.size(); i++) drop(static_cast<int>(i));
+  parked_.clear();
   if (master_ >= 0) ::close(master_);
   master_ = -1;
+}
+
+bool SpimSession::handed_since(uint32_t before, int ms) {
+  timespec pause{0, 20000};
+  for (int waited = 0; counter_->handed() == before; waited++) {
+    if (waited * 20 > ms * 1000) return false;
+    ::nanosleep(&pause, nullptr);
+  }
+  return true;
+}
+
+int SpimSession::checkpoint() {
+  if (!counter_ || !counter_->loaded() || pid_ <= 0 || dead_ || pidfd_ < 0) return -1;
+  uint32_t before = counter_->handed();
+  if (!send(pidfd_, pid_, SIGUSR1) || !handed_since(before, 5000)) return -1;
+  pid_t copy = counter_->parked_pid();
+  if (copy <= 0) return -1;
+  Parked k{copy, pidfd_of(copy)};
+  if (k.pidfd < 0) {
+    ::kill(copy, SIGKILL);
+    return -1;
+  }
+  parked_.push_back(k);
+  return static_cast<int>(parked_.size() - 1);
+}
+
+bool SpimSession::resume(int number, std::string& error) {
+  if (number < 0 || static_cast<std::size_t>(number) >= parked_.size() || parked_[number].pid <= 0 || !counter_) {
+    error = "no such checkpoint";
+    return false;
+  }
+  end_live();
+  Parked& k = parked_[static_cast<std::size_t>(number)];
+  uint32_t before = counter_->handed();
+  pid_t live = -1;
+  if (send(k.pidfd, k.pid, SIGUSR2) && handed_since(before, 5000)) live = counter_->live_pid();
+  int fd = live > 0 ? pidfd_of(live) : -1;
+  if (fd < 0) {
+    if (live > 0) ::kill(live, SIGKILL);
+    drop(number);
+    error = "the parked SPIM did not wake";
+    dead_ = true;
+    return false;
+  }
+  pid_ = live;
+  pidfd_ = fd;
+  child_ = false;
+  dead_ = false;
+  // What the SPIM that ended may have left unread is not this one's.
+  std::string junk;
+  drain(out_.r, junk);
+  drain(err_.r, junk);
+  ahead_.clear();
+  limit_stops_ = counter_->stops();
+  return true;
+}
+
+void SpimSession::drop(int number) {
+  if (number < 0 || static_cast<std::size_t>(number) >= parked_.size()) return;
+  Parked& k = parked_[static_cast<std::size_t>(number)];
+  if (k.pid > 0) send(k.pidfd, k.pid, SIGKILL);
+  if (k.pidfd >= 0) ::close(k.pidfd);
+  k = Parked{};
 }
 
 }  // namespace qv::spim

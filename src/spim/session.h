@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "spim/instructions.h"
 #include "spim/os.h"
@@ -88,8 +89,30 @@ class SpimSession {
   // An interrupt asked for and not sent: taken (false: none).
   bool take_interrupt() { return pending_.exchange(0) != 0; }
 
+  // Checkpoints: copies of SPIM parked at its prompt as it stands now, each
+  // of which can later be made the SPIM that answers, as often as wanted
+  // (the one answering then ends).  SPIM must stand at its prompt and run
+  // with the counting library.  A new SPIM (start, restart) ends them all;
+  // `generation` tells which SPIM they belong to.
+  int checkpoint();  // its number, -1: none was made
+  bool resume(int number, std::string& error);
+  void drop(int number);
+  unsigned generation() const { return generation_; }
+
  private:
   bool launch(std::string& error);
+  // Ends the SPIM that answers, and waits until it has.
+  void end_live();
+  // Waits until the library's answer has come: false after `ms`.
+  bool handed_since(uint32_t before, int ms);
+  struct Parked {
+    pid_t pid = -1;
+    int pidfd = -1;
+  };
+  std::vector<Parked> parked_;
+  int pidfd_ = -1;          // the SPIM that answers, to see it end
+  bool child_ = false;      // it is this process's own child (else a parked copy's)
+  unsigned generation_ = 0;
   bool wait_prompt(Answer& a, bool stream, int timeout_ms);
   // With a second command sent behind the first, the first answer ends at
   // the first prompt, and what came after it is the next answer's start.

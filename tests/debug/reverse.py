@@ -5,7 +5,9 @@ Random programs (loops, calls with arguments, stores into the frame, input
 read from a file) are stepped forward recording every register, the stack's
 words and the frames; then stepped back (reverse-step, reverse-next,
 reverse-finish, reverse-continue), and each state reached must equal the one
-recorded at the same instant on the way forward.
+recorded at the same instant on the way forward.  Every other seed parks
+copies of SPIM every few instructions (QV_SNAPSHOT_EVERY), so that going back
+starts from them rather than from the start.
 
     reverse.py QUORVELIN_DEBUG [SEEDS]
 """
@@ -52,8 +54,9 @@ STATE = ["print %d" % MARK, "info instructions", "info registers", "print $pc", 
 
 
 def session(folder, cmds):
+    env = dict(os.environ, QV_SNAPSHOT_EVERY="97") if snapshots else os.environ
     r = subprocess.run([debug, "--batch", "p.ic"], cwd=folder, input="\n".join(cmds) + "\nquit\n",
-                       capture_output=True, text=True, timeout=100)
+                       capture_output=True, text=True, timeout=100, env=env)
     return r.stdout
 
 
@@ -89,6 +92,7 @@ def check(what, forward, back, expect_at=None):
 
 
 for seed in range(seeds):
+    snapshots = seed % 2 == 1
     rnd = random.Random(seed)
     with tempfile.TemporaryDirectory() as folder:
         with open(os.path.join(folder, "p.ic"), "w") as f:

@@ -32,6 +32,7 @@
 // A library inside another program: its state is the few statics below.
 #include <dlfcn.h>
 #include <errno.h>
+#include <poll.h>
 #include <stdio.h>
 #include <sys/select.h>
 #include <signal.h>
@@ -132,6 +133,63 @@ void count_one() {
   __atomic_store_n(&p->count, c + 1, __ATOMIC_RELAXED);
 }
 
+// Checkpoints (see counter.h).  SPIM stands at its prompt, waiting for a
+// command on its terminal (descriptor 0), when its starter sends SIGUSR1:
+// the handler forks, and the copy waits in the handler, with every other
+// signal blocked (a Ctrl-C meant for the SPIM that runs must not wake it),
+// until SIGUSR2 asks for a copy of it to run on: that copy returns from the
+// handler into SPIM's read of its next command, as if nothing had happened,
+// with the instruction count the parked copy had.  A parked copy ends when
+// its starter closes the terminal.  The copies that end are reaped by the
+// kernel (SIGCHLD ignored: SPIM has no children of its own).
+volatile sig_atomic_t g_wake = 0;
+
+void hand(int32_t CounterPage::*field, pid_t pid) {
+  __atomic_store_n(&(g_page->*field), static_cast<int32_t>(pid), __ATOMIC_RELAXED);
+  __atomic_add_fetch(&g_page->handed, 1, __ATOMIC_RELEASE);
+}
+
+void on_wake(int) { g_wake = 1; }
+
+void on_checkpoint(int) {
+  int saved = errno;
+  uint64_t count = __atomic_load_n(&g_page->count, __ATOMIC_RELAXED);
+  g_wake = 0;
+  pid_t copy = fork();
+  if (copy != 0) {
+    hand(&CounterPage::parked_pid, copy < 0 ? -1 : copy);
+    errno = saved;
+    return;
+  }
+  sigset_t wait;
+  sigfillset(&wait);
+  sigdelset(&wait, SIGUSR2);
+  for (;;) {
+    pollfd p = {0, 0, 0};  // only its hang-up: the starter closed the terminal
+    int n = ppoll(&p, 1, nullptr, &wait);
+    if (n > 0) _exit(0);
+    if (!g_wake) continue;
+    g_wake = 0;
+    pid_t live = fork();
+    if (live == 0) {
+      __atomic_store_n(&g_page->count, count, __ATOMIC_RELAXED);
+      hand(&CounterPage::live_pid, getpid());
+      g_reuse = 0;
+      errno = saved;
+      return;
+    }
+    if (live < 0) hand(&CounterPage::live_pid, -1);
+  }
+}
+
+void install(int sig, void (*handler)(int), int flags) {
+  struct sigaction sa {};
+  sa.sa_handler = handler;
+  sigfillset(&sa.sa_mask);
+  sa.sa_flags = flags;
+  sigaction(sig, &sa, nullptr);
+}
+
 // "/proc/self/fd/N" -> N, else -1.
 int preload_fd(const char* s) {
   const char* prefix = "/proc/self/fd/";
@@ -158,6 +216,11 @@ __attribute__((constructor)) void start() {
       }
     }
     if (g_page) close(qv::spim::kCounterFd);
+  }
+  if (g_page) {
+    install(SIGUSR1, on_checkpoint, SA_RESTART);
+    install(SIGUSR2, on_wake, SA_RESTART);
+    install(SIGCHLD, SIG_IGN, 0);
   }
   int lib = preload_fd(getenv("LD_PRELOAD"));
   if (lib > 2) close(lib);

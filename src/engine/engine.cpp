@@ -963,9 +963,11 @@ void Engine::set(uint64_t at, int reg, uint32_t addr, uint32_t value) {
 
 void Engine::forget(const std::function<bool(const Snapshot&)>& keep) {
   std::size_t kept = 0;
-  for (Snapshot& k : snapshots_) {
+  for (std::size_t i = 0; i < snapshots_.size(); i++) {
+    Snapshot& k = snapshots_[i];
     if (keep && keep(k)) {
-      snapshots_[kept++] = std::move(k);
+      if (kept != i) snapshots_[kept] = std::move(k);  // never onto itself: that empties it
+      kept++;
       continue;
     }
     if (k.generation == session_.generation()) session_.drop(k.number);

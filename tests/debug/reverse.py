@@ -137,5 +137,18 @@ for seed in range(seeds):
         got = states(session(folder, cmds))
         check("seed %d: reverse-continue" % seed, got[:4], got[4:], [got[2][0], got[1][0]])
 
+# Back from a run-time error and forward into it again: the same transcript
+# whether going back starts from parked copies of SPIM or from the start.
+fault = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fault.ic")
+script = "run\nbt\nrs\nbt\nprint r3\nrs\nrs\ninfo instructions\nnext\nnext\nbt\nrc\nbt\nquit\n"
+seen = []
+for every in (None, "7"):
+    env = dict(os.environ, QV_SNAPSHOT_EVERY=every) if every else os.environ
+    seen.append(subprocess.run([debug, "--batch", fault], input=script, capture_output=True, text=True,
+                               timeout=100, env=env).stdout)
+if seen[0] != seen[1] or "read from address" not in seen[0]:
+    print("FAIL a fault gone back from: with copies parked every 7 instructions\n%s\n--- without\n%s" % (seen[1], seen[0]))
+    failed += 1
+
 print("%d seeds, %d failures" % (seeds, failed))
 sys.exit(1 if failed else 0)

@@ -68,7 +68,8 @@ bool callee_label(std::string_view t);
 class Checker {
  public:
   // The writers only ever hold one line's translation (see render).
-  Checker(Program& prog) : prog_(prog), out_(&sink_, 4096), err_(&sink_, 4096), st_(out_, err_) {
+  Checker(Program& prog)
+      : prog_(prog), out_(&sink_, 4096), err_(&sink_, 4096), trace_(&trace_sink_, 256), st_(out_, err_) {
     for (std::size_t i = 0; i < kinds_.size(); i++) kinds_[i] = op_kind(opcode_table[i].mnemonic);
     for (std::string_view f : kFixedLabels) fix(f);
     for (std::string_view f : kFixedData) prog_.labels[static_cast<std::size_t>(prog_.id(f))].data = true;
@@ -126,7 +127,10 @@ class Checker {
   void ends_at_end();
   void check_result(const OpcodeRow& row);
   void check_literal(const OpcodeRow& row);
-  void check_bytes();
+  // What the translator writes for the current piece, through its own
+  // dispatcher, and the bytes of it that SPIM cannot take.
+  std::string render_line();
+  void check_bytes(std::string_view out);
 
   int define(std::string_view name, uint32_t col, bool proc);
   int use(std::string_view name, uint32_t col);
@@ -171,8 +175,9 @@ class Checker {
 
   Program& prog_;
   std::array<Op, std::size(opcode_table)> kinds_;
-  std::string sink_;
+  std::string sink_, trace_sink_;
   Out out_, err_;
+  Out trace_;  // render_line's standard error (the float register trace), not assembly
   State st_;
 
   // The physical line being read.
@@ -185,6 +190,7 @@ class Checker {
   bool cont_ = false;     // the previous piece did not end its line
   std::size_t first_diag_ = 0;
   int pieces_ = 0;
+  int len_ = 0;  // what the tokenizer took of the piece
 
   // Where the comment, the label and the literal of the piece are, and the
   // first byte outside printable ASCII (or -1).
@@ -236,6 +242,9 @@ class Checker {
   Site ctor_site_;
 
   bool had_literal_ = false;  // an earlier line set the literal that str would reuse
+  // That literal holds a byte outside printable text, and where it was set.
+  bool literal_odd_ = false;
+  Site literal_site_;
 
   Procedure proc_;  // the group of procedures being read
   // The lines whose meaning to the data-flow pass goes beyond their operands.

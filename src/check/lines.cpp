@@ -6,6 +6,8 @@
 #endif
 
 #include <algorithm>
+#include <bitset>
+#include <cstring>
 
 #include "check/checker.h"
 #include "input/lines.h"
@@ -65,6 +67,37 @@ constexpr std::array<bool, 256> make_odd() {
   return t;
 }
 constexpr std::array<bool, 256> kOdd = make_odd();
+
+// The control bytes SPIM rejects in code: all below a blank but the tab, the
+// line break and the carriage return (white space to it), and DEL.
+bool control(unsigned char c) { return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7f; }
+
+// The control bytes of assembly text that SPIM reads as code: not those in
+// a string literal, which it stores as they are, nor those in a comment,
+// which it skips.  A character constant ('#') is neither.
+std::bitset<256> control_in_code(std::string_view s) {
+  std::bitset<256> found;
+  bool in_string = false, in_comment = false;
+  for (std::size_t i = 0; i < s.size(); i++) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == '\n') {
+      in_string = in_comment = false;
+    } else if (in_comment) {
+    } else if (in_string) {
+      if (c == '\\') i++;
+      else if (c == '"') in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '#') {
+      in_comment = true;
+    } else if (c == '\'' && i + 2 < s.size() && s[i + 2] == '\'') {
+      i += 2;
+    } else if (control(c)) {
+      found.set(c);
+    }
+  }
+  return found;
+}
 
 }  // namespace
 
@@ -145,6 +178,7 @@ void Checker::piece(int len, int n) {
     base_ = static_cast<uint32_t>(cur_.size());
   }
   pieces_++;
+  len_ = len;
   // The whole line is gathered only when it is cut; a line of one piece
   // (nearly all of them) is the piece.
   shown_ = piece_;
@@ -241,10 +275,24 @@ void Checker::check_line(bool rest) {
     }
   }
 
-  // A line with an unknown opcode and no label writes nothing (said below):
-  // none of its bytes reaches the assembly.
-  bool writes_nothing = !rest && !labelled && !op.empty() && op[0] != 'L' && !row;
-  if (odd_ >= 0 && !writes_nothing) check_bytes();
+  // Whether a byte outside printable text reaches the assembly is read from
+  // what the translator writes for the line.  Only lines that hold one in
+  // their code are translated for this (a comment never reaches the
+  // tokenizer), and str lines that write such a literal of an earlier line.
+  bool literal = first_quote_ >= 0 && last_quote_ > first_quote_;
+  bool odd_code = odd_ >= 0 && odd_ < code_end_;
+  if (odd_code || (!literal && literal_odd_ && row && kind(*row) == Op::str)) check_bytes(render_line());
+  if (literal) {
+    // Every line with a literal sets the one str writes, not only str lines.
+    had_literal_ = true;
+    literal_odd_ = false;
+    for (int k = std::max(odd_, first_quote_ + 1); odd_code && k < last_quote_; k++)
+      if (kOdd[static_cast<unsigned char>(piece_[static_cast<std::size_t>(k)])]) {
+        literal_odd_ = true;
+        literal_site_ = site(col_at(k));
+        break;
+      }
+  }
   if (labelled) check_label(table_open);
   st_.found_lbl = 0;
 
@@ -267,7 +315,8 @@ void Checker::check_line(bool rest) {
   }
   if (!row) {
     if (rest) return;
-    std::string m = "unknown opcode " + quoted(op) + ": the translator writes nothing for this line";
+    std::string m = "unknown opcode " + quoted(op) + ": the translator writes " +
+                    (labelled ? "only the label" : "nothing") + " for this line";
     std::string low(op);
     for (char& c : low) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     int best = 3;
@@ -297,43 +346,61 @@ void Checker::check_line(bool rest) {
   semantics(*row);
 }
 
-void Checker::check_bytes() {
-  std::string_view p = piece_;
-  int n = static_cast<int>(p.size());
+std::string Checker::render_line() {
+  // A state of its own, so that the check's state is left as it is.  What
+  // the translator writes for a line depends on earlier lines only through
+  // the literal that str takes (which comes along), the class table (whose
+  // closing writes ".text") and the counter of internal labels (digits).
+  sink_.clear();
+  State s(out_, trace_);
+  std::memcpy(s.line.b, st_.line.b, sizeof s.line.b);
+  s.strL.set(st_.strL.s, st_.strL.n);
+  tokonize(s, len_);
+  jump_table(s);
+  out_.flush();
+  trace_.flush();
+  trace_sink_.clear();
+  std::string out;
+  out.swap(sink_);
+  return out;
+}
+
+void Checker::check_bytes(std::string_view out) {
+  std::bitset<256> high, code_control = control_in_code(out);
+  for (char c : out)
+    if (static_cast<unsigned char>(c) >= 0x80) high.set(static_cast<unsigned char>(c));
+  if (high.none() && code_control.none()) return;
   auto hex = [](unsigned char c) { return Diags::escape(std::string(1, static_cast<char>(c))); };
-  // Where a form feed or vertical tab still reaches the assembly: in the
-  // label and in the literal (they end the tokens anywhere else).
-  int label_end = -1;
-  for (int k = 0; k < code_end_; k++)
-    if (p[static_cast<std::size_t>(k)] == ':' && (first_quote_ < 0 || k < first_quote_)) {
-      label_end = k;
-      break;
-    }
-  for (int k = 0; k < n; k++) {
-    unsigned char c = static_cast<unsigned char>(p[static_cast<std::size_t>(k)]);
-    if (k >= code_end_) {
-      if (c >= 0x80) {
-        report(Severity::warning, Rule::non_ascii, col_at(k),
-               "byte " + hex(c) + " outside ASCII in a comment (the translator drops the comment)");
-        return;
-      }
-      continue;
-    }
-    if (c >= 0x80) {
-      report(Severity::error, Rule::non_ascii, col_at(k),
-             "byte " + hex(c) + " outside ASCII reaches the assembly; SPIM may hang on it for ever");
-      return;
-    }
-    // Inside the quotes SPIM stores such bytes as they are; a form feed or
-    // vertical tab elsewhere ends the tokens, so only the label carries it.
-    bool quoted = k > first_quote_ && k < last_quote_;
-    bool control = (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\v' && c != '\f') || c == 0x7f;
-    bool feed = (c == '\v' || c == '\f') && k < label_end;
-    if ((control && !quoted) || feed) {
-      report(Severity::error, Rule::non_ascii, col_at(k),
-             "control character " + hex(c) + " reaches the assembly; SPIM rejects it or ignores the rest of the line");
-      return;
-    }
+  // Shown at the first byte of the line's code that the translation holds;
+  // none when str writes the literal of an earlier line.
+  auto first = [&](const std::bitset<256>& set) {
+    for (int k = 0; k < code_end_; k++)
+      if (set[static_cast<unsigned char>(piece_[static_cast<std::size_t>(k)])]) return k;
+    return -1;
+  };
+  auto lowest = [](const std::bitset<256>& set) {
+    int c = 0;
+    while (!set[static_cast<std::size_t>(c)]) c++;
+    return static_cast<unsigned char>(c);
+  };
+  if (high.any()) {
+    int k = first(high);
+    unsigned char c = k >= 0 ? static_cast<unsigned char>(piece_[static_cast<std::size_t>(k)]) : lowest(high);
+    Diag* d = report(Severity::error, Rule::non_ascii, k >= 0 ? col_at(k) : col_of(st_.opcode),
+                     "byte " + hex(c) + " outside ASCII reaches the assembly" +
+                         (k >= 0 ? "" : " (str writes the literal of an earlier line)") +
+                         "; SPIM may hang on it for ever");
+    if (k < 0) note(d, literal_site_, "the literal is set here");
+  }
+  if (code_control.any()) {
+    int k = first(code_control);
+    unsigned char c =
+        k >= 0 ? static_cast<unsigned char>(piece_[static_cast<std::size_t>(k)]) : lowest(code_control);
+    Diag* d = report(Severity::error, Rule::non_ascii, k >= 0 ? col_at(k) : col_of(st_.opcode),
+                     "control character " + hex(c) + " reaches the assembly" +
+                         (k >= 0 ? "" : " (str writes the literal of an earlier line)") +
+                         "; SPIM rejects it or ignores the rest of the line");
+    if (k < 0) note(d, literal_site_, "the literal is set here");
   }
 }
 

@@ -75,7 +75,6 @@ void Checker::check_literal(const OpcodeRow&) {
 void Checker::str_line() {
   const Field& p1 = st_.p1;
   if (!p1.empty() && label_name(p1.sv())) mark_data(define(p1.sv(), col_of(p1), false));
-  if (first_quote_ >= 0 && last_quote_ > first_quote_) had_literal_ = true;
 }
 
 }  // namespace qv::check

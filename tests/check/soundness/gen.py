@@ -12,6 +12,11 @@ defect is one of the mistakes quorvelin-check knows (see DEFECTS below), in
 one of its shapes.  The first line is a comment naming the seed and the
 defects, so a failing program tells what was done to it.
 
+    gen.py --bytes ...              the same, each program with one to four
+                                    bytes outside printable ASCII planted
+                                    (bytes_run.py compares where the checker and
+                                    the translator put them)
+
 The same seed always gives the same bytes (standard library only; Python's
 random.Random is stable for a given seed across versions).
 """
@@ -81,6 +86,17 @@ WORDS = ["loop", "count", "the", "sum", "add", "r1", "pointer", "x", "value", "o
 LIT_CHARS = ("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
              "     .,;!?-+*=()[]{}<>#%&|~^'_@$`")
 LIT_ESC = ["\\n", "\\t", "\\\"", "\\\\n", "\\r", "\\x41", "\\a", "\\'", "\\q", "\\\\t"]
+# Bytes outside printable ASCII: single bytes and UTF-8 sequences (é, €, 日,
+# an emoji, a no-break space, a byte-order mark), and control bytes but the
+# tab and the line break.
+HIGH_BYTES = ["\x80", "\x88", "\xc0", "\xc3\xa9", "\xe9", "\xff", "\xe2\x82\xac", "\xd9", "\x9a",
+              "\xe6\x97\xa5", "\xf0\x9f\x98\x80", "\xc2\xa0", "\xef\xbb\xbf"]
+CONTROL_BYTES = ["\x00", "\x01", "\x02", "\x07", "\x08", "\x0b", "\x0c", "\x0d", "\x1a", "\x1b",
+                 "\x1f", "\x7f"]
+# Every place in a line where such a byte can stand.
+BYTE_PLACES = ["label", "label-colon", "after-label", "indent", "opcode", "opcode-sep", "operand",
+               "between", "before-literal", "literal", "after-literal", "before-comment", "comment",
+               "line-end", "cut", "comment-line", "first-line", "last-line"]
 
 
 class Ln:
@@ -103,6 +119,7 @@ class Ln:
         self.first_sep = " "   # between opcode and first operand
         self.lit_sep = " "
         self.comment_sep = "\t"
+        self.tail = ""         # after the literal (or the operands), before the comment
         self.callee = None     # cal: the procedure called, when known
         self.pushes = []       # cal: its push lines
         self.tags = set()
@@ -128,6 +145,7 @@ class Ln:
                         s += seps[i] if i < len(seps) else ", "
         if self.lit is not None:
             s += self.lit_sep + '"' + self.lit + '"'
+        s += self.tail
         if self.comment is not None:
             s += (self.comment_sep if s else "") + "//" + self.comment
         return s
@@ -146,6 +164,9 @@ class Gen:
         self.branch_labels = []
         self.crlf = False
         self.final_newline = True
+        self.first_prefix = ""  # before the first line's code (a byte-order mark)
+        self.first_code = ""    # code on the first line, before the seed's comment
+        self.bytes_mode = False
 
     # ---- names and operands -------------------------------------------------
     def fresh(self, style=None):
@@ -796,35 +817,129 @@ class Gen:
             self.insert(Ln(raw=text))
         return True
 
-    def d_bytes(self):
+    def odd_byte(self):
         r = self.r
-        b = r.choice(["\x80", "\x88", "\xc0", "\xc3\xa9", "\xe9", "\xff", "\xe2\x82\xac", "\xd9",
-                      "\x01", "\x02", "\x07", "\x1b", "\x7f", "\x0b", "\x0c", "\x00", "\x1a",
-                      "\x0d", "\x9a"])
-        where = r.randrange(6)
-        if where == 0:
-            # in a label
-            self.insert(Ln(lbl="L" + b + "x"))
-        elif where == 1:
-            # in a literal
-            s = self.fresh("S")
-            self.insert(Ln("str", [s], lit="a" + b + "c"))
-        elif where == 2:
-            # in a comment
+        b = r.choice(HIGH_BYTES) if r.random() < 0.55 else r.choice(CONTROL_BYTES)
+        return b * 2 if r.random() < 0.1 else b
+
+    def spot(self, text, b):
+        """text with b at its start, in its middle or at its end."""
+        k = self.r.choice([0, len(text) // 2, len(text)])
+        return text[:k] + b + text[k:]
+
+    def d_bytes(self):
+        return self.plant(self.r.choice(BYTE_PLACES), self.odd_byte())
+
+    def plant(self, place, b):
+        r = self.r
+        if place == "first-line":
+            v = r.randrange(4)
+            if v == 0:
+                # a byte-order mark before the first line, and what it stands before
+                self.first_prefix = "\xef\xbb\xbf"
+                self.first_code = r.choice(["", "", "\t", "   ", "ntr Init, 0", "cls C9, C9", "L0:", "pln",
+                                            "X1:\tpln", "\tcst 1, r1", "Lx"])
+            elif v == 1:
+                self.first_prefix = b
+            elif v == 2:
+                self.first_code = self.spot(r.choice(["pln", "L0:", "ntr Init, 0"]), b)
+            else:
+                self.first_prefix = "\xef\xbb\xbf" + b
+            return True
+        if place == "comment-line":
+            self.insert(Ln(raw=r.choice(["//", "\t//", "// ", "  //"]) + self.spot(r.choice(["", " note ", "x"]), b)))
+            return True
+        if place == "last-line":
+            self.final_newline = r.random() < 0.5
+            l = self.lines[-1]
+            if l.raw is not None:
+                l.raw = self.spot(l.raw, b)
+                return True
+            return self.plant_in(l, r.choice(BYTE_PLACES[:14]), b)
+        if place == "cut":
+            return self.plant_cut(b)
+        l = self.pick()
+        return l is not None and self.plant_in(l, place, b)
+
+    def plant_in(self, l, place, b):
+        r = self.r
+        if place in ("label", "label-colon", "after-label") and l.lbl is None:
+            l.lbl = self.fresh()
+        if place in ("before-literal", "literal", "after-literal") and l.lit is None:
+            # a literal on any line: str takes the last one, whichever line set it
+            l.lit = self.literal()
+        if place in ("before-comment", "comment") and l.comment is None:
+            l.comment = self.comment()
+        if place == "label":
+            l.lbl = self.spot(l.lbl, b)
+        elif place == "label-colon":
+            l.lbl_colon = b + ":"
+        elif place == "after-label":
+            l.lbl_sep = r.choice([b, b + "\t", "\t" + b])
+        elif place == "indent":
+            if l.lbl is not None:
+                l.lbl_pre = self.spot(l.lbl_pre, b)
+            else:
+                l.indent = self.spot(l.indent, b)
+        elif place == "opcode":
+            if not l.op:
+                return False
+            l.op = self.spot(l.op, b)
+        elif place == "opcode-sep":
+            if not l.args:
+                return False
+            l.first_sep = r.choice([b, " " + b, b + " "])
+        elif place == "operand":
+            if not l.args:
+                return False
+            i = r.randrange(len(l.args))
+            l.args[i] = self.spot(l.args[i], b)
+        elif place == "between":
+            if len(l.args) < 2:
+                return False
+            l.seps = list(l.seps or [", "] * (len(l.args) - 1))
+            l.seps[r.randrange(len(l.args) - 1)] = r.choice([b, ", " + b, b + ",", " " + b + " "])
+        elif place == "before-literal":
+            l.lit_sep = self.spot(l.lit_sep, b)
+        elif place == "literal":
+            l.lit = self.spot(l.lit, b)
+        elif place == "after-literal":
+            l.tail = b + r.choice(["", " ", " x"])
+        elif place == "before-comment":
+            l.comment_sep = self.spot(l.comment_sep, b)
+        elif place == "comment":
+            l.comment = self.spot(l.comment, b)
+        else:  # line-end
+            if l.comment is not None:
+                l.comment += b
+            else:
+                l.tail += b
+        return True
+
+    def plant_cut(self, b):
+        """A byte about the cut at column 100: in a comment whose rest may be
+        translated, in an operand pushed there by blanks, in a long literal."""
+        r = self.r
+        at = r.choice([96, 97, 98, 99, 100, 101, 110])  # the byte's position, from 0
+        v = r.randrange(3)
+        if v == 0:
             l = self.pick()
-            l.comment = " c" + b + "d"
-        elif where == 3:
-            # in an operand
-            l = self.pick(lambda l: l.args)
-            l.args[-1] = l.args[-1] + b
-        elif where == 4:
-            # between operands
-            l = self.pick(lambda l: len(l.args) >= 2)
             if l is None:
                 return False
-            l.seps = [b]
+            l.comment = None
+            head = l.text() + r.choice(["\t", " ", ""]) + "//"
+            fill = "".join(r.choice("abc ") for _ in range(max(0, at - len(head))))
+            l.raw = head + fill + b + r.choice(["", " more", ": pln", "x: pln", " pln", "x", " // c"])
+        elif v == 1:
+            l = self.pick(lambda l: l.args and l.lbl is None)
+            if l is None:
+                return False
+            l.comment = None
+            l.args[-1] = l.args[-1] + b
+            l.indent = " " * max(0, at - len(l.text()) + len(b)) + l.indent
         else:
-            self.insert(Ln(raw="// " + b * r.randrange(1, 3) + " end"))
+            k = max(0, at - 9)
+            self.insert(Ln("str", [self.fresh("S")], lit="y" * k + b + "z" * r.randrange(0, 12)))
         return True
 
     def d_literal(self):
@@ -1008,8 +1123,21 @@ class Gen:
 
     def program(self):
         self.build()
-        self.inject()
+        if self.bytes_mode:
+            for _ in range(self.r.randrange(1, 5)):
+                if self.d_bytes():
+                    self.defects.append("bytes")
+            # str without a literal writes the last earlier one, bytes and all
+            if self.r.random() < 0.25 and self.d_str_without_literal():
+                self.defects.append("str-without-literal")
+            if self.r.random() < 0.3:
+                self.inject()
+        else:
+            self.inject()
         head = "// soundness seed %d: defects %s" % (self.seed, ",".join(self.defects) or "none")
+        if self.first_code:
+            head = self.first_code + self.r.choice(["\t", " "]) + head
+        head = self.first_prefix + head
         nl = "\r\n" if self.crlf else "\n"
         text = nl.join([head] + [l.text() for l in self.lines])
         if self.final_newline:
@@ -1017,16 +1145,25 @@ class Gen:
         return text.encode("latin-1")
 
 
+def program(seed, bytes_mode=False):
+    g = Gen(seed)
+    g.bytes_mode = bytes_mode
+    return g.program()
+
+
 def main(argv):
+    bytes_mode = len(argv) > 1 and argv[1] == "--bytes"
+    if bytes_mode:
+        argv = argv[:1] + argv[2:]
     if len(argv) == 2:
-        sys.stdout.buffer.write(Gen(int(argv[1])).program())
+        sys.stdout.buffer.write(program(int(argv[1]), bytes_mode))
         return 0
     if len(argv) == 5 and argv[1] == "--batch":
         d, first, count = argv[2], int(argv[3]), int(argv[4])
         os.makedirs(d, exist_ok=True)
         for s in range(first, first + count):
             with open(os.path.join(d, "seed-%d.ic" % s), "wb") as f:
-                f.write(Gen(s).program())
+                f.write(program(s, bytes_mode))
         return 0
     sys.stderr.write(__doc__)
     return 2

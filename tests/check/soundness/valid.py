@@ -30,7 +30,7 @@ blanks, tabs and commas as separators in any mix; labels of many shapes
 opcode names such as "end:") on their own line or on any opcode; MIPS
 registers written directly ($10, $t2, $v0, $f6); a number as the first
 operand of arithmetic and comparisons (where SPIM takes the immediate form);
-mixed-case registers; lines of 97 to 100 characters with LF or CR LF ends
+mixed-case registers; lines of 97 to 100 bytes with LF or CR LF ends
 whose cut only touches a comment or closes a finished class table; nested
 procedures written inside their parent and branched over, with var through
 static links and cal with display distances; root classes and empty method
@@ -38,7 +38,9 @@ slots; several files forming one program; calls to procedures defined later;
 strings with escapes; console output of every kind and console input.
 Also: labels named like the translator's own (_ML0N, _ML and a large number)
 with blanks, tabs, commas or a carriage return before the colon; control
-bytes in comments; files that begin with a byte-order mark, a blank or
+bytes and UTF-8 text (accents, the euro sign, Japanese, an emoji) in
+comments wherever a comment can stand, also across the cut at column 100;
+files that begin with a byte-order mark, a blank or
 indented line, and that end with blank lines, a blank-only or comment line,
 with or without a line break.
 
@@ -653,6 +655,12 @@ COMMENT_WORDS = ["loop", "count", "the", "sum", "i := i + 1", "r1", "x", "value"
                  "L12", "str", "end", "note:", "(x, y)", "'c'", "\"", "//", "tab\there",
                  "a\"b\"c", "{}", "result", "-> rr", "k*2", "x/y", "rtn 1",
                  "page\x0cfeed", "v\x0btab", "del\x7f", "bell\x07", "esc\x1b[0m", "cr\rhere"]
+# Comment text in UTF-8, as a compiler that copies its source into comments
+# writes it: accents, the euro sign, Japanese, an emoji, a no-break space, a
+# byte-order mark and a zero-width space inside a word.
+UTF8_WORDS = ["caf\u00e9", "na\u00efve", "\u20ac5", "\u65e5\u672c", "\u65e5\u672c\u8a9e\u306e\u30b3\u30e1\u30f3\u30c8",
+              "\U0001f600", "\u00dcn\u00efc\u00f6d\u00e9", "x \u2264 y", "\u2192 rr", "stra\u00dfe", "se\u00f1al",
+              "a\u00a0b", "\u03a9mega", "\ufeffmark", "zero\u200bwidth", "\u00e9:"]
 OPCODE_LABELS = ["end", "pint", "str", "var", "cal", "ntr", "rtn", "sto", "val", "mov",
                  "cst", "bra", "brf", "psh", "dbg", "pln", "ltn", "sel", "ndx", "tfl"]
 LIT_CHARS = ("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
@@ -717,7 +725,8 @@ class Writer:
 
     def comment_text(self):
         r = self.r
-        return " " + " ".join(r.choice(COMMENT_WORDS) for _ in range(r.randrange(0, 5)))
+        return " " + " ".join(r.choice(UTF8_WORDS if r.random() < 0.3 else COMMENT_WORDS)
+                              for _ in range(r.randrange(0, 5)))
 
     def line(self, ins, plain=False):
         """The text of one line, without its line break.  Most lines are
@@ -1737,14 +1746,16 @@ def render(b, seed):
             "// file %d of the program of seed %d" % (fi + 1, seed)
         if start >= 0.2 and r.random() < 0.25:
             first = r.choice(["", " ", "\t"]) + first      # an indented comment
+        if r.random() < 0.3:
+            first += " " + r.choice(UTF8_WORDS)
         lines.append((first, "\n"))
         for k, ins in enumerate(part):
             nl = "\r\n" if (crlf if not mixed else r.random() < 0.5) else "\n"
             text = w.line(ins)
-            if len(text) + len(nl) > 99:
+            if blen(text) + len(nl) > 99:
                 ins.comment = None
                 text = w.line(ins, plain=True)
-                if len(text) + len(nl) > 99:
+                if blen(text) + len(nl) > 99:
                     raise Fault("line too long")
             nxt_is_mth = k + 1 < len(part) and part[k + 1].op == "mth"
             in_table = ins.op in ("cls", "mth")
@@ -1762,7 +1773,7 @@ def render(b, seed):
         out = "".join(t + nl for t, nl in lines)
         if not final_nl:
             out = out[:-len(lines[-1][1])]
-        data = out.encode("ascii")
+        data = out.encode("utf-8")
         # A byte-order mark, as some editors write one, before a first line
         # that is a comment.
         if r.random() < 0.08 and lines[0][0].startswith("//"):
@@ -1771,9 +1782,17 @@ def render(b, seed):
     return files
 
 
+def blen(text):
+    """The length of a line in bytes, as the translator counts it."""
+    return len(text.encode("utf-8"))
+
+
 def make_long(r, w, ins, text, nl):
-    """Pads a line with a comment to 97..100 characters: the read of 99
-    characters then cuts only the comment, or leaves an empty piece."""
+    """Pads a line with a comment to 97..100 bytes: the read of 99 bytes then
+    cuts only the comment, or leaves an empty piece.  Or the comment ends in
+    a character of two to four bytes that stands across the cut: the rest
+    begins with bytes above 127, which the translator takes for an opcode
+    it does not know, and writes nothing for."""
     if ins.raw is not None:
         base = ins.raw if "//" in ins.raw else ins.raw + "//"
         if not base.strip().startswith("//"):
@@ -1783,11 +1802,12 @@ def make_long(r, w, ins, text, nl):
     k = base.find("//")
     if k < 0 or k > 80:
         return text
-    want = r.choice([97, 98, 99, 100]) - (len(nl) - 1)
-    if len(base) >= want:
+    across = r.random() < 0.3
+    want = r.choice([97, 98, 99] if across else [97, 98, 99, 100]) - (len(nl) - 1)
+    if blen(base) >= want:
         return text
-    pad = "".join(r.choice("abcdefghijk -=+*") for _ in range(want - len(base) - 1))
-    last = r.choice("xyz. -")
+    pad = "".join(r.choice("abcdefghijk -=+*") for _ in range(want - blen(base) - 1))
+    last = r.choice(["\u00e9", "\u20ac", "\u65e5", "\U0001f600"]) if across else r.choice("xyz. -")
     return base + pad + last
 
 

@@ -156,7 +156,7 @@ class Debugger {
   int32_t local_count(int32_t entry_piece) const;
   int32_t argument_count(int32_t entry_piece) const;
   bool returns_value(int32_t entry_piece) const;
-  int32_t entry_of(int32_t piece) const;
+  int32_t entry_of(int32_t piece) const { return t_.entry_of(piece); }
 
   const std::vector<run::Source>& srcs_;
   const run::Translation& t_;

@@ -736,7 +736,7 @@ void Session::stack_trace(const json& req) {
   json list = json::array();
   for (std::size_t k = start; k < f.size() && (!levels || k < start + levels); k++) {
     json frame = {{"id", k + 1},
-                  {"name", f[k].procedure.empty() ? std::string("(start-up)") : std::string(f[k].procedure)},
+                  {"name", std::string(f[k].procedure)},
                   {"column", columns1_ ? 1 : 0}};
     if (f[k].piece >= 0) {
       int line = 0;
@@ -806,6 +806,8 @@ void Session::variables(const json& req) {
     std::vector<Debugger::Slot> slots;
     if (!inspectable()) {
       list.push_back({{"name", "(record)"}, {"value", "the program is not running"}, {"variablesReference", 0}});
+    } else if (r.frame < d_->frames().size() && l_->t.entry_of(d_->frames()[r.frame].piece) < 0) {
+      list.push_back({{"name", "(record)"}, {"value", "none: the start-up code is in no procedure"}, {"variablesReference", 0}});
     } else if (!d_->frame_slots(r.frame, slots)) {
       list.push_back({{"name", "(record)"}, {"value", "not built yet: step once"}, {"variablesReference", 0}});
     } else {

@@ -57,13 +57,6 @@ Place Debugger::reg_place(int n) {
   return {Place::word, 0, callee.fp + 64 - 4 * static_cast<uint32_t>(n - 9)};
 }
 
-int32_t Debugger::entry_of(int32_t piece) const {
-  int32_t entry = -1;
-  for (const auto& [idx, name] : t_.entries)
-    if (static_cast<int32_t>(idx) <= piece) entry = static_cast<int32_t>(idx);
-  return entry;
-}
-
 namespace {
 
 // The last operand of a line, as a number (-1: none).
@@ -164,6 +157,10 @@ void Debugger::info_frame() {
     say(" called from " + where(frames_[selected_ + 1].piece) + " (in " + std::string(frames_[selected_ + 1].procedure) +
         ")\n");
   std::vector<Slot> slots;
+  if (entry_of(f.piece) < 0) {
+    say(" the code that calls the main procedure: no procedure's record\n");
+    return;
+  }
   if (!frame_slots(selected_, slots)) {
     say(" its record is not built yet (the entry code has not run)\n");
     return;
@@ -188,7 +185,7 @@ bool Debugger::frame_slots(std::size_t frame, std::vector<Slot>& slots) {
   if (frame >= frames_.size()) return false;
   const FrameInfo& f = frames_[frame];
   int32_t entry = entry_of(f.piece);
-  if (frame == 0 && entry == e_.piece()) return false;
+  if (entry < 0 || (frame == 0 && entry == e_.piece())) return false;
   // Displacement d of this record lies at fp + 4 - 4d.
   auto slot = [&](bool argument, int32_t d) {
     slots.push_back({"var 0, " + std::to_string(d), argument, f.fp + 4 - 4 * static_cast<uint32_t>(d)});

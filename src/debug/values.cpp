@@ -287,6 +287,10 @@ bool Debugger::value_of(std::string& a, uint32_t& v, std::string& err, Place* wh
       return false;
     }
     frames();
+    if (selected_ < frames_.size() && entry_of(frames_[selected_].piece) < 0) {
+      err = "Not in a procedure: the start-up code has no variables.\n";
+      return false;
+    }
     if (selected_ >= frames_.size() || (selected_ == 0 && entry_of(e_.piece()) == e_.piece())) {
       err = "The procedure's record is not built yet: step once.\n";
       return false;

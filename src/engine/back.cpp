@@ -332,13 +332,6 @@ Stop Engine::reverse_step() {
   return none ? to_first_line(now) : go_back(v.at);
 }
 
-int32_t Engine::entry_of(int32_t piece) const {
-  int32_t e = -1;
-  for (const auto& [idx, name] : t_.entries)
-    if (static_cast<int32_t>(idx) <= piece) e = std::max(e, static_cast<int32_t>(idx));
-  return e;
-}
-
 // The call that entered the procedure of `entry`'s frame: the last time
 // before `now` that its entry line began with the caller's frame pointer
 // `caller` and return address `ra`, and the line that ran before it.

@@ -186,7 +186,12 @@ class Engine {
   // one word at a time, at most `limit`).
   bool overflow_info(spim::Halt& ov, std::size_t limit = 1000000);
 
-  std::string_view procedure_of(int32_t piece) const { return t_.procedure_of(piece); }
+  // The procedure's label; "(start-up)" for the code that calls the main
+  // procedure (the end line's), which lies in none.
+  std::string_view procedure_of(int32_t piece) const {
+    std::string_view p = t_.procedure_of(piece);
+    return p.empty() ? "(start-up)" : p;
+  }
   // The piece of an address's line, -1: none.
   int32_t piece_of(uint32_t addr) const;
 
@@ -287,7 +292,7 @@ class Engine {
   // at `now`, and the command refused with `why`.
   Stop back_out(uint64_t now, const std::string& why);
   // The entry piece of the procedure `piece` lies in, -1: none.
-  int32_t entry_of(int32_t piece) const;
+  int32_t entry_of(int32_t piece) const { return t_.entry_of(piece); }
   bool call_of(uint64_t now, int32_t entry, uint32_t caller, uint32_t ra, Visit& found, bool& none,
                std::string& why);
   // Where a reverse command ends when it finds no earlier place: the first

@@ -104,12 +104,23 @@ int32_t Translation::piece_at(std::size_t offset) const {
   return static_cast<int32_t>(it - pieces.begin() - 1);
 }
 
-std::string_view Translation::procedure_of(int32_t piece) const {
-  if (piece < 0) return {};
+int32_t Translation::entry_of(int32_t piece) const {
+  if (piece < 0) return -1;
   auto it = std::upper_bound(entries.begin(), entries.end(), static_cast<uint32_t>(piece),
                              [](uint32_t p, const std::pair<uint32_t, std::string>& e) { return p < e.first; });
-  if (it == entries.begin()) return {};
-  return std::prev(it)->second;
+  if (it == entries.begin()) return -1;
+  uint32_t entry = std::prev(it)->first;
+  auto end = std::upper_bound(ends.begin(), ends.end(), static_cast<uint32_t>(piece));
+  if (end != ends.begin() && *std::prev(end) > entry) return -1;
+  return static_cast<int32_t>(entry);
+}
+
+std::string_view Translation::procedure_of(int32_t piece) const {
+  int32_t entry = entry_of(piece);
+  if (entry < 0) return {};
+  auto it = std::lower_bound(entries.begin(), entries.end(), static_cast<uint32_t>(entry),
+                             [](const std::pair<uint32_t, std::string>& e, uint32_t p) { return e.first < p; });
+  return it->second;
 }
 
 namespace {

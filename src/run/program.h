@@ -63,8 +63,11 @@ struct Translation {
 
   // The piece whose output holds byte `offset`, or -1 (the program's header).
   int32_t piece_at(std::size_t offset) const;
-  // The label of the procedure piece `piece` lies in (the last ntr before
-  // it), or "".
+  // The ntr piece of the procedure piece `piece` lies in, or -1: before the
+  // first ntr, and on and after an end line (the start-up code that calls
+  // the main procedure lies in none).
+  int32_t entry_of(int32_t piece) const;
+  // The label of that procedure, or "".
   std::string_view procedure_of(int32_t piece) const;
 };
 

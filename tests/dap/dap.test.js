@@ -219,6 +219,13 @@ test('Step Back and Reverse Continue go back to the same state, the output not s
   await dc.setBreakpointsRequest({ source: { path: calls }, breakpoints: [{ line: 8 }] });
   await dc.configurationDoneRequest();
   await stoppedAt(dc, 'entry', 37, 'Main');
+  // Back before Main: the end line's code, which is in no procedure.
+  await dc.stepBackRequest({ threadId: 1 });
+  const startUp = await stoppedAt(dc, 'step', 46, '(start-up)');
+  assert.deepStrictEqual((await vars(dc, startUp.frames[0].id, 'Locals')).list.map((v) => v.value),
+    ['none: the start-up code is in no procedure']);
+  await dc.stepInRequest({ threadId: 1 });
+  await stoppedAt(dc, 'step', 37, 'Main');
   for (let i = 0; i < 4; i++) {
     await dc.nextRequest({ threadId: 1 });
     await next(dc, 'stopped');

@@ -20,3 +20,12 @@ list
 list
 frame 9
 finish
+# The end line's code calls the main procedure and lies in none: no record,
+# no variables, not Main's.
+kill
+break 122
+run
+bt
+info frame
+print var 0, -16
+info args

@@ -250,17 +250,22 @@ bool SpimSession::wait_prompt(Answer& a, bool stream, int timeout_ms) {
   // at once.
   constexpr int kQuietMs = 30;
   char buf[1 << 16];
+  // Output that ends with the prompt: the prompt is taken off, and what SPIM
+  // wrote before it on its other channels read.
+  auto at_prompt = [&] {
+    if (a.out.size() < kPrompt.size() || a.out.compare(a.out.size() - kPrompt.size(), kPrompt.size(), kPrompt) != 0)
+      return false;
+    a.out.resize(a.out.size() - kPrompt.size());
+    a.out_bytes -= kPrompt.size();
+    drain(err_.r, a.err);
+    drain(ctl_pipe_.r, ctl_);
+    return true;
+  };
   if (!ahead_.empty()) {
     a.out.swap(ahead_);
     ahead_.clear();
     a.out_bytes = a.out.size();
-    if (a.out.size() >= kPrompt.size() && a.out.compare(a.out.size() - kPrompt.size(), kPrompt.size(), kPrompt) == 0) {
-      a.out.resize(a.out.size() - kPrompt.size());
-      a.out_bytes -= kPrompt.size();
-      drain(err_.r, a.err);
-      drain(ctl_pipe_.r, ctl_);
-      return true;
-    }
+    if (at_prompt()) return true;
   }
   for (;;) {
     pollfd p[4] = {{out_.r, POLLIN, 0},
@@ -301,14 +306,7 @@ bool SpimSession::wait_prompt(Answer& a, bool stream, int timeout_ms) {
           a.out_bytes -= ahead_.size();
         }
       }
-      if (a.out.size() >= kPrompt.size() && a.out.compare(a.out.size() - kPrompt.size(), kPrompt.size(), kPrompt) == 0) {
-        a.out.resize(a.out.size() - kPrompt.size());
-        a.out_bytes -= kPrompt.size();
-        // SPIM wrote these before its prompt.
-        drain(err_.r, a.err);
-        drain(ctl_pipe_.r, ctl_);
-        return true;
-      }
+      if (at_prompt()) return true;
       // The program's output goes on as it comes.
       if (stream && sink_) {
         std::size_t keep = held_back(a.out);

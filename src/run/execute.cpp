@@ -117,6 +117,7 @@ int execute(const Options& o, Outcome& out, const Tracer& trace) {
   session.spim = spim_path;
   session.trap = std::string(spim::trap_file());
   session.stack = o.stack;
+  session.args = o.args;
   session.cpu_limit = o.cpu_limit_set ? o.cpu_limit : kSafetyCpuLimit;
   session.preload = job.preload;
   // Traced on the debugging engine.
@@ -146,8 +147,6 @@ int execute(const Options& o, Outcome& out, const Tracer& trace) {
   if (r.instruction_limit) {
     if (t.reads) {
       limit_why = "the program reads input, so its run is not repeated to find the line";
-    } else if (!o.args.empty()) {
-      limit_why = "the program has arguments, which a repeated run cannot give it";
     } else {
       spim::SessionJob again = session;
       // The same instructions at the same addresses (labels take no space,

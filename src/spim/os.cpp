@@ -88,8 +88,11 @@ int spawn(const std::string& exe, std::vector<std::string>& words, const int* fr
   posix_spawnattr_t attr;
   posix_spawn_file_actions_init(&fa);
   posix_spawnattr_init(&attr);
-  for (int i = 0; i < n; i++)
+  for (int i = 0; i < n; i++) {
     if (high[i] >= 0) posix_spawn_file_actions_adddup2(&fa, high[i], to[i]);
+    // (glibc ignores the close of a descriptor that is not open.)
+    if (from[i] == kClosed) posix_spawn_file_actions_addclose(&fa, to[i]);
+  }
   sigset_t def;
   sigemptyset(&def);
   sigaddset(&def, SIGINT);

@@ -45,8 +45,20 @@ struct Pipe {
 // Appends what `fd` holds now; returns false at end of file or on error.
 bool drain(int fd, std::string& into);
 
+// SPIM copies the program's arguments onto its stack, the file's name first:
+// the runner gives it the program as -file kProgramArg, and a session names
+// the same file, closed (its program is at kSessionProgramFd, loaded by
+// command), so that SPIM cannot load it, stays at its prompt, and lays out
+// the stack exactly as for the runner.
+inline constexpr const char* kProgramArg = "/proc/self/fd/6";
+inline constexpr int kProgramFd = 6;
+inline constexpr int kSessionProgramFd = 9;
+
+// A `from` of spawn's: the descriptor `to` is closed in the child.
+inline constexpr int kClosed = -2;
+
 // Starts `exe` with `words` as its argv; descriptor from[i] becomes to[i]
-// in the child (-1: none), SIGINT, SIGTERM and SIGPIPE at their defaults,
+// in the child (-1: none; kClosed: closed there), SIGINT, SIGTERM and SIGPIPE at their defaults,
 // and at most `cpu_limit` seconds of CPU time; `env` is its whole
 // environment; with `own_group` it gets a process group of its own (the
 // terminal's Ctrl-C does not reach it).  Returns 0 or an errno.

@@ -111,7 +111,7 @@ bool SpimProcess::start(const SpimJob& job, SpimRun& r) {
     words.push_back(std::to_string(job.stack));
   }
   words.push_back("-file");
-  words.push_back("/proc/self/fd/6");
+  words.push_back(kProgramArg);
   for (const std::string& a : job.args) words.push_back(a);
 
   g_signal_pipe = m.sigp.w;
@@ -127,7 +127,7 @@ bool SpimProcess::start(const SpimJob& job, SpimRun& r) {
   if (m.counting) m.counter.set_limit(job.instruction_limit, kEndRun);
   int from[8] = {m.out.w, m.err.w, m.ctl.w, m.go.r, m.trap.slot() >= 0 ? m.trap.fd() : -1, m.prog.r, lib,
                  m.counter.fd()};
-  const int to[8] = {1, 2, kCtlFd, kGoFd, 5, 6, kPreloadFd, kCounterFd};
+  const int to[8] = {1, 2, kCtlFd, kGoFd, 5, kProgramFd, kPreloadFd, kCounterFd};
   int spawn_error = spawn(job.spim, words, from, to, 8, job.cpu_limit, m.pid, env);
   if (lib >= 0) ::close(lib);
   if (spawn_error != 0) {

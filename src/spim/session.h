@@ -23,6 +23,7 @@ struct SessionJob {
   std::string spim;            // the executable
   std::string trap;            // the trap file's text
   std::string program;         // the assembly to load
+  std::vector<std::string> args;  // the program's arguments
   uint64_t stack = 0;          // -lstack; 0: SPIM's default
   uint32_t cpu_limit = 60;     // seconds of CPU time
   int wall_limit_ms = -1;      // longest wait for one answer; -1: none

@@ -337,10 +337,7 @@ void Session::launch(const json& req) {
       return;
     }
   }
-  if (a.contains("args") && !a["args"].empty())
-    console("quorvelin-debug: the program's arguments are not passed: SPIM's command mode cannot give a program "
-            "arguments (quorvelin-run can)\n",
-            "stderr");
+  std::vector<std::string> args = a.value("args", std::vector<std::string>());
   stop_on_entry_ = a.value("stopOnEntry", false);
   auto l = std::make_unique<Loaded>();
   std::string error;
@@ -357,7 +354,7 @@ void Session::launch(const json& req) {
       return;
     }
   }
-  if (!prepare(spim, stack, *l, error)) {
+  if (!prepare(spim, stack, args, *l, error)) {
     refuse(req, error);
     return;
   }

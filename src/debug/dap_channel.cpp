@@ -98,7 +98,8 @@ const lsp::Shape* shape_of(std::string_view command) {
     // program: the adapter's own, a file or a list of them.
     m["launch"] = {{"program?", kString | kList}, {"program[]", kString},  {"stdinFile?", kString},
                    {"stopOnEntry?", kBoolean},    {"noCheck?", kBoolean},  {"spim?", kString},
-                   {"stack?", kUinteger},         {"args?", kList}};
+                   {"stack?", kUinteger},         {"args?", kList},
+                   {"args[]", kString}};
     m["setBreakpoints"] = {{"source", kObject},           {"source.path?", kString},
                            {"breakpoints?", kList},       {"breakpoints[]", kObject},
                            {"breakpoints[].line", kInteger}, {"breakpoints[].condition?", kString},

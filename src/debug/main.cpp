@@ -70,7 +70,7 @@ extern "C" void qv_debug_on_signal(int sig) {
 }
 
 constexpr const char* kHelp =
-    "Usage: quorvelin-debug [OPTIONS] FILE...\n"
+    "Usage: quorvelin-debug [OPTIONS] FILE... [-- ARGUMENTS...]\n"
     "Checks, translates and loads an intermediate program in SPIM and runs it\n"
     "under the debugger's commands, read from standard input.\n"
     "\n"
@@ -85,6 +85,7 @@ constexpr const char* kHelp =
     "  --max-instructions N\n"
     "                     stop the program once it has executed N instructions\n"
     "                     (default 1000000000)\n"
+    "  -- ARGUMENTS...    the program's arguments, as quorvelin-run gives them\n"
     "  --help, --version\n"
     "\n"
     "See quorvelin-debug(1), and quorvelin-ic(5) for the intermediate code.\n"
@@ -92,6 +93,7 @@ constexpr const char* kHelp =
 
 struct Options {
   std::vector<std::string> files;
+  std::vector<std::string> args;  // the program's
   std::string script;
   std::string input;
   std::string spim = "spim";
@@ -114,7 +116,10 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
       v = argv[++i];
       return true;
     };
-    if (a == "--dap") {
+    if (a == "--") {
+      o.args.assign(argv + i + 1, argv + argc);
+      break;
+    } else if (a == "--dap") {
       o.dap = true;
     } else if (a == "--batch") {
       o.batch = true;
@@ -379,7 +384,7 @@ int main(int argc, char** argv) {
     return 4;
   }
   if (qv::run::check_sources(o.files, l.srcs, o.stack, "quorvelin-debug")) return 1;
-  if (!qv::debug::prepare(o.spim, o.stack, l, error)) {
+  if (!qv::debug::prepare(o.spim, o.stack, o.args, l, error)) {
     tool_error(error);
     return 4;
   }

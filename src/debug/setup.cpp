@@ -7,7 +7,8 @@
 
 namespace qv::debug {
 
-bool prepare(const std::string& spim, uint64_t stack, Loaded& l, std::string& error) {
+bool prepare(const std::string& spim, uint64_t stack, const std::vector<std::string>& args, Loaded& l,
+             std::string& error) {
   try {
     run::translate(l.srcs, l.t);
   } catch (const Fatal& e) {
@@ -28,6 +29,7 @@ bool prepare(const std::string& spim, uint64_t stack, Loaded& l, std::string& er
   l.job.trap = std::string(spim::trap_file());
   l.job.program = l.a.text;
   l.job.stack = stack;
+  l.job.args = args;
   l.job.cpu_limit = 600;
   l.job.own_group = true;
   l.job.preload = spim::preload_library();

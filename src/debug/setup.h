@@ -24,6 +24,8 @@ struct Loaded {
 
 // Translates `l.srcs` (read and checked by the caller) and prepares
 // SPIM's job; false with `error` when that fails.
-bool prepare(const std::string& spim, uint64_t stack, Loaded& l, std::string& error);
+// `args` are the program's arguments.
+bool prepare(const std::string& spim, uint64_t stack, const std::vector<std::string>& args, Loaded& l,
+             std::string& error);
 
 }  // namespace qv::debug

@@ -249,6 +249,18 @@ test('Step Back and Reverse Continue go back to the same state, the output not s
   assert.strictEqual(dc.output('stdout'), 'n? 42 \n');
 });
 
+test('launch args are the program\'s arguments, as quorvelin-run gives them', async (t) => {
+  const program = path.join(here, '..', 'debug', 'arguments.ic');
+  const args = ['-quiet', 'two words'];
+  const want = spawnSync(runner, [program, '--', ...args], { encoding: 'utf8' });
+  assert.strictEqual(want.stdout, '-quiet\ntwo words\n');
+  const dc = await start(t);
+  await launch(dc, { program, args });
+  await dc.configurationDoneRequest();
+  assert.strictEqual((await next(dc, 'exited')).body.exitCode, 0);
+  assert.strictEqual(dc.output('stdout'), want.stdout);
+});
+
 test('a null read stops as a run-time error with the runner\'s message; the run ends with the runner\'s status', async (t) => {
   const want = spawnSync(runner, [nullRead], { encoding: 'utf8' });
   assert.notStrictEqual(want.status, 0);

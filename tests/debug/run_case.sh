@@ -3,7 +3,8 @@
 #
 #   run_case.sh QUORVELIN_DEBUG DIR/NAME
 #
-# NAME.ic is the program, NAME.cmd the commands (standard input), NAME.out
+# NAME.ic is the program, NAME.args its arguments (optional), NAME.cmd the
+# commands (standard input), NAME.out
 # the exact standard output, NAME.status the exit status (default 0);
 # standard error must be empty.
 set -u
@@ -13,7 +14,12 @@ name=$(basename "$2")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cd "$dir" || exit 1
-timeout 60 "$bin" --batch "$name.ic" < "$name.cmd" > "$tmp/out" 2> "$tmp/err"
+# NAME.args: the program's arguments, one a line.
+args=()
+if [ -f "$name.args" ]; then
+  while IFS= read -r a || [ -n "$a" ]; do args+=("$a"); done < "$name.args"
+fi
+timeout 60 "$bin" --batch "$name.ic" -- "${args[@]}" < "$name.cmd" > "$tmp/out" 2> "$tmp/err"
 status=$?
 bad=0
 want=0

@@ -156,10 +156,12 @@ class Debugger {
   int32_t local_count(int32_t entry_piece) const;
   int32_t argument_count(int32_t entry_piece) const;
   bool returns_value(int32_t entry_piece) const;
+  bool first_return(int32_t entry_piece) const;
   int32_t entry_of(int32_t piece) const { return t_.entry_of(piece); }
 
   const std::vector<run::Source>& srcs_;
   const run::Translation& t_;
+  mutable run::Fields fields_;  // reads lines as the translator does
   const MarkedAssembly& a_;
   Engine& e_;
   Screen& screen_;

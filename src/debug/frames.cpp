@@ -57,50 +57,35 @@ Place Debugger::reg_place(int n) {
   return {Place::word, 0, callee.fp + 64 - 4 * static_cast<uint32_t>(n - 9)};
 }
 
-namespace {
-
-// The last operand of a line, as a number (-1: none).
-int32_t last_number(std::string_view text) {
-  text = text.substr(0, text.find("//"));
-  std::size_t e = text.find_last_of("0123456789");
-  if (e == std::string_view::npos) return -1;
-  std::size_t b = text.find_last_not_of("0123456789", e);
-  b = b == std::string_view::npos ? 0 : b + 1;
-  if (b > 0 && text[b - 1] != ' ' && text[b - 1] != '\t' && text[b - 1] != ',') return -1;
-  return static_cast<int32_t>(std::strtol(std::string(text.substr(b, e - b + 1)).c_str(), nullptr, 10));
-}
-
-}  // namespace
-
 int32_t Debugger::local_count(int32_t entry) const {
   if (entry < 0) return 0;
-  const qv::run::Piece& p = t_.pieces[entry];
-  return std::max(0, last_number(srcs_[p.file].line(p.line)));
+  // ntr LABEL, N
+  fields_.read(qv::run::piece_text(srcs_, t_.pieces[entry]));
+  return static_cast<int32_t>(std::max(0L, fields_.number(1)));
 }
 
-bool Debugger::returns_value(int32_t entry) const {
-  // Its first return names a register: "rtn rX, N".
+// The first return of the procedure entered at `entry`, read into fields_;
+// false when there is none before the next procedure.
+bool Debugger::first_return(int32_t entry) const {
   for (std::size_t k = static_cast<std::size_t>(entry) + 1; entry >= 0 && k < t_.pieces.size(); k++) {
     const qv::run::Piece& p = t_.pieces[k];
-    std::string_view text = srcs_[p.file].line(p.line);
-    if (qv::spim::mnemonic(text) == "ntr") break;
-    if (qv::spim::mnemonic(text) != "rtn") continue;
-    std::size_t op = text.find("rtn") + 3;
-    op = text.find_first_not_of(" \t", op);
-    return op != std::string_view::npos && (text[op] == 'r' || text[op] == 'f' || text[op] == '$');
+    if (p.opcode() == "ntr") break;
+    if (p.opcode() != "rtn") continue;
+    fields_.read(qv::run::piece_text(srcs_, p));
+    return true;
   }
   return false;
 }
 
+bool Debugger::returns_value(int32_t entry) const {
+  // "rtn rX, N": its first operand names a register.
+  return first_return(entry) && fields_.general(0) >= 0;
+}
+
 int32_t Debugger::argument_count(int32_t entry) const {
-  // What the procedure's first return takes off the stack.
-  for (std::size_t k = static_cast<std::size_t>(entry) + 1; entry >= 0 && k < t_.pieces.size(); k++) {
-    const qv::run::Piece& p = t_.pieces[k];
-    std::string_view text = srcs_[p.file].line(p.line);
-    if (qv::spim::mnemonic(text) == "ntr") break;
-    if (qv::spim::mnemonic(text) == "rtn") return std::max(0, last_number(text));
-  }
-  return 0;
+  // What the procedure's first return takes off the stack: "rtn [rX,] N".
+  if (!first_return(entry)) return 0;
+  return static_cast<int32_t>(std::max(0L, fields_.number(fields_.general(0) >= 0 ? 1 : 0)));
 }
 
 void Debugger::select_frame(long k, bool relative) {

@@ -83,8 +83,7 @@ bool Engine::start(const spim::SessionJob& job, std::string& error) {
       piece_addr_[p] = table_[k];
       starts_[table_[k]] = p;
     }
-    const run::Piece& pc = t_.pieces[p];
-    std::string_view op = spim::mnemonic(srcs_[pc.file].line(pc.line));
+    std::string_view op = t_.pieces[p].opcode();
     if ((op == "gint" || op == "gflt" || op == "gstr" || op == "gbln" || op == "gchr") &&
         spim::mnemonic(a_.plain_line(t_.plain, a_.label_line[k])) == "syscall")
       reads_.push_back(table_[k]);

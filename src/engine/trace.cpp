@@ -38,53 +38,12 @@ void note(const std::string& msg, check::Severity s = check::Severity::note) {
   check::tool_message("quorvelin-run", s, msg);
 }
 
-// The MIPS register of rN or rr, -1 for anything else.
-int mips_of(std::string_view r) {
-  if (r == "rr") return 2;
-  if (r.size() < 2 || r.size() > 3 || r[0] != 'r' || (r.size() == 3 && r[1] == '0')) return -1;
-  int k = 0;
-  for (char c : r.substr(1)) {
-    if (c < '0' || c > '9') return -1;
-    k = k * 10 + (c - '0');
-  }
-  return k <= 13 ? 9 + k : -1;
-}
-
-// N of a float register fpN, -1 for anything else.
-int float_of(std::string_view r) {
-  if (r.size() < 3 || r.size() > 4 || r.substr(0, 2) != "fp" || (r.size() == 4 && r[2] == '0')) return -1;
-  int k = 0;
-  for (char c : r.substr(2)) {
-    if (c < '0' || c > '9') return -1;
-    k = k * 10 + (c - '0');
-  }
-  return k < 32 ? k : -1;
-}
-
-// A line's operands, comma-separated after its mnemonic, up to a comment.
-std::vector<std::string_view> operands_of(std::string_view text) {
-  std::string_view rest = text.substr(std::min<std::size_t>(text.size(), code_column(text) - 1));
-  rest.remove_prefix(spim::mnemonic(rest).size());
-  if (std::size_t c = rest.find("//"); c != std::string_view::npos) rest = rest.substr(0, c);
-  std::vector<std::string_view> ops;
-  while (!rest.empty()) {
-    std::size_t comma = rest.find(',');
-    std::string_view w = rest.substr(0, comma);
-    while (!w.empty() && (w.front() == ' ' || w.front() == '\t')) w.remove_prefix(1);
-    while (!w.empty() && (w.back() == ' ' || w.back() == '\t' || w.back() == '\r')) w.remove_suffix(1);
-    ops.push_back(w);  // an empty one too: operands are known by position
-    if (comma == std::string_view::npos) break;
-    rest.remove_prefix(comma + 1);
-  }
-  return ops;
-}
-
 // What a traced line changes, to be read at the next stop, once the line
 // has run: the registers it writes (by the opcode table's signature), the
 // word it stores, the procedure a call enters, the value a return hands back.
 struct Effects {
-  std::vector<std::pair<std::string_view, int>> regs;  // name, MIPS register
-  std::vector<std::pair<std::string_view, int>> floats;  // name, float register
+  std::vector<std::pair<std::string, int>> regs;  // name, MIPS register
+  std::vector<std::pair<std::string, int>> floats;  // name, float register
   int address = -1;     // the register holding the address of the word stored
   bool call = false;
   bool returns = false;
@@ -108,32 +67,34 @@ bool names(std::string_view column, std::size_t i) {
   return false;
 }
 
-Effects effects_of(std::string_view text) {
+// The effects of `text`, a piece of a line, read through `fields` as the
+// translator reads it.
+Effects effects_of(run::Fields& fields, std::string_view text) {
   Effects f;
-  std::string_view op = spim::mnemonic(text);
+  fields.read(text);
+  std::string_view op = fields.opcode();
   const OpcodeRow* row = find_row(op);
   if (!row) return f;
-  std::vector<std::string_view> ops = operands_of(text);
-  for (std::size_t i = 0; i < ops.size() && i < row->sig.n; i++)
+  for (int i = 0; i < row->sig.n && i < 5; i++)
     if ((row->sig.writes >> i & 1) && row->sig.arg[i] == Arg::reg) {
-      if (int n = mips_of(ops[i]); n >= 0) f.regs.emplace_back(ops[i], n);
-    } else if (row->sig.arg[i] == Arg::freg && names(row->doc.writes, i)) {
+      if (int n = fields.general(i); n >= 0) f.regs.emplace_back(fields.operand(i), n);
+    } else if (row->sig.arg[i] == Arg::freg && names(row->doc.writes, static_cast<std::size_t>(i))) {
       // The signature marks general registers only; the documentation
       // names every operand written.
-      if (int n = float_of(ops[i]); n >= 0) f.floats.emplace_back(ops[i], n);
+      if (int n = fields.floating(i); n >= 0) f.floats.emplace_back(fields.operand(i), n);
     }
   // "[pN]" among what the line writes: the word at the address pN holds,
   // unless the line changes pN too.
   if (const char* w = std::strstr(row->doc.writes, "[p")) {
-    std::size_t k = static_cast<std::size_t>(w[2] - '1');
-    if (k < ops.size()) f.address = mips_of(ops[k]);
+    f.address = fields.general(w[2] - '1');
     for (const auto& r : f.regs)
       if (r.second == f.address) f.address = -1;
   }
   f.call = op == "cal";
-  f.returns = op == "rtn" && !ops.empty() && mips_of(ops[0]) >= 0;
+  f.returns = op == "rtn" && fields.general(0) >= 0;
+  std::string_view first = fields.operand(0);
   f.address_made = op == "var" || op == "alc" || op == "gstr" ||
-                   (op == "cst" && !ops.empty() && ops[0].find_first_not_of("-0123456789") != std::string_view::npos);
+                   (op == "cst" && !first.empty() && first.find_first_not_of("-0123456789") != std::string_view::npos);
   f.real = op == "cstf" || op == "addf" || op == "subf" || op == "mulf" || op == "divf" || op == "negf";
   return f;
 }
@@ -152,22 +113,16 @@ std::string shown(uint32_t v, bool real) {
 
 // The number of argument words of the procedure entered at piece `entry`:
 // what its returns remove, when they agree; -1 when unknown.
-int arguments_of(const std::vector<run::Source>& srcs, const run::Translation& t, int32_t entry) {
+int arguments_of(const std::vector<run::Source>& srcs, const run::Translation& t, int32_t entry, run::Fields& fields) {
   int count = -1;
   for (std::size_t p = static_cast<std::size_t>(entry) + 1; p < t.pieces.size(); p++) {
     const run::Piece& pc = t.pieces[p];
-    if (pc.col != 1) continue;
-    std::string_view text = srcs[pc.file].line(pc.line);
-    std::string_view op = spim::mnemonic(text);
-    if (op == "ntr") break;
-    if (op != "rtn") continue;
-    std::vector<std::string_view> ops = operands_of(text);
-    std::size_t at = !ops.empty() && mips_of(ops[0]) >= 0 ? 1 : 0;
-    int k = -1;
-    if (at < ops.size() && ops[at].size() <= 3 && ops[at].find_first_not_of("0123456789") == std::string_view::npos)
-      k = std::atoi(std::string(ops[at]).c_str());
-    if (k < 0 || (count >= 0 && k != count)) return -1;
-    count = k;
+    if (pc.opcode() == "ntr") break;
+    if (pc.opcode() != "rtn") continue;
+    fields.read(run::piece_text(srcs, pc));
+    long k = fields.number(fields.general(0) >= 0 ? 1 : 0);
+    if (k < 0 || k > 999 || (count >= 0 && k != count)) return -1;
+    count = static_cast<int>(k);
   }
   return count;
 }
@@ -175,7 +130,7 @@ int arguments_of(const std::vector<run::Source>& srcs, const run::Translation& t
 // The values `f` names, read from SPIM where the program now stands (the
 // stop after the line), "" when there are none or one cannot be read.
 std::string values(Engine& e, const Effects& f, const std::vector<run::Source>& srcs, const run::Translation& t,
-                   std::map<int32_t, int>& args) {
+                   std::map<int32_t, int>& args, run::Fields& fields) {
   std::string s;
   auto read = [&](int n, uint32_t& v) { return e.peeked(n, v) || e.reg(n, v); };
   auto add = [&](const std::string& item) {
@@ -210,9 +165,9 @@ std::string values(Engine& e, const Effects& f, const std::vector<run::Source>& 
   }
   // A call stands at its procedure's first line, before the entry code.
   int32_t p = e.piece();
-  if (f.call && p >= 0 && spim::mnemonic(srcs[t.pieces[p].file].line(t.pieces[p].line)) == "ntr") {
+  if (f.call && p >= 0 && t.pieces[p].opcode() == "ntr") {
     auto it = args.find(p);
-    if (it == args.end()) it = args.emplace(p, arguments_of(srcs, t, p)).first;
+    if (it == args.end()) it = args.emplace(p, arguments_of(srcs, t, p, fields)).first;
     std::string item = "-> ";
     item += e.procedure_of(p);
     uint32_t sp = 0;
@@ -321,10 +276,11 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
   bool returned = false;  // the last line was a return
   Effects owed;           // of the held line
   std::map<int32_t, int> args;
+  run::Fields fields;
   Stop s = e.run();
   while ((s == Stop::breakpoint || s == Stop::line) && !closed && !trace_lost) {
     if (!held.empty()) {
-      held += values(e, owed, srcs, t, args);
+      held += values(e, owed, srcs, t, args, fields);
       flush_trace();
     }
     if (lines == o.trace_limit) {
@@ -340,7 +296,7 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
     if (p >= 0) {
       const run::Piece& pc = t.pieces[p];
       std::string_view text = srcs[pc.file].line(pc.line);
-      std::string_view op = spim::mnemonic(text);
+      std::string_view op = pc.opcode();
       if (returned && depth > 0) depth--;
       if (op == "ntr") depth++;
       returned = op == "rtn";
@@ -352,7 +308,7 @@ int trace_run(const std::vector<run::Source>& srcs, const run::Translation& t, s
       line += std::to_string(pc.line);
       line += ": ";
       line += check::Diags::escape(text);
-      owed = effects_of(text);
+      owed = effects_of(fields, run::piece_text(srcs, pc));
       if (owed.any()) {
         held = std::move(line);
         e.peek_after(owed.first());

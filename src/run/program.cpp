@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "check/check.h"
+#include "emit/emit.h"
+#include "input/tokenizer.h"
 #include "dispatch/read_ip_traced.h"
 #include "fatal.h"
 #include "spim/trap.h"
@@ -123,6 +126,65 @@ std::string_view Translation::procedure_of(int32_t piece) const {
   return it->second;
 }
 
+std::string_view piece_text(const std::vector<Source>& srcs, const Piece& p) {
+  std::string_view line = srcs[p.file].line(p.line);
+  if (p.col > line.size()) return {};
+  return line.substr(p.col - 1, kLinePositions - 1);
+}
+
+Fields::Fields() : out_(&out_text_), err_(&err_text_), st_(out_, err_) {}
+
+void Fields::read(std::string_view text) {
+  std::size_t n = std::min(text.size(), static_cast<std::size_t>(kLinePositions - 1));
+  st_.line.clear();
+  std::memcpy(st_.line.b, text.data(), n);
+  st_.line.b[n] = '\0';
+  tokonize(st_, static_cast<int>(n));
+}
+
+std::string_view Fields::operand(int i) const {
+  const Field* f[5] = {&st_.p1, &st_.p2, &st_.p3, &st_.p4, &st_.p5};
+  return i >= 0 && i < 5 ? f[i]->sv() : std::string_view();
+}
+
+void Fields::mapped(int i, Field& into) {
+  std::string_view s = operand(i);
+  into.point(s.data(), static_cast<uint32_t>(s.size()));
+  map(st_, into);
+  // (The float register's trace line it writes is not kept.)
+  out_.flush();
+  err_.flush();
+  out_text_.clear();
+  err_text_.clear();
+}
+
+int Fields::general(int i) {
+  Field f;
+  mapped(i, f);
+  std::string_view s = f.sv();
+  if (s == "$v0") return 2;
+  if (s.size() < 2 || s.size() > 3 || s[0] != '$' || s.find_first_not_of("0123456789", 1) != std::string_view::npos)
+    return -1;
+  int k = std::atoi(std::string(s.substr(1)).c_str());
+  return k < 32 ? k : -1;
+}
+
+int Fields::floating(int i) {
+  Field f;
+  mapped(i, f);
+  std::string_view s = f.sv();
+  if (s.size() < 3 || s.size() > 4 || s.substr(0, 2) != "$f" || s.find_first_not_of("0123456789", 2) != std::string_view::npos)
+    return -1;
+  int k = std::atoi(std::string(s.substr(2)).c_str());
+  return k < 32 ? k : -1;
+}
+
+long Fields::number(int i) const {
+  std::string_view s = operand(i);
+  if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string_view::npos) return -1;
+  return std::atol(std::string(s).c_str());
+}
+
 namespace {
 
 class Recorder : public PieceObserver {
@@ -130,12 +192,15 @@ class Recorder : public PieceObserver {
   Recorder(Translation& t, uint32_t file) : t_(t), file_(file) {}
   void piece(const State& st, const char* text, int n, std::size_t at) override {
     uint32_t idx = static_cast<uint32_t>(t_.pieces.size());
+    Piece p;
     if (n == 0 && line_ > 1 && col_ == 1) {
-      // The end-of-file pass belongs to the last line.
-      t_.pieces.push_back({file_, line_ - 1, 1, at});
+      // The end-of-file pass belongs to the last line (and reads no opcode).
+      p = {file_, line_ - 1, 1, {}, at};
     } else {
-      t_.pieces.push_back({file_, line_, col_, at});
+      p = {file_, line_, col_, {}, at};
+      if (st.opcode.n <= sizeof p.op) std::memcpy(p.op, st.opcode.p, st.opcode.n);
     }
+    t_.pieces.push_back(p);
     if (st.opcode == "gbln" || st.opcode == "gchr") t_.input_ops.push_back(idx);
     if (st.opcode == "end") t_.ends.push_back(idx);
     if (st.opcode == "ntr") t_.entries.emplace_back(idx, std::string(st.p1.sv()));

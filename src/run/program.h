@@ -11,8 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include <cstring>
+
 #include "check/diag.h"
 #include "emit/marks.h"
+#include "emit/out.h"
+#include "state.h"
 
 namespace qv::run {
 
@@ -46,7 +50,39 @@ struct Piece {
   uint32_t file = 0;
   uint32_t line = 0;    // 1-based
   uint32_t col = 1;     // where the piece begins in its line (1, 100, 199, ...)
+  char op[4] = {};      // the opcode the translator read in it ("" for a longer word)
   std::size_t at = 0;   // where its output begins in the translation
+
+  std::string_view opcode() const { return {op, op[3] ? 4u : std::strlen(op)}; }
+};
+
+// The text of piece `p`: the positions of its line the translator read for it.
+std::string_view piece_text(const std::vector<Source>& srcs, const Piece& p);
+
+// Reads a line as the translator does: the fields its tokenizer finds, and
+// the registers its templates name for them.  One reader serves many lines.
+class Fields {
+ public:
+  Fields();
+  // Reads `text`, a piece of a line (at most 99 positions are read).
+  void read(std::string_view text);
+  std::string_view opcode() const { return st_.opcode.sv(); }
+  // Operand i (0 for p1 to 4 for p5) as written, "" when absent.
+  std::string_view operand(int i) const;
+  // The general register operand i names once the translator has mapped it
+  // (rN is $(N+9), rr is $2), -1 when it names none.
+  int general(int i);
+  // The float register operand i names (fpN is $fN), -1 when none.
+  int floating(int i);
+  // Operand i as a plain decimal number, -1 when it is not one.
+  long number(int i) const;
+
+ private:
+  // What map() names operand i, in `into`.
+  void mapped(int i, Field& into);
+  std::string out_text_, err_text_;
+  Out out_, err_;
+  State st_;
 };
 
 // Labels the runner adds to the assembly it runs.  None of them may be

@@ -22,7 +22,6 @@ using check::Diag;
 using check::Loc;
 using check::Severity;
 using spim::hex;
-using spim::mnemonic;
 
 namespace {
 
@@ -281,8 +280,7 @@ bool Reporter::stack_overflow(const std::string& size) {
   // the procedure itself.
   Site where = site_of_line(map.line_of(ov.pc));
   if (where.piece < 0) return false;
-  std::string text = text_of(where);
-  bool entering = mnemonic(text) == "ntr";
+  bool entering = t_.pieces[where.piece].opcode() == "ntr";
   if (entering) {
     Site call = site_of_line(map.line_of(ov.record.ra - 4));
     if (call.piece < 0) return false;
@@ -509,8 +507,7 @@ int Reporter::outcome(const SpimRun& r, const Options& o, InputState in) {
       n.loc = loc_of(s);
       markers_.place(n.loc, d_.src_names);
       std::string text = text_of(s);
-      std::string_view op = mnemonic(text);
-      n.message = "'" + std::string(op) + "' loops for ever at end of input";
+      n.message = "'" + std::string(t_.pieces[idx].opcode()) + "' loops for ever at end of input";
       n.text = text;
       d.notes.push_back(std::move(n));
       if (d.notes.size() == 10) break;

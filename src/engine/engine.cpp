@@ -190,16 +190,15 @@ int32_t Engine::resolve(std::string_view place, bool& moved, std::string& error)
           if (piece_addr_[p]) return static_cast<int32_t>(p);
         return -1;
       }
-    for (uint32_t f = 0; f < srcs_.size() && !line; f++)
-      for (uint32_t l = 1; l <= srcs_[f].lines(); l++) {
-        std::string_view s = srcs_[f].line(l);
-        std::size_t b = s.find_first_not_of(" \t");
-        if (b != std::string_view::npos && s.substr(b, place.size()) == place && s.substr(b + place.size(), 1) == ":") {
-          file = f;
-          line = l;
-          break;
-        }
+    run::Fields fields;
+    for (const run::Piece& pc : t_.pieces) {
+      fields.read(run::piece_text(srcs_, pc));
+      if (fields.label() == place) {
+        file = pc.file;
+        line = pc.line;
+        break;
       }
+    }
     if (!line) {
       error = "no label '" + std::string(place) + "' in the program";
       return -1;

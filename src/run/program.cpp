@@ -139,7 +139,16 @@ void Fields::read(std::string_view text) {
   st_.line.clear();
   std::memcpy(st_.line.b, text.data(), n);
   st_.line.b[n] = '\0';
+  st_.found_lbl = 0;
   tokonize(st_, static_cast<int>(n));
+}
+
+std::string_view Fields::label() const {
+  if (!st_.found_lbl) return {};
+  std::string_view s = st_.lbl.sv();
+  s.remove_suffix(1);  // the colon
+  std::size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
+  return b == std::string_view::npos ? std::string_view() : s.substr(b, e - b + 1);
 }
 
 std::string_view Fields::operand(int i) const {

@@ -67,6 +67,9 @@ class Fields {
   // Reads `text`, a piece of a line (at most 99 positions are read).
   void read(std::string_view text);
   std::string_view opcode() const { return st_.opcode.sv(); }
+  // The label's name (what comes before its colon, without blanks), "" when
+  // the line has none.
+  std::string_view label() const;
   // Operand i (0 for p1 to 4 for p5) as written, "" when absent.
   std::string_view operand(int i) const;
   // The general register operand i names once the translator has mapped it

@@ -137,7 +137,7 @@ Fields::Fields() : out_(&out_text_), err_(&err_text_), st_(out_, err_) {}
 void Fields::read(std::string_view text) {
   std::size_t n = std::min(text.size(), static_cast<std::size_t>(kLinePositions - 1));
   st_.line.clear();
-  std::memcpy(st_.line.b, text.data(), n);
+  if (n) std::memcpy(st_.line.b, text.data(), n);
   st_.line.b[n] = '\0';
   st_.found_lbl = 0;
   tokonize(st_, static_cast<int>(n));
@@ -207,7 +207,7 @@ class Recorder : public PieceObserver {
       p = {file_, line_ - 1, 1, {}, at};
     } else {
       p = {file_, line_, col_, {}, at};
-      if (st.opcode.n <= sizeof p.op) std::memcpy(p.op, st.opcode.p, st.opcode.n);
+      if (st.opcode.n && st.opcode.n <= sizeof p.op) std::memcpy(p.op, st.opcode.p, st.opcode.n);
     }
     t_.pieces.push_back(p);
     if (st.opcode == "gbln" || st.opcode == "gchr") t_.input_ops.push_back(idx);

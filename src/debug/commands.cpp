@@ -711,7 +711,8 @@ bool Debugger::execute(const std::string& line) {
         {"display", "display [EXPR]: show EXPR at every stop.  undisplay N: stop showing it."},
         {"watch", "watch EXPR: stop when its value changes (the program then runs line by line)."},
         {"x", "x/N ADDR: N words from ADDR (a number, a label or an EXPR), in hexadecimal, named by the labels\n"
-              "they fall in or point at; a string also as text, code with its line.  x/s ADDR: the string there."},
+              "they fall in or point at; a string also as text, code with its line.  x/Nd ADDR: in decimal.\n"
+              "x/s ADDR: the string there."},
         {"info", "info breakpoints | watchpoints | display | registers [REG...] | frame | args | locals | instructions."},
         {"start", "start: run to the first line of the main procedure."},
         {"kill", "kill: end the program where it stands (run starts it again)."},

@@ -59,9 +59,25 @@ void Debugger::examine(std::string_view arg) {
   // x/N ADDR: N words from ADDR (a number, a label, or an expression).
   std::string a = trim(arg);
   uint32_t count = 1;
-  if (a.rfind("/s", 0) == 0) {
+  // gdb's /FMT: a count, then letters; of them x (hexadecimal), d
+  // (decimal), w (words) and s (a string) are this command's.
+  std::string letters;
+  if (!a.empty() && a[0] == '/') {
+    char* end = nullptr;
+    count = static_cast<uint32_t>(std::strtoul(a.c_str() + 1, &end, 10));
+    if (count == 0 || count > 4096) count = 1;
+    std::size_t k = static_cast<std::size_t>(end - a.c_str());
+    while (k < a.size() && std::isalpha(static_cast<unsigned char>(a[k]))) letters += a[k++];
+    if (letters.find_first_not_of("xdws") != std::string::npos) {
+      say("Write x/N ADDR (N words in hexadecimal), x/Nd ADDR (in decimal) or x/s ADDR (a string).\n");
+      return;
+    }
+    a = trim(std::string_view(a).substr(k));
+  }
+  bool decimal = letters.find('d') != std::string::npos;
+  if (letters.find('s') != std::string::npos) {
     // x/s ADDR: the string there.
-    std::string name = trim(std::string_view(a).substr(2)), err, text;
+    std::string name = a, err, text;
     uint32_t addr = 0;
     if (name.empty() || !(e_.symbol_addr(name, addr) || value_of(name, addr, err))) {
       say("Write x/s ADDR, with ADDR a number, a label or a print expression.\n");
@@ -71,12 +87,6 @@ void Debugger::examine(std::string_view arg) {
       say(qv::spim::hex(addr) + describe(addr) + ":\t\"" + text + "\"\n");
     }
     return;
-  }
-  if (!a.empty() && a[0] == '/') {
-    char* end = nullptr;
-    count = static_cast<uint32_t>(std::strtoul(a.c_str() + 1, &end, 10));
-    if (count == 0 || count > 4096) count = 1;
-    a = trim(end);
   }
   uint32_t addr = 0;
   std::string err;
@@ -111,8 +121,8 @@ void Debugger::examine(std::string_view arg) {
     }
     // (Built in steps: GCC 12 warns falsely on "literal" + string here.)
     std::string w(1, '\t');
-    w += qv::spim::hex(words[i]);
-    w += label_of(words[i]);
+    w += decimal ? std::to_string(static_cast<int32_t>(words[i])) : qv::spim::hex(words[i]);
+    if (!decimal) w += label_of(words[i]);
     say(w);
   }
   if (words.size() < count) {

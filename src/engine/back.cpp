@@ -37,6 +37,7 @@ std::vector<uint32_t> Engine::line_starts() const {
 
 void Engine::set(uint64_t at, int reg, uint32_t addr, uint32_t value) {
   set_.push_back({at, reg, addr, value});
+  forget_moves_after(at);
   // A snapshot past this instant was taken without the value.
   forget([at](const Snapshot& k) { return k.at <= at; });
 }
@@ -288,8 +289,9 @@ Stop Engine::go_back(uint64_t to) {
     return Stop::error;
   }
   // What was set by hand later is gone with the future it was set in, and
-  // so are the snapshots that had it.
+  // so are the snapshots that had it, and the moves that led there.
   set_.resize(set_at_);
+  forget_moves_after(to);
   forget([this](const Snapshot& k) { return k.set_at <= set_.size(); });
   spim::Answer a;
   std::vector<uint32_t> placed;
@@ -325,6 +327,8 @@ Stop Engine::back_out(uint64_t now, const std::string& why) {
 Stop Engine::reverse_step() {
   uint64_t now = 0;
   if (!can_go_back(now)) return Stop::error;
+  // Here by a step, or a next that ran no call: back to where it began.
+  if (!moves_.empty() && moves_.back().to == now && !moves_.back().over_call) return go_back(moves_.back().from);
   Visit v;
   bool none = false;
   std::string why;
@@ -355,6 +359,10 @@ Stop Engine::reverse_next() {
   bool framed = entry >= 0 && !is_entry(piece_) && reg(30, fp) && word(fp, caller) && word(fp + 4, ra);
   // Outside a procedure, at its entry line or after the end: a line back.
   if (!framed) return reverse_step();
+  // Here by a next in this frame: back to where it began (the line before
+  // in this frame, whatever calls it made).
+  if (!moves_.empty() && moves_.back().to == now && moves_.back().fp_from == fp && moves_.back().fp_to == fp)
+    return go_back(moves_.back().from);
   // The lines of this procedure in this frame, and its entry: stops
   // elsewhere (the calls it made) are not looked at.
   std::size_t end = t_.pieces.size();

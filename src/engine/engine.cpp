@@ -26,6 +26,7 @@ Engine::Engine(const std::vector<run::Source>& srcs, const run::Translation& t, 
     : srcs_(srcs), t_(t), a_(a) {
   if (const char* e = std::getenv("QV_SNAPSHOT_EVERY"); e && std::strtoull(e, nullptr, 10) > 0)
     snapshot_every_ = std::strtoull(e, nullptr, 10);
+  search_back_ = std::getenv("QV_SEARCH_BACK") != nullptr;
 }
 
 bool Engine::command(std::string_view cmd, spim::Answer& a) { return session_.command(cmd, a); }
@@ -386,6 +387,7 @@ bool Engine::refresh_pc() {
 
 Stop Engine::run() {
   forget();  // a new run: none of the last one's instants
+  moves_.clear();
   if (!session_.alive()) {
     // SPIM died (a data word executed): a new one, with the breakpoints again.
     std::string error;
@@ -422,6 +424,7 @@ Stop Engine::run() {
 
 bool Engine::kill() {
   forget();
+  moves_.clear();
   spim::Answer a;
   if (!session_.alive() || !command("reinitialize", a) || !session_.load(a)) return false;
   place_breakpoints();
@@ -658,17 +661,37 @@ bool Engine::overflow_info(spim::Halt& ov, std::size_t limit) {
   return true;
 }
 
+void Engine::moved(bool known, uint64_t from, uint32_t fp, bool over_call) {
+  Move m;
+  if (search_back_ || !known || !instructions(m.to) || !reg(30, m.fp_to)) return;
+  m.from = from;
+  m.fp_from = fp;
+  m.over_call = over_call;
+  if (!moves_.empty() && moves_.back().to != from) moves_.clear();  // not a chain
+  moves_.push_back(m);
+}
+
+void Engine::forget_moves_after(uint64_t at) {
+  while (!moves_.empty() && moves_.back().to > at) moves_.pop_back();
+}
+
 Stop Engine::step() {
   if (!running_) return Stop::error;
   int32_t from = piece_;
   uint32_t from_pc = pc_;
+  uint64_t before = 0;
+  uint32_t fp = 0;
+  bool known = history_ && instructions(before) && reg(30, fp);
   for (uint64_t n = 0; n < 100000000; n++) {
     Stop s;
     if (!step_one(s)) return s;
     auto it = starts_.find(pc_);
     // A procedure's entry line is stepped through: its record is built
     // at the next line.
-    if (it != starts_.end() && (it->second != from || pc_ == from_pc) && !is_entry(it->second)) return Stop::line;
+    if (it != starts_.end() && (it->second != from || pc_ == from_pc) && !is_entry(it->second)) {
+      moved(known, before, fp, false);
+      return Stop::line;
+    }
   }
   return Stop::line;
 }
@@ -679,6 +702,9 @@ Stop Engine::next() {
   uint32_t from_pc = pc_;
   uint32_t fp0 = 0;
   if (!reg(30, fp0)) return Stop::died;
+  uint64_t before = 0;
+  bool known = history_ && instructions(before);
+  bool over_call = false;
   for (uint64_t n = 0; n < 100000000; n++) {
     Stop s;
     if (!step_one(s)) return s;
@@ -691,12 +717,16 @@ Stop Engine::next() {
       if (!reg(31, ra)) return Stop::died;
       Stop r = run_to(ra, fp0);
       if (r != Stop::line) return r;
+      over_call = true;
       // Back in this frame, right after the call: perhaps at the next line.
       it = starts_.find(pc_);
       if (it == starts_.end()) continue;
       p = it->second;
     }
-    if (p != from || pc_ == from_pc) return Stop::line;
+    if (p != from || pc_ == from_pc) {
+      moved(known, before, fp0, over_call);
+      return Stop::line;
+    }
   }
   return Stop::line;
 }

@@ -362,6 +362,20 @@ class Engine {
     uint32_t addr, value;
   };
   std::vector<SetByHand> set_;
+  // The steps and nexts that led to this instant, each from one instant to
+  // the next: going back over the last of them needs no search (a next over
+  // a deep recursion would otherwise be searched stop by stop).
+  struct Move {
+    uint64_t from = 0, to = 0;
+    uint32_t fp_from = 0, fp_to = 0;
+    bool over_call = false;  // a next that ran a call
+  };
+  std::vector<Move> moves_;
+  bool search_back_ = false;  // no moves kept: every step back searches (QV_SEARCH_BACK, for tests)
+  // Records a move that ended here, begun at `from` with frame pointer `fp`.
+  void moved(bool known, uint64_t from, uint32_t fp, bool over_call);
+  // Forgets the moves that end after instant `at` (a new future).
+  void forget_moves_after(uint64_t at);
   // Records a value set by hand at instant `at`.
   void set(uint64_t at, int reg, uint32_t addr, uint32_t value);
   std::size_t set_at_ = 0;      // the next of them a repeated run sets

@@ -7,7 +7,9 @@ words and the frames; then stepped back (reverse-step, reverse-next,
 reverse-finish, reverse-continue), and each state reached must equal the one
 recorded at the same instant on the way forward.  Every other seed parks
 copies of SPIM every few instructions (QV_SNAPSHOT_EVERY), so that going back
-starts from them rather than from the start.
+starts from them rather than from the start.  Half the seeds (another half)
+search the run for every step back (QV_SEARCH_BACK); the others go back over
+the steps and nexts they made forward without a search.
 
     reverse.py QUORVELIN_DEBUG [SEEDS]
 """
@@ -54,7 +56,11 @@ STATE = ["print %d" % MARK, "info instructions", "info registers", "print $pc", 
 
 
 def session(folder, cmds):
-    env = dict(os.environ, QV_SNAPSHOT_EVERY="97") if snapshots else os.environ
+    env = dict(os.environ)
+    if snapshots:
+        env["QV_SNAPSHOT_EVERY"] = "97"
+    if search:
+        env["QV_SEARCH_BACK"] = "1"
     r = subprocess.run([debug, "--batch", "p.ic"], cwd=folder, input="\n".join(cmds) + "\nquit\n",
                        capture_output=True, text=True, timeout=100, env=env)
     return r.stdout
@@ -93,6 +99,9 @@ def check(what, forward, back, expect_at=None):
 
 for seed in range(seeds):
     snapshots = seed % 2 == 1
+    # Half the seeds go back by searching the run even where the steps
+    # forward are known.
+    search = seed % 4 < 2
     rnd = random.Random(seed)
     with tempfile.TemporaryDirectory() as folder:
         with open(os.path.join(folder, "p.ic"), "w") as f:

@@ -468,7 +468,7 @@ bool Debugger::execute(const std::string& line) {
     std::vector<Slot> slots;
     if (!e_.inspectable() || frames().empty()) {
       say("No frame selected.\n");
-    } else if (entry_of(frames_[selected_].piece) < 0) {
+    } else if (in_start_up(selected_)) {
       say("Not in a procedure: the start-up code has no variables.\n");
     } else if (!frame_slots(selected_, slots)) {
       say("The procedure's record is not built yet: step once.\n");

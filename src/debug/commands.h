@@ -123,6 +123,9 @@ class Debugger {
     uint32_t addr;
   };
   bool frame_slots(std::size_t frame, std::vector<Slot>& slots);
+  // Frame `frame` stands in the end line's code, which calls the main
+  // procedure and lies in none: it has no record.
+  bool in_start_up(std::size_t frame);
   // What a new stop changes: the selected frame and what is known of it.
   void forget_frames();
 

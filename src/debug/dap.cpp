@@ -803,7 +803,7 @@ void Session::variables(const json& req) {
     std::vector<Debugger::Slot> slots;
     if (!inspectable()) {
       list.push_back({{"name", "(record)"}, {"value", "the program is not running"}, {"variablesReference", 0}});
-    } else if (r.frame < d_->frames().size() && l_->t.entry_of(d_->frames()[r.frame].piece) < 0) {
+    } else if (d_->in_start_up(r.frame)) {
       list.push_back({{"name", "(record)"}, {"value", "none: the start-up code is in no procedure"}, {"variablesReference", 0}});
     } else if (!d_->frame_slots(r.frame, slots)) {
       list.push_back({{"name", "(record)"}, {"value", "not built yet: step once"}, {"variablesReference", 0}});

@@ -142,7 +142,7 @@ void Debugger::info_frame() {
     say(" called from " + where(frames_[selected_ + 1].piece) + " (in " + std::string(frames_[selected_ + 1].procedure) +
         ")\n");
   std::vector<Slot> slots;
-  if (entry_of(f.piece) < 0) {
+  if (in_start_up(selected_)) {
     say(" the code that calls the main procedure: no procedure's record\n");
     return;
   }
@@ -162,6 +162,10 @@ void Debugger::info_frame() {
     std::string val = e_.word(s.addr, v) ? std::to_string(static_cast<int32_t>(v)) : "?";
     say(std::string(s.argument ? " argument " : " local ") + s.name + " = " + val + "\n");
   }
+}
+
+bool Debugger::in_start_up(std::size_t frame) {
+  return frame < frames().size() && entry_of(frames_[frame].piece) < 0;
 }
 
 bool Debugger::frame_slots(std::size_t frame, std::vector<Slot>& slots) {

@@ -297,7 +297,7 @@ bool Debugger::value_of(std::string& a, uint32_t& v, std::string& err, Place* wh
       return false;
     }
     frames();
-    if (selected_ < frames_.size() && entry_of(frames_[selected_].piece) < 0) {
+    if (in_start_up(selected_)) {
       err = "Not in a procedure: the start-up code has no variables.\n";
       return false;
     }

@@ -167,25 +167,30 @@ void Fields::mapped(int i, Field& into) {
   err_text_.clear();
 }
 
+namespace {
+
+// N of a register named `prefix` and one or two digits N below 32, -1
+// for anything else.
+int register_number(std::string_view s, std::string_view prefix) {
+  if (s.substr(0, prefix.size()) != prefix) return -1;
+  s.remove_prefix(prefix.size());
+  if (s.empty() || s.size() > 2 || s.find_first_not_of("0123456789") != std::string_view::npos) return -1;
+  int k = std::atoi(std::string(s).c_str());
+  return k < 32 ? k : -1;
+}
+
+}  // namespace
+
 int Fields::general(int i) {
   Field f;
   mapped(i, f);
-  std::string_view s = f.sv();
-  if (s == "$v0") return 2;
-  if (s.size() < 2 || s.size() > 3 || s[0] != '$' || s.find_first_not_of("0123456789", 1) != std::string_view::npos)
-    return -1;
-  int k = std::atoi(std::string(s.substr(1)).c_str());
-  return k < 32 ? k : -1;
+  return f.sv() == "$v0" ? 2 : register_number(f.sv(), "$");
 }
 
 int Fields::floating(int i) {
   Field f;
   mapped(i, f);
-  std::string_view s = f.sv();
-  if (s.size() < 3 || s.size() > 4 || s.substr(0, 2) != "$f" || s.find_first_not_of("0123456789", 2) != std::string_view::npos)
-    return -1;
-  int k = std::atoi(std::string(s.substr(2)).c_str());
-  return k < 32 ? k : -1;
+  return register_number(f.sv(), "$f");
 }
 
 long Fields::number(int i) const {

@@ -10,7 +10,6 @@
 #include <string_view>
 #include <utility>
 #include <vector>
-
 #include <cstring>
 
 #include "check/diag.h"

@@ -96,23 +96,14 @@ bool SpimSession::launch(std::string& error) {
   words.push_back("-file");
   words.push_back(kProgramArg);
   for (const std::string& a : job.args) words.push_back(a);
-  int from[8] = {slave, out_.w, err_.w, ctl_pipe_.w, go_.r, trap_.slot() >= 0 ? trap_.fd() : -1,
-                 prog_.slot() >= 0 ? prog_.fd() : -1, kClosed};
-  const int to[8] = {0, 1, 2, kCtlFd, kGoFd, 5, kSessionProgramFd, kProgramFd};
   std::vector<std::string> env;
   counter_ = std::make_unique<InstructionCounter>();
   int lib = hand_over(job.preload, *counter_, env);
   if (!counter_->is_open()) counter_.reset();
-  int from_all[10], to_all[10];
-  for (int i = 0; i < 8; i++) {
-    from_all[i] = from[i];
-    to_all[i] = to[i];
-  }
-  from_all[8] = lib;
-  to_all[8] = kPreloadFd;
-  from_all[9] = counter_ ? counter_->fd() : -1;
-  to_all[9] = kCounterFd;
-  int e = spawn(job.spim, words, from_all, to_all, 10, job.cpu_limit, pid_, env, job.own_group);
+  const int from[10] = {slave, out_.w, err_.w, ctl_pipe_.w, go_.r, trap_.slot() >= 0 ? trap_.fd() : -1,
+                        prog_.slot() >= 0 ? prog_.fd() : -1, kClosed, lib, counter_ ? counter_->fd() : -1};
+  const int to[10] = {0, 1, 2, kCtlFd, kGoFd, 5, kSessionProgramFd, kProgramFd, kPreloadFd, kCounterFd};
+  int e = spawn(job.spim, words, from, to, 10, job.cpu_limit, pid_, env, job.own_group);
   if (lib >= 0) ::close(lib);
   ::close(slave);
   out_.close_w();

@@ -198,6 +198,10 @@ bool Engine::rerun(uint64_t to, const std::vector<uint32_t>& at, const Pick& pic
         why = "the repeated run did not stop at instruction " + std::to_string(stop);
         return false;
       }
+      // Stopped by the count at a place looked for (where a value is set
+      // by hand, say): the continue from here passes its breakpoint.
+      if (seen && now < to && std::binary_search(at.begin(), at.end(), pc_) && !visit(now, pick, *seen, count))
+        return true;
       continue;
     }
     if (s == Stop::exited || s == Stop::fault || s == Stop::overflow) return true;  // the end: `to` lies past it
@@ -208,16 +212,23 @@ bool Engine::rerun(uint64_t to, const std::vector<uint32_t>& at, const Pick& pic
     if (saved_at_ && pc_ == saved_at_) {
       kept_valid_ = all_registers(kept_);
     } else if (seen && std::binary_search(at.begin(), at.end(), pc_)) {
-      if (count && ++count->stops > count->budget && count->budget) {
-        count->gave_up = true;
-        return true;
-      }
-      Visit v;
-      v.pc = pc_;
-      instructions(v.at);
-      if (pick(v)) seen->push_back(std::move(v));
+      uint64_t at_now = 0;
+      instructions(at_now);
+      if (!visit(at_now, pick, *seen, count)) return true;
     }
   }
+}
+
+bool Engine::visit(uint64_t now, const Pick& pick, std::vector<Visit>& seen, Scanned* count) {
+  if (count && ++count->stops > count->budget && count->budget) {
+    count->gave_up = true;
+    return false;
+  }
+  Visit v;
+  v.pc = pc_;
+  v.at = now;
+  if (pick(v)) seen.push_back(std::move(v));
+  return true;
 }
 
 bool Engine::scan(uint64_t lo, uint64_t hi, const std::vector<uint32_t>& at, const Pick& pick,

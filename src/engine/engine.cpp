@@ -912,7 +912,15 @@ bool Engine::poke(int target, uint32_t addr, uint32_t value, std::string& error)
       error = "SPIM did not assemble '" + l + "'" + (a.err.empty() ? "" : ": " + a.err);
       return false;
     }
-  bool own = !wanted(pc_);
+  // The way back is a breakpoint where the program stands: SPIM's own list
+  // says whether one is there already (a repeated run that looks back has
+  // breakpoints of its own, which the engine does not keep).
+  spim::Answer listed;
+  if (!command("list", listed)) {
+    error = "SPIM did not list its breakpoints";
+    return false;
+  }
+  bool own = listed.out.find("Breakpoint at " + hex(pc_)) == std::string::npos;
   if (own && (!command("breakpoint " + hex(pc_), a) || !a.err.empty())) {
     error = "SPIM refused a breakpoint at " + hex(pc_);
     return false;

@@ -280,6 +280,9 @@ class Engine {
   // end when `to` is past it, or when `count` gave up.
   bool rerun(uint64_t to, const std::vector<uint32_t>& at, const Pick& pick, std::vector<Visit>* seen,
              std::string& why, Scanned* count = nullptr);
+  // Records the stop at instant `now` in `seen` when `pick` takes it; false
+  // when `count` gives up.
+  bool visit(uint64_t now, const Pick& pick, std::vector<Visit>& seen, Scanned* count);
   // The stops at `at` in [lo, hi) that `pick` takes.
   bool scan(uint64_t lo, uint64_t hi, const std::vector<uint32_t>& at, const Pick& pick, std::vector<Visit>& seen,
             std::string& why, Scanned& count);
